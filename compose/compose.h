@@ -1,0 +1,19 @@
+// Mail writing: the RFC 822 composer and the import into the store object.
+#pragma once
+
+#include <stdio.h>
+#include "record/mdat.h"
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+// Writes `record` as RFC 822 text to outFile. Returns 0.
+int ComposeRfc822(mdat *record, FILE *outFile, const char *boundarySeed, const char *tempDir, const char *domain,
+                  int topLevel);
+void CreateOEFolder(const char *folderPath);
+void ImportOEMessage(const char *workDir, mdat *record, const char *folderName);
+
+#ifdef __cplusplus
+}
+#endif

@@ -1,0 +1,23 @@
+// Mail store reading: folder discovery and the store readers.
+#pragma once
+
+#include "module/handover.h"
+#include "module/session.h"
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+// Builds gFolderTable for the session and reports each folder to callback.
+int DiscoverFolders(const char *storePath, BvFolderCallback callback);
+// The mail branch of ConvertFolder: reads folder `folderIndex` message by
+// message and hands each one over. 0, or 1 when the folder file cannot be opened.
+int ReadMailFolder(MailHandOver *handOver, int folderIndex);
+// Directory-per-message store (logon tag "VCSK"): fills the folder table.
+int ScanStoreDir(const char *path);
+// Store location search behind the TestFile export: 0, 1 or 2.
+int TestStoreFile(const char *path, char *dirOut);
+
+#ifdef __cplusplus
+}
+#endif

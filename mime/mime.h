@@ -1,0 +1,22 @@
+// RFC 822 / MIME parsing into the item record and its part files.
+#pragma once
+
+#include <stdio.h>
+#include "record/mdat.h"
+
+#define BV_LINE_BUF_LEN 200000
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+extern char gLineBuf[BV_LINE_BUF_LEN];
+
+// 0 parsed, 1 skipped or empty, -101 hard failure.
+int Parse_RFC822_Msg(FILE *stream, mdat *record, const char *tempDir, const char *enclosingBoundary, int topLevel);
+// 0 when a line was read into gLineBuf, 1 at end of file with nothing read.
+int ReadMimeLine(FILE *stream, FILE *echoFile, int unfold, int startOffset);
+
+#ifdef __cplusplus
+}
+#endif

@@ -1,0 +1,119 @@
+// The operating-system layer. The module reaches files, directory search,
+// times, zone information, code pages, sleeping, message boxes and COM only
+// through these functions, which keep the Win32 meaning of their namesakes.
+// Paths use the platform separator BV_PATH_SEP.
+#pragma once
+
+#include <stddef.h>
+#include <stdint.h>
+#include <stdio.h>
+#include "platform/wintypes.h"
+
+#ifdef _WIN32
+#define BV_PATH_SEP '\\'
+#define BV_PATH_SEP_STR "\\"
+#else
+#define BV_PATH_SEP '/'
+#define BV_PATH_SEP_STR "/"
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+// ---- files --------------------------------------------------------------
+// Opens with a UTF-8 (POSIX) or ANSI (Win32) path; stdio modes.
+FILE *plat_fopen(const char *path, const char *mode);
+// Wide path (UTF-16), as CreateFileW / _wfopen.
+FILE *plat_wfopen(const WCHAR *path, const char *mode);
+int64_t plat_GetFileSize(const char *path);  // -1 when missing
+int plat_FileExists(const char *path);       // regular file
+int plat_DirectoryExists(const char *path);
+int plat_DeleteFile(const char *path);    // non-zero on success
+int plat_MoveFile(const char *from, const char *to);  // atomic rename
+int plat_CreateDirectory(const char *path);  // one level; non-zero when it exists afterwards
+int plat_RemoveDirectoryTree(const char *path);
+// Finds a file whose name differs only in case inside dir; fills out.
+int plat_FindFileNoCase(const char *dir, const char *name, char *out, size_t outCap);
+// System temp directory, with a trailing separator.
+void plat_GetTempDirectory(char *out, size_t outCap);
+
+// ---- directory search (FindFirstFile / FindNextFile) ----------------------
+// Patterns: "DIR/*.*" (every entry), "DIR/*.eml", "DIR/PREFIX*.*"; '*' and
+// '?' match as in Win32, without regard to case. "." and ".." are not listed.
+typedef struct PlatFindData {
+    char name[512];  // entry name, no directory
+    int isDirectory;
+    int64_t size;
+    FILETIME lastWrite;
+} PlatFindData;
+typedef struct PlatFindDataW {
+    WCHAR name[512];
+    int isDirectory;
+    int64_t size;
+    FILETIME lastWrite;
+} PlatFindDataW;
+typedef struct PlatFind PlatFind;
+PlatFind *plat_FindFirstFile(const char *pattern, PlatFindData *out);  // NULL: none
+int plat_FindNextFile(PlatFind *find, PlatFindData *out);              // 0: no more
+PlatFind *plat_FindFirstFileW(const WCHAR *pattern, PlatFindDataW *out);
+int plat_FindNextFileW(PlatFind *find, PlatFindDataW *out);
+void plat_FindClose(PlatFind *find);
+
+// ---- times ---------------------------------------------------------------
+void plat_GetSystemTime(SYSTEMTIME *out);
+void plat_GetLocalTime(SYSTEMTIME *out);
+void plat_GetSystemTimeAsFileTime(FILETIME *out);
+int plat_SystemTimeToFileTime(const SYSTEMTIME *in, FILETIME *out);  // 0 on bad fields
+int plat_FileTimeToSystemTime(const FILETIME *in, SYSTEMTIME *out);
+int plat_FileTimeToLocalFileTime(const FILETIME *utc, FILETIME *local);
+int plat_CompareFileTime(const FILETIME *a, const FILETIME *b);  // -1, 0, 1
+// Zone of the machine (TZ environment, else the system zone database).
+// Returns TIME_ZONE_ID_STANDARD / _DAYLIGHT / _UNKNOWN for the current time.
+uint32_t plat_GetTimeZoneInformation(TIME_ZONE_INFORMATION *out);
+// GetDateFormatA with the pattern "ddd',' dd MMM yyyy" in US English.
+int plat_GetDateFormat(const SYSTEMTIME *in, char *out, size_t outCap);
+uint64_t plat_FileTimeToU64(const FILETIME *ft);
+FILETIME plat_U64ToFileTime(uint64_t value);
+
+// ---- code pages ------------------------------------------------------------
+// MultiByteToWideChar / WideCharToMultiByte for Windows code-page numbers.
+// srcLen -1 means zero-terminated (the terminator is converted too).
+// dstCap 0 asks for the length needed. Result: units written, 0 on failure.
+int plat_MultiByteToWideChar(int codepage, const char *src, int srcLen, WCHAR *dst, int dstCap);
+int plat_WideCharToMultiByte(int codepage, const WCHAR *src, int srcLen, char *dst, int dstCap);
+int plat_GetACP(void);  // 28591 on POSIX
+int plat_IsValidCodePage(int codepage);
+
+// ---- misc ------------------------------------------------------------------
+void plat_Sleep(uint32_t milliseconds);
+// CSIDL_COMMON_DOCUMENTS: $BV_SHARED_DOCUMENTS, else $HOME/Documents, else /tmp.
+int plat_GetSharedDocumentsFolder(char *out, size_t outCap);
+// MessageBoxExA stand-in: logs the text and returns the answer the host set
+// (IDYES 6, IDNO 7, IDCANCEL 2; default IDNO).
+#define BV_IDCANCEL 2
+#define BV_IDYES 6
+#define BV_IDNO 7
+int plat_MessageBox(const char *text, const char *caption, uint32_t type);
+void plat_SetMessageBoxAnswer(int answer);
+// wsprintfA-style bounded formatting.
+int plat_snprintf(char *out, size_t outCap, const char *fmt, ...)
+    __attribute__((format(printf, 3, 4)));
+
+// ---- COM stand-in ------------------------------------------------------------
+// CoCreateInstance finds the class in the registered servers: a shared library
+// named for the class (libbvoeapi.so for the OEAPI class, looked up beside the
+// loaded module, then on the library path) exporting
+//   HRESULT BvComCreateInstance(const GUID *clsid, const GUID *iid, void **out);
+HRESULT plat_CoInitialize(void *reserved);
+void plat_CoUninitialize(void);
+HRESULT plat_CoCreateInstance(const GUID *clsid, void *outer, uint32_t context, const GUID *iid, void **out);
+BSTR plat_SysAllocString(const WCHAR *text);
+BSTR plat_SysAllocStringLen(const WCHAR *text, uint32_t length);
+void plat_SysFreeString(BSTR text);
+uint32_t plat_SysStringLen(BSTR text);
+int plat_IsEqualGUID(const GUID *a, const GUID *b);
+
+#ifdef __cplusplus
+}
+#endif
