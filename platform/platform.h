@@ -68,6 +68,12 @@ int plat_SystemTimeToFileTime(const SYSTEMTIME *in, FILETIME *out);  // 0 on bad
 int plat_FileTimeToSystemTime(const FILETIME *in, SYSTEMTIME *out);
 int plat_FileTimeToLocalFileTime(const FILETIME *utc, FILETIME *local);
 int plat_CompareFileTime(const FILETIME *a, const FILETIME *b);  // -1, 0, 1
+// Both directions use the zone offset in force at that instant (Win32 applies
+// today's bias to every date). A wall-clock time that occurs twice (the hour
+// repeated when daylight time ends) is read as the first, daylight, one; a
+// wall-clock time in the skipped hour is read with the offset before the change.
+int plat_LocalFileTimeToFileTime(const FILETIME *local, FILETIME *utc);
+int plat_IsDaylightTime(const FILETIME *utc);  // daylight time in force then
 // Zone of the machine (TZ environment, else the system zone database).
 // Returns TIME_ZONE_ID_STANDARD / _DAYLIGHT / _UNKNOWN for the current time.
 uint32_t plat_GetTimeZoneInformation(TIME_ZONE_INFORMATION *out);
@@ -84,8 +90,16 @@ int plat_MultiByteToWideChar(int codepage, const char *src, int srcLen, WCHAR *d
 int plat_WideCharToMultiByte(int codepage, const WCHAR *src, int srcLen, char *dst, int dstCap);
 int plat_GetACP(void);  // 28591 on POSIX
 int plat_IsValidCodePage(int codepage);
+// The ICU converter name of a code page (NULL when not in the table; other
+// numbers are still tried as ICU's "cp<n>").
+const char *plat_CodePageConverterName(int codepage);
 
 // ---- misc ------------------------------------------------------------------
+// Where the platform's own notices go (the common library installs com_Log;
+// without a sink they go to stderr).
+typedef void (*PlatLogSink)(const char *line);
+void plat_SetLogSink(PlatLogSink sink);
+void plat_LogLine(const char *line);
 void plat_Sleep(uint32_t milliseconds);
 // CSIDL_COMMON_DOCUMENTS: $BV_SHARED_DOCUMENTS, else $HOME/Documents, else /tmp.
 int plat_GetSharedDocumentsFolder(char *out, size_t outCap);
