@@ -1,0 +1,214 @@
+// Transfer decoders for part files (base64, uuencode) and IMAP's modified
+// UTF-7 for folder names. The file decoders stream through a scratch file in
+// the work directory, block by block, and then put it in place of the part
+// file, so a part of any size needs only a fixed buffer.
+#include <stdio.h>
+#include <string.h>
+#include <string>
+#include "platform/platform.h"
+#include "record/com.h"
+
+namespace {
+
+constexpr size_t kBlock = 65536;
+constexpr size_t kMaxUuLine = 1024;  // longer uuencoded lines are cut
+
+int Base64Value(unsigned char c) {
+    if (c >= 'A' && c <= 'Z') return c - 'A';
+    if (c >= 'a' && c <= 'z') return c - 'a' + 26;
+    if (c >= '0' && c <= '9') return c - '0' + 52;
+    if (c == '+') return 62;
+    if (c == '/') return 63;
+    return -1;
+}
+
+void ScratchName(const char *partFile, const char *tempDir, const char *suffix, char *out, size_t cap) {
+    if (tempDir && tempDir[0]) {
+        char dir[1024];
+        com_strncpy(dir, tempDir, sizeof(dir) - 2);
+        com_AppendSlash(dir, sizeof(dir));
+        snprintf(out, cap, "%s%s", dir, suffix);
+    } else {
+        snprintf(out, cap, "%s.%s", partFile, suffix);
+    }
+}
+
+// Puts the scratch file in place of the part file; returns its size.
+int64_t ReplaceWithScratch(const char *partFile, const char *scratch) {
+    plat_DeleteFile(partFile);
+    if (!plat_MoveFile(scratch, partFile)) {
+        plat_DeleteFile(scratch);
+        return -1;
+    }
+    return plat_GetFileSize(partFile);
+}
+
+struct OpenPair {
+    FILE *in = nullptr;
+    FILE *out = nullptr;
+    ~OpenPair() {
+        if (in) fclose(in);
+        if (out) fclose(out);
+    }
+};
+
+bool OpenForDecoding(const char *partFile, const char *scratch, OpenPair *files) {
+    files->in = plat_fopen(partFile, "rb");
+    if (!files->in) return false;
+    files->out = plat_fopen(scratch, "wb");
+    return files->out != nullptr;
+}
+
+bool CloseOutput(OpenPair *files) {
+    bool ok = fclose(files->out) == 0;
+    files->out = nullptr;
+    fclose(files->in);
+    files->in = nullptr;
+    return ok;
+}
+
+// Decodes one uuencoded line into out; returns the byte count, -1 for "end".
+int DecodeUuLine(const char *line, unsigned char *out) {
+    if (strncmp(line, "end", 3) == 0 && (line[3] == 0 || line[3] == '\r' || line[3] == '\n')) return -1;
+    int count = (line[0] - ' ') & 0x3F;
+    const char *p = line + 1;
+    int written = 0;
+    while (written < count) {
+        unsigned char c[4];
+        for (int i = 0; i < 4; i++) {
+            char ch = *p ? *p++ : '`';
+            if (ch == '\r' || ch == '\n') {
+                ch = '`';
+                p--;
+            }
+            c[i] = (unsigned char)((ch - ' ') & 0x3F);
+        }
+        unsigned char bytes[3] = {(unsigned char)(c[0] << 2 | c[1] >> 4), (unsigned char)(c[1] << 4 | c[2] >> 2),
+                                  (unsigned char)(c[2] << 6 | c[3])};
+        for (int i = 0; i < 3 && written < count; i++) out[written++] = bytes[i];
+    }
+    return written;
+}
+
+void AppendUtf8(uint32_t cp, std::string *out) {
+    if (cp < 0x80) out->push_back((char)cp);
+    else if (cp < 0x800) {
+        out->push_back((char)(0xC0 | (cp >> 6)));
+        out->push_back((char)(0x80 | (cp & 0x3F)));
+    } else if (cp < 0x10000) {
+        out->push_back((char)(0xE0 | (cp >> 12)));
+        out->push_back((char)(0x80 | ((cp >> 6) & 0x3F)));
+        out->push_back((char)(0x80 | (cp & 0x3F)));
+    } else {
+        out->push_back((char)(0xF0 | (cp >> 18)));
+        out->push_back((char)(0x80 | ((cp >> 12) & 0x3F)));
+        out->push_back((char)(0x80 | ((cp >> 6) & 0x3F)));
+        out->push_back((char)(0x80 | (cp & 0x3F)));
+    }
+}
+
+// UTF-16 units of one "&...-" run of modified base64 (',' in place of '/').
+void DecodeUtf7Run(const char *s, size_t n, std::string *out) {
+    uint32_t acc = 0, high = 0;
+    int bits = 0;
+    for (size_t i = 0; i < n; i++) {
+        int v = s[i] == ',' ? 63 : (s[i] == '/' ? -1 : Base64Value((unsigned char)s[i]));
+        if (v < 0) continue;
+        acc = (acc << 6) | (uint32_t)v;
+        bits += 6;
+        if (bits < 16) continue;
+        bits -= 16;
+        uint32_t unit = (acc >> bits) & 0xFFFF;
+        if (unit >= 0xD800 && unit < 0xDC00) high = unit;
+        else if (unit >= 0xDC00 && unit < 0xE000 && high) {
+            AppendUtf8(0x10000 + ((high - 0xD800) << 10) + (unit - 0xDC00), out);
+            high = 0;
+        } else {
+            AppendUtf8(unit, out);
+            high = 0;
+        }
+    }
+}
+
+}  // namespace
+
+BVCOM_API int64_t com_convert_base64(const char *partFile, const char *tempDir) {
+    if (!partFile) return -1;
+    char scratch[1100];
+    ScratchName(partFile, tempDir, "B64DECODE.TMP", scratch, sizeof(scratch));
+    OpenPair files;
+    if (!OpenForDecoding(partFile, scratch, &files)) return -1;
+    unsigned char in[kBlock], out[kBlock];
+    uint32_t acc = 0;
+    int bits = 0;
+    size_t got;
+    while ((got = fread(in, 1, sizeof(in), files.in)) > 0) {
+        size_t w = 0;
+        for (size_t i = 0; i < got; i++) {
+            int v = Base64Value(in[i]);
+            if (v < 0) {
+                if (in[i] == '=') bits = 0;  // padding closes a quantum
+                continue;
+            }
+            acc = (acc << 6) | (uint32_t)v;
+            bits += 6;
+            if (bits >= 8) {
+                bits -= 8;
+                out[w++] = (unsigned char)(acc >> bits);
+            }
+        }
+        if (w && fwrite(out, 1, w, files.out) != w) break;
+    }
+    if (!CloseOutput(&files)) {
+        plat_DeleteFile(scratch);
+        return -1;
+    }
+    return ReplaceWithScratch(partFile, scratch);
+}
+
+BVCOM_API int64_t com_uudecode(const char *partFile, const char *tempDir) {
+    if (!partFile) return -1;
+    char scratch[1100];
+    ScratchName(partFile, tempDir, "UUDECODE.TMP", scratch, sizeof(scratch));
+    OpenPair files;
+    if (!OpenForDecoding(partFile, scratch, &files)) return -1;
+    char line[kMaxUuLine];
+    bool sawBegin = false;
+    while (fgets(line, sizeof(line), files.in))
+        if (strncmp(line, "begin ", 6) == 0) {
+            sawBegin = true;
+            break;
+        }
+    if (!sawBegin) rewind(files.in);  // no "begin" line: the file is all data
+    unsigned char out[kMaxUuLine];
+    while (fgets(line, sizeof(line), files.in)) {
+        int n = DecodeUuLine(line, out);
+        if (n < 0) break;
+        if (n > 0 && fwrite(out, 1, (size_t)n, files.out) != (size_t)n) break;
+    }
+    if (!CloseOutput(&files)) {
+        plat_DeleteFile(scratch);
+        return -1;
+    }
+    return ReplaceWithScratch(partFile, scratch);
+}
+
+BVCOM_API void decode_modified_ut7(char *text, size_t capacity) {
+    if (!text || capacity == 0) return;
+    std::string out;
+    for (const char *p = text; *p;) {
+        if (*p != '&') {
+            out.push_back(*p++);
+            continue;
+        }
+        const char *end = strchr(p + 1, '-');
+        if (!end) end = p + strlen(p);
+        if (end == p + 1) out.push_back('&');  // "&-"
+        else DecodeUtf7Run(p + 1, (size_t)(end - p - 1), &out);
+        p = *end ? end + 1 : end;
+    }
+    size_t n = out.size() < capacity ? out.size() : capacity - 1;
+    while (n > 0 && n < out.size() && ((unsigned char)out[n] & 0xC0) == 0x80) n--;
+    memcpy(text, out.data(), n);
+    text[n] = 0;
+}

@@ -1,0 +1,164 @@
+// RFC 2047 encoded words ("=?charset?B?...?=", "=?charset?Q?...?=") decoded in
+// place into UTF-8. Adjacent words are joined without the white space between
+// them, and the bytes of adjacent words of one charset are converted together,
+// so that a character split across two words survives. Any charset that ICU
+// knows is converted; an unknown one is read as ISO-8859-1.
+#include <string.h>
+#include <string>
+#include <unicode/ucnv.h>
+#include "record/com.h"
+
+namespace {
+
+constexpr size_t kMaxCharsetName = 64;
+
+int HexValue(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    return -1;
+}
+
+int Base64Value(char c) {
+    if (c >= 'A' && c <= 'Z') return c - 'A';
+    if (c >= 'a' && c <= 'z') return c - 'a' + 26;
+    if (c >= '0' && c <= '9') return c - '0' + 52;
+    if (c == '+') return 62;
+    if (c == '/') return 63;
+    return -1;
+}
+
+void DecodeQ(const char *s, size_t n, std::string *out) {
+    for (size_t i = 0; i < n; i++) {
+        if (s[i] == '_') out->push_back(' ');
+        else if (s[i] == '=' && i + 2 < n && HexValue(s[i + 1]) >= 0 && HexValue(s[i + 2]) >= 0) {
+            out->push_back((char)(HexValue(s[i + 1]) * 16 + HexValue(s[i + 2])));
+            i += 2;
+        } else out->push_back(s[i]);
+    }
+}
+
+void DecodeB(const char *s, size_t n, std::string *out) {
+    uint32_t acc = 0;
+    int bits = 0;
+    for (size_t i = 0; i < n; i++) {
+        int v = Base64Value(s[i]);
+        if (v < 0) continue;  // padding and stray characters
+        acc = (acc << 6) | (uint32_t)v;
+        bits += 6;
+        if (bits >= 8) {
+            bits -= 8;
+            out->push_back((char)((acc >> bits) & 0xFF));
+        }
+    }
+}
+
+// One parsed encoded word.
+struct EncodedWord {
+    char charset[kMaxCharsetName];
+    char encoding;
+    const char *text;
+    size_t textLen;
+    const char *end;  // first character after "?="
+};
+
+bool ParseEncodedWord(const char *p, EncodedWord *w) {
+    if (p[0] != '=' || p[1] != '?') return false;
+    const char *cs = p + 2;
+    const char *q = strchr(cs, '?');
+    if (!q || q == cs || (size_t)(q - cs) >= kMaxCharsetName) return false;
+    char enc = q[1];
+    if (!(enc == 'B' || enc == 'b' || enc == 'Q' || enc == 'q') || q[2] != '?') return false;
+    const char *text = q + 3;
+    const char *close = strstr(text, "?=");
+    if (!close) return false;
+    for (const char *c = text; c < close; c++)
+        if (*c == ' ' || *c == '\t' || *c == '\r' || *c == '\n') return false;
+    size_t csLen = (size_t)(q - cs);
+    memcpy(w->charset, cs, csLen);
+    w->charset[csLen] = 0;
+    char *star = strchr(w->charset, '*');  // RFC 2231 language suffix
+    if (star) *star = 0;
+    w->encoding = (char)(enc & ~0x20);
+    w->text = text;
+    w->textLen = (size_t)(close - text);
+    w->end = close + 2;
+    return true;
+}
+
+// Appends `bytes` of `charset` to out as UTF-8.
+void ConvertToUtf8(const std::string &bytes, const char *charset, std::string *out) {
+    if (bytes.empty()) return;
+    UErrorCode err = U_ZERO_ERROR;
+    std::string buf(bytes.size() * 4 + 16, '\0');
+    int32_t n = ucnv_convert("UTF-8", charset, buf.data(), (int32_t)buf.size(), bytes.data(), (int32_t)bytes.size(),
+                             &err);
+    if (U_FAILURE(err)) {
+        err = U_ZERO_ERROR;
+        n = ucnv_convert("UTF-8", "ISO-8859-1", buf.data(), (int32_t)buf.size(), bytes.data(),
+                         (int32_t)bytes.size(), &err);
+        if (U_FAILURE(err)) n = 0;
+    }
+    out->append(buf.data(), (size_t)n);
+}
+
+// Cuts UTF-8 text to at most `limit` bytes without splitting a character.
+void CutUtf8(std::string *text, size_t limit) {
+    if (text->size() <= limit) return;
+    size_t n = limit;
+    while (n > 0 && ((unsigned char)(*text)[n] & 0xC0) == 0x80) n--;
+    text->resize(n);
+}
+
+}  // namespace
+
+BVCOM_API int com_Decode_iso(char *text, int flags) {
+    (void)flags;
+    if (!text || !strstr(text, "=?")) return 0;
+    size_t inLen = strlen(text);
+    std::string out, pending;
+    char pendingCharset[kMaxCharsetName] = "";
+    int codepage = 0;
+    const char *p = text;
+    bool lastWasWord = false;
+    while (*p) {
+        EncodedWord w;
+        if (ParseEncodedWord(p, &w)) {
+            if (!pending.empty() && strcasecmp(pendingCharset, w.charset) != 0) {
+                ConvertToUtf8(pending, pendingCharset, &out);
+                pending.clear();
+            }
+            com_strncpy(pendingCharset, w.charset, sizeof(pendingCharset) - 1);
+            if (w.encoding == 'B') DecodeB(w.text, w.textLen, &pending);
+            else DecodeQ(w.text, w.textLen, &pending);
+            if (!codepage) {
+                codepage = com_iso_codepage(0, w.charset);
+                if (!codepage) codepage = 65001;
+            }
+            p = w.end;
+            lastWasWord = true;
+            continue;
+        }
+        if (lastWasWord) {
+            // white space between two encoded words is dropped
+            const char *q = p;
+            while (*q == ' ' || *q == '\t' || *q == '\r' || *q == '\n') q++;
+            if (q > p && ParseEncodedWord(q, &w)) {
+                p = q;
+                continue;
+            }
+        }
+        if (!pending.empty()) {
+            ConvertToUtf8(pending, pendingCharset, &out);
+            pending.clear();
+        }
+        out.push_back(*p++);
+        lastWasWord = false;
+    }
+    if (!pending.empty()) ConvertToUtf8(pending, pendingCharset, &out);
+    if (!codepage) return 0;
+    CutUtf8(&out, inLen);
+    memcpy(text, out.data(), out.size());
+    text[out.size()] = 0;
+    return codepage;
+}
