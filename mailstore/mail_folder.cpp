@@ -1,0 +1,67 @@
+// ReadMailFolder: the mail branch of ConvertFolder. Picks the reader for the
+// folder's source and runs every message through the parser and hand-over.
+#include <string.h>
+#include "mailstore/mail_reader.h"
+#include "mailstore/mailstore.h"
+#include "mime/mime.h"
+#include "platform/platform.h"
+
+static int gMessageSerial;  // messages read in this folder, names part files
+
+extern "C" void MailTempPath(const MailHandOver *h, const char *name, char *out, size_t outCap) {
+    bv_snprintf(out, outCap, "%s%s", h->workDir ? h->workDir : "", name);
+}
+
+extern "C" int MailFileHasExtension(const char *path, const char *ext) {
+    char found[64];
+    com_ExtractFileExt(path, found, sizeof(found));
+    return MailTextEqualNoCase(found, ext, -1);
+}
+
+extern "C" int ParseAndHandOver(MailHandOver *h, const char *messagePath) {
+    FILE *message = plat_fopen(messagePath, "rb");
+    if (!message) {
+        com_Log("BV Warning: unable to open %s", messagePath);
+        return 1;
+    }
+    if (gLogUuid) com_Log("[UUID:START]");
+    h->record->msgNumber = ++gMessageSerial;
+    int parsed = Parse_RFC822_Msg(message, h->record, h->workDir, "", 1);
+    fclose(message);
+    int stop = 0;
+    if (parsed == 0) {
+        stop = HandOverMailRecord(h);
+    } else {
+        // Skipped or unparsable: nothing reaches the host, the parts go.
+        if (parsed != 1) com_Log("BV Warning: message %d could not be parsed (%d)", gMessageSerial, parsed);
+        FreeRecordParts(h->record, h->workDir);
+        stop = h->stop != 0;
+    }
+    if (gLogUuid) com_Log("[UUID:END]");
+    return stop;
+}
+
+extern "C" int ReadMailFolder(MailHandOver *h, int folderIndex) {
+    h->itemNumber = 0;
+    h->sizeTotal = 0;
+    if (folderIndex < 0 || folderIndex >= gFolderCount || !gFolderTable[folderIndex]) {
+        com_Log("BV Warning: no folder number %d", folderIndex);
+        return 0;
+    }
+    const FolderRecord *folder = gFolderTable[folderIndex];
+    com_Log("Converting OE Folder %s", folder->displayName);
+    gMessageSerial = 0;
+    int result;
+    if (!gOeDirect) {
+        com_strncpy(gMessageFileDir, h->workDir ? h->workDir : "", sizeof(gMessageFileDir) - 1);
+        result = ReadOeStoreFolder(h, folder);
+    } else {
+        com_ExtractFileDir(folder->fileName, gMessageFileDir, sizeof(gMessageFileDir));
+        if (MailFileHasExtension(folder->fileName, "DBX"))
+            result = ReadDbxFolder(h, folder);
+        else
+            result = ReadMbxFolder(h, folder);
+    }
+    if (gLogUuid) com_Log("[UUID:END]");
+    return result;
+}

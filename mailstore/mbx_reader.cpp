@@ -1,0 +1,106 @@
+// The MBX and mailbox-style text reader: messages are cut at lines that begin
+// with "From -"; an Outlook Express 4 file starts with a 100-byte "JMF6"
+// header instead of a separator line.
+#include <stdlib.h>
+#include <string.h>
+#include "mailstore/dbx_scan.h"
+#include "mailstore/mail_reader.h"
+#include "mime/mime.h"
+#include "platform/platform.h"
+
+#define JMF6_PROBE_LEN 92    // read first to look for the signature
+#define JMF6_HEADER_LEN 100  // the whole header that is skipped
+
+static int IsSeparatorLine(const char *line) { return MailTextEqualNoCase(line, "From -", 6); }
+
+extern "C" int SkipJmf6Header(FILE *file) {
+    char header[JMF6_HEADER_LEN];
+    size_t got = fread(header, 1, JMF6_PROBE_LEN, file);
+    if (got >= 4 && memcmp(header, "JMF6", 4) == 0) {
+        size_t rest = fread(header, 1, JMF6_HEADER_LEN - JMF6_PROBE_LEN, file);
+        (void)rest;
+        return 1;
+    }
+    fseek(file, 0, SEEK_SET);
+    return 0;
+}
+
+extern "C" uint32_t CountMailFileMessages(const char *path) {
+    if (gBvGui || gNoInventory) return 0;
+    if (MailFileHasExtension(path, "DBX")) {
+        int count = 0;
+        ParseDBX(path, &count, 1);
+        return (uint32_t)count;
+    }
+    FILE *file = plat_fopen(path, "rb");
+    if (!file) return 0;
+    // Counting reads the whole 100 bytes before it tests the signature.
+    char header[JMF6_HEADER_LEN];
+    size_t got = fread(header, 1, JMF6_HEADER_LEN, file);
+    if (!(got >= 4 && memcmp(header, "JMF6", 4) == 0)) fseek(file, 0, SEEK_SET);
+    uint32_t count = 0;
+    while (ReadMimeLine(file, NULL, 0, 0) == 0) {
+        if (IsSeparatorLine(gLineBuf)) count++;
+    }
+    fclose(file);
+    return count;
+}
+
+// Keeps the line in gLineBuf as the first line of the next message.
+static void KeepPendingLine(char *pending) {
+    size_t len = strnlen(gLineBuf, BV_LINE_BUF_LEN - 1);
+    memcpy(pending, gLineBuf, len);
+    pending[len] = 0;
+}
+
+extern "C" int ReadMbxFolder(MailHandOver *h, const FolderRecord *folder) {
+    FILE *mbx = plat_fopen(folder->fileName, "rb");
+    if (!mbx) return 1;
+    char *pending = (char *)malloc(BV_LINE_BUF_LEN);
+    if (!pending) {
+        fclose(mbx);
+        com_Log("BV Warning: out of memory reading %s", folder->fileName);
+        return 0;
+    }
+    pending[0] = 0;
+    // Without the header the first line is the first message's separator,
+    // which is dropped; every later message keeps its "From -" line.
+    int atEnd;
+    if (SkipJmf6Header(mbx)) {
+        atEnd = ReadMimeLine(mbx, NULL, 0, 0);
+    } else {
+        atEnd = ReadMimeLine(mbx, NULL, 0, 0);
+        if (!atEnd) atEnd = ReadMimeLine(mbx, NULL, 0, 0);
+    }
+    if (!atEnd) KeepPendingLine(pending);
+
+    char tempPath[MAIL_TEMP_NAME_LEN];
+    MailTempPath(h, "temprfc.tmp", tempPath, sizeof(tempPath));
+    while (!atEnd) {
+        FILE *out = plat_fopen(tempPath, "wb");
+        if (!out) {
+            com_Log("BV Warning: unable to open %s", tempPath);
+            break;
+        }
+        fputs(pending, out);
+        fputc('\n', out);
+        for (;;) {
+            if (ReadMimeLine(mbx, NULL, 0, 0) != 0) {
+                atEnd = 1;
+                break;
+            }
+            if (IsSeparatorLine(gLineBuf)) {
+                KeepPendingLine(pending);
+                break;
+            }
+            fputs(gLineBuf, out);
+            fputc('\n', out);
+        }
+        fclose(out);
+        if (ParseAndHandOver(h, tempPath)) break;
+    }
+    plat_DeleteFile(tempPath);
+    free(pending);
+    fclose(mbx);
+    return 0;
+}
