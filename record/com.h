@@ -38,54 +38,91 @@ BVCOM_API int com_AllocPart(mdat *rec);
 BVCOM_API int com_AllocRecip(mdat *rec);
 BVCOM_API int com_AllocSubMsg(mdat *rec, int partIndex);
 BVCOM_API int com_AllocBreakout(mdat *rec);
+// Clearing: after com_ResetObject, and after com_Deallocate_All followed by
+// com_Deallocate, every item field is empty or zero except `groupFolder`
+// (kept) and `priority` and `importance` (1, normal); the notes are dropped.
+// com_ResetObject also frees what the record still holds and deletes its part
+// files in the host's work directory (bvcom_SetWorkDir).
 BVCOM_API void com_ResetObject(mdat *rec);
+// Frees the recipients and exceptions, drops the notes.
 BVCOM_API void com_Deallocate_All(mdat *rec, const char *workDir);
+// Frees the parts, embedded records recursively, deletes their part files in
+// workDir, and clears the item fields as above.
 BVCOM_API void com_Deallocate(mdat *rec, const char *workDir);
+// headerSize: bytes of the header-block parts; itemSize: bytes of all part
+// files (embedded records included), or for an item without parts the length
+// of its main texts.
 BVCOM_API void com_CalcMdatSize(mdat *rec, int *headerSize, int *itemSize);
-// Part file name "%sPRT%03d%02d.TMP" of part `partIndex` of `rec`.
+// Part file name "%sPRT%03d%02d.TMP" (workDir, msgNumber, partIndex) of part
+// `partIndex` of `rec`; every part file is named through this function. For
+// a record embedded by com_AllocSubMsg the stem grows by the parent's part
+// index and an 'E' per level: part 0 of the message embedded at part 2 of
+// message 7 is "PRT00702E00.TMP", one level deeper "PRT00702E01E00.TMP".
+// com_Deallocate deletes these files, embedded levels included.
 BVCOM_API void com_PartFileName(const char *workDir, const mdat *rec, int partIndex, char *out, size_t outCap);
 
 // ---- item checks ------------------------------------------------------------------
 #define BV_DUP_DIGEST (-99)
 #define BV_DUP_CHECK 101
 #define BV_DUP_REGISTER 102
+// Every mode first fills `digest` with an MD5 over the identifying fields of
+// the item's kind (mail: messageId, fromAddr, subject, date; contact: names,
+// company, title, addresses, phones; event and task: title, location, start,
+// end, rrule, organizerAddr). 101: non-zero when registered for `folder`;
+// 102: registers it (non-zero when it already was). The register is the file
+// "bvdupreg.txt" in workDir (else the host's work directory).
 BVCOM_API int com_MsgIsDuplicate(mdat *rec, const char *workDir, int mode, const char *folder);
+// The checks accept (non-zero) unless the host set a filter below.
 BVCOM_API int com_SearchMsg(mdat *rec, const char *workDir, BvHostValue a, BvHostValue b, BvHostValue c);
-BVCOM_API int com_Check_MaxMsgDate(mdat *rec, BvHostValue hostValue);
-BVCOM_API int com_Check_MaxCalDate(mdat *rec);
-BVCOM_API int com_Check_MaxTaskDate(mdat *rec);
+BVCOM_API int com_Check_MaxMsgDate(mdat *rec, BvHostValue hostValue);  // `date` in the host's range
+BVCOM_API int com_Check_MaxCalDate(mdat *rec);                         // `startTime` in the range
+BVCOM_API int com_Check_MaxTaskDate(mdat *rec);  // `startTime`, else `endTime`, in the range
+// Non-zero when a host pattern matches anywhere in the text.
 BVCOM_API int com_ExcludeSubject(const char *text);
+// Removes attachment and embedded-message parts larger than `limit` bytes
+// (when positive) or the host's limit, whichever is smaller; later parts move
+// down with their files renamed.
 BVCOM_API void com_AttachSize(mdat *rec, const char *workDir, int itemNumber, BvHostValue limit);
-BVCOM_API void com_AddressTranslate(mdat *rec);
+BVCOM_API void com_AddressTranslate(mdat *rec);  // the host's address map
+// Convert contact / mail texts between the code pages the host set; none by default.
 BVCOM_API void com_AddrCharConvert(mdat *rec);
 BVCOM_API void com_CharConvert(mdat *rec, const char *workDir);
+// Sleeps only when the host enabled pauses (bvcom_SetPause); else returns at once.
 BVCOM_API void com_Pause(int milliseconds);
 
 // ---- notes ------------------------------------------------------------------------
+// Kept in the library under the record's address (so another module instance
+// of the process reads them), at most BV_NOTES_LEN - 1 bytes; cleared with the
+// record by com_ResetObject, com_Deallocate_All and com_Deallocate.
 BVCOM_API void com_WriteNotes(mdat *rec, const char *notes, const char *workDir);
 // Fills notes (BV_NOTES_LEN bytes) with the item's note text; returns its length.
 BVCOM_API int com_ReadNotes(mdat *rec, char *notes, const char *workDir);
 
 // ---- dates ------------------------------------------------------------------------
 BVCOM_API void com_Parse_Mime_Date(const char *text, mdat *rec);
+// Daylight time of the machine's zone in force at `time` (UTC, or local when
+// isLocal).
 BVCOM_API int com_DateIsDST(const FILETIME *time, int isLocal);
 BVCOM_API int com_TZDateIsDST(const FILETIME *time, const char *tzName, int *dstBias, int *flag);
 BVCOM_API int com_DateIsNull(const FILETIME *time);  // zero or year 1601
+// Zero when the fields are not a valid date and time.
 BVCOM_API FILETIME com_Create_FileTime(int month, int day, int year, int hour, int minute, int second);
 BVCOM_API void com_OffsetFileTime(FILETIME *time, int days, int hours, int minutes);
 BVCOM_API void com_OffsetFileTimeVal(FILETIME *time, int minutes);
+// With the zone offset in force at that instant.
 BVCOM_API void com_FileTimeToLocalFileTime(const FILETIME *utc, FILETIME *local);
 BVCOM_API int com_GetTZInfo(const char *tzName, int *bias, int *dstBias, int *stdBias, int flag);
 // vtimezoneText: 2048 bytes; tzid: 256 bytes.
 BVCOM_API int com_GetVTimeZone(const char *tzName, char *vtimezoneText, char *tzid);
 BVCOM_API int com_ExpandRecur(mdat *rec, const char *workDir);
 BVCOM_API void com_Genrrule(mdat *rec, char *out);  // out: 512 bytes
-// Ordinal 43: a FILETIME as text ("2024-01-15 14:00:00").
+// Ordinal 43: a FILETIME as text ("2024-01-15 14:00:00"), no zone applied.
 BVCOM_API void com_FileTimeText(const FILETIME *time, char *out, size_t outCap);
 
 // ---- text -----------------------------------------------------------------------
 // Converts text in place between Windows code pages, through ICU; the result
 // is cut (at a character boundary) to fit `capacity` bytes with terminator.
+// Returns the new length, -1 (text unchanged) when a code page is unknown.
 BVCOM_API int com_CodepageToWindows(char *text, int fromCodepage, int toCodepage, size_t capacity);
 // codepage 0: returns the code page of charset `name` (0 unknown); otherwise
 // writes the charset name of `codepage` into name (BV_CHARSET_LEN bytes).
@@ -104,12 +141,19 @@ BVCOM_API int com_NameConvert(const char *name, const char *mode, char *out1, ch
 BVCOM_API void com_ExtractMIMEAddr(const char *text, char *nameOut, char *addrOut);
 // Next entry of an address list (BV_ADR_ENTRY_LEN); advances *cursor.
 BVCOM_API int com_Extract_Adr(const char **cursor, char *entryOut);
+// Quoted pairs \" and \\ become " and \; other backslashes stay.
 BVCOM_API void com_Unescape(char *text);
+// Blanks and tabs at both ends (inner blanks stay).
 BVCOM_API void com_delspaces(char *text);
+// Blanks, tabs and line ends at the start / at the end.
 BVCOM_API void com_ltrim(char *text);
 BVCOM_API void com_rtrim(char *text);
+// Enclosing double quotes (a doubled quote inside becomes one; a lone quote at
+// either end is dropped too) or a pair of enclosing single quotes.
 BVCOM_API void com_Remove_Quotes(char *text);
+// Every CR, and the line feeds at the end.
 BVCOM_API void com_StripCR(char *text);
+// Trailing path separators; a lone root separator stays.
 BVCOM_API void com_DeSlash(char *text);
 // Copies at most n characters and always terminates: dst holds n + 1 bytes.
 BVCOM_API char *com_strncpy(char *dst, const char *src, size_t n);
@@ -119,35 +163,80 @@ BVCOM_API int64_t com_uudecode(const char *partFile, const char *tempDir);
 BVCOM_API void decode_modified_ut7(char *text, size_t capacity);
 // Ordinal 35: case-insensitive search from offset `start`; first match or NULL.
 BVCOM_API char *com_stristr(const char *text, const char *pattern, int start);
-// Ordinal 47: strips the line end (CR, LF) of a line.
+// Ordinal 47: strips the line end (CR, LF) of a line, and blanks before it.
 BVCOM_API void com_StripLineEnd(char *line);
 
 // ---- files ------------------------------------------------------------------------
+// Appends BV_PATH_SEP unless present or the path is empty.
 BVCOM_API void com_AppendSlash(char *path, size_t capacity);
-BVCOM_API void com_ExtractFileDir(const char *path, char *out, size_t outCap);   // no trailing separator
-BVCOM_API void com_ExtractFileExt(const char *path, char *out, size_t outCap);   // without the dot
+// "/a/b/c.txt" -> "/a/b"; "c.txt" -> ""; "/c.txt" -> "/"; "/a/b/" -> "/a/b".
+BVCOM_API void com_ExtractFileDir(const char *path, char *out, size_t outCap);
+// After the last dot of the file name, without the dot, case kept ("Inbox.DBX"
+// -> "DBX"): compare with strcasecmp. Dots in directory names do not count.
+BVCOM_API void com_ExtractFileExt(const char *path, char *out, size_t outCap);
 BVCOM_API void com_ExtractFileName(const char *path, char *out, size_t outCap);
 BVCOM_API int64_t com_GetFileSize(const char *path);  // -1 when missing
-BVCOM_API int64_t com_fcopy(const char *source, const char *target);  // bytes copied, -1 no source
-BVCOM_API int com_ValidateOutputDir(const char *path, int flags);  // non-zero when usable
-BVCOM_API int _com_mkdir(const char *path);  // creates missing parents; non-zero on success
-// Makes a relative path absolute against the host's settings directory.
+// Bytes copied; -1 when the source cannot be read, -2 when the target cannot be written.
+BVCOM_API int64_t com_fcopy(const char *source, const char *target);
+// Non-zero when the directory of the output file `path` (or `path` itself when
+// it is a directory) exists and a file can be created in it.
+BVCOM_API int com_ValidateOutputDir(const char *path, int flags);
+// Creates the directory `path` with every missing parent (mkdir -p); pass the
+// directory, not a file path. Non-zero when it exists afterwards.
+BVCOM_API int _com_mkdir(const char *path);
+// Makes a relative path absolute against host setting BVCOM_SETTING_SYSTEM_DIR,
+// else the work directory; left unchanged when the result would not fit.
 BVCOM_API void com_AddSystemDir(char *path, size_t capacity);
 
 // ---- host settings ------------------------------------------------------------------
 #define BV_HKEY_USERS 3
 #define BV_HKEY_LOCAL_MACHINE 2
 #define BV_HKEY_CURRENT_USER 1
-// Ordinal 37: registry read; non-zero on success.
+// Ordinal 37: registry read from the text file the host named
+// (bvcom_SetRegistryFile); non-zero on success, zero for a missing key or
+// value. The file is in the style of a .reg export:
+//   # comment (also ';')
+//   [HKEY_USERS\.DEFAULT\Identities]        (or HKU\..., HKLM\..., HKCU\...)
+//   "Default User ID"="{1234-...}"           (or: Default User ID={1234-...})
+// Key paths and value names compare without regard to case.
 BVCOM_API int com_RegistryRead(int rootKey, const char *keyPath, const char *valueName, char *out, size_t outCap);
-// Ordinal 45: host setting `number` into out (6: the download/work directory).
+// Ordinal 45: host setting `number` (0..63, set by bvcom_SetHostSetting) into
+// out. Result: the setting's decimal value when its text starts with a number,
+// else 1 when it is set and not empty, else 0.
+//   6: the download/work directory, with a trailing separator; when the host
+//      did not set it, the work directory, else the system temp directory.
+//   5: the calendar history window in days: calendar entries that ended more
+//      than this many days before the logon are not migrated (0 or unset: all).
+//   1: the settings directory used by com_AddSystemDir.
+#define BVCOM_SETTING_SYSTEM_DIR 1
+#define BVCOM_SETTING_CALENDAR_DAYS 5
+#define BVCOM_SETTING_WORK_DIR 6
 BVCOM_API int com_GetHostSetting(int number, char *out, size_t outCap);
 
 // ---- host-facing set-up ---------------------------------------------------------------
+// Switch tokens are split at blanks; a double-quoted stretch keeps its blanks
+// (the quotes are not part of the token); tokens are cut at BV_TOKEN_LEN - 1.
 BVCOM_API void bvcom_SetSwitches(const char *switchString);
+// Also starts the duplicate register afresh (it is re-read from the new directory).
 BVCOM_API void bvcom_SetWorkDir(const char *workDir);
-BVCOM_API void bvcom_SetLogFile(const char *path);  // NULL closes it
+BVCOM_API void bvcom_SetLogFile(const char *path);  // appends; NULL closes it
 BVCOM_API void bvcom_SetLogEcho(int toStderr);
-BVCOM_API void bvcom_SetHostSetting(int number, const char *value);
+BVCOM_API void bvcom_SetHostSetting(int number, const char *value);  // NULL unsets
 BVCOM_API void bvcom_SetRegistryFile(const char *path);
 BVCOM_API void bvcom_SetMessageBoxAnswer(int answer);
+// Item filters; nothing is filtered until the host sets one.
+// Dates outside [from, to] are rejected (NULL: open end); items without a
+// date always pass.
+BVCOM_API void bvcom_SetDateRange(const FILETIME *from, const FILETIME *to);
+// Adds a com_ExcludeSubject pattern ('*' and '?', case ignored); NULL clears.
+BVCOM_API void bvcom_AddSubjectPattern(const char *pattern);
+// com_SearchMsg asks this function (zero rejects); NULL accepts every item.
+typedef int (*BvSearchFilter)(mdat *rec, BvHostValue a, BvHostValue b, BvHostValue c);
+BVCOM_API void bvcom_SetSearchFilter(BvSearchFilter filter);
+BVCOM_API void bvcom_SetAttachSizeLimit(int64_t bytes);  // 0: none
+// Address map of com_AddressTranslate (addresses compare without case); a
+// NULL `from` clears it.
+BVCOM_API void bvcom_AddAddressMapping(const char *from, const char *to);
+// Code pages of com_CharConvert / com_AddrCharConvert; 0 or equal: no conversion.
+BVCOM_API void bvcom_SetCharConversion(int fromCodepage, int toCodepage);
+BVCOM_API void bvcom_SetPause(int enabled);  // com_Pause sleeps only when enabled

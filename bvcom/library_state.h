@@ -1,0 +1,22 @@
+// State that the host sets up once and that several parts of the common
+// library read. Internal to libbvcom.so.
+#pragma once
+
+#include <stddef.h>
+#include <stdint.h>
+#include "record/com.h"
+
+#define BVCOM_PATH_LEN 1024
+
+// The host's work directory with a trailing separator ("" when not set).
+const char *bvcom_WorkDirectory(void);
+// Called by bvcom_SetWorkDir: state kept per work directory starts afresh.
+void bvcom_ForgetDuplicateRegister(void);
+// Notes of a record, dropped when the record is cleared or freed.
+void bvcom_DropNotes(const mdat *rec);
+// Case-insensitive '*' / '?' match of a whole text.
+int bvcom_WildcardMatch(const char *pattern, const char *text);
+// Frees part `index` with its file and everything embedded in it.
+void bvcom_FreePartTree(mdat *rec, int index, const char *workDir);
+// An embedded record now hangs from another part (its files were renamed).
+void bvcom_RelinkEmbedded(const mdat *sub, const mdat *parent, int partIndex);
