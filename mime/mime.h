@@ -11,6 +11,10 @@ extern "C" {
 #endif
 
 extern char gLineBuf[BV_LINE_BUF_LEN];
+// Embedded messages being parsed inside each other, and embedded messages
+// made so far for the current top-level message.
+extern int gNestLevel;
+extern int gEmbeddedMsgCount;
 
 // 0 parsed, 1 skipped or empty, -101 hard failure.
 int Parse_RFC822_Msg(FILE *stream, mdat *record, const char *tempDir, const char *enclosingBoundary, int topLevel);

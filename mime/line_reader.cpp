@@ -1,0 +1,150 @@
+// ReadMimeLine: one logical line of a message into gLineBuf.
+//
+// Physical lines end at LF, CR LF, CR CR LF or a lone CR. With unfolding, a
+// line that begins with a blank continues the previous one: it is joined
+// with ";" (so that parameters of structured headers stay apart) or with a
+// space (inside a quoted string, after an encoded word, and in Subject, To,
+// From and Cc lines, whose text must read as it was written).
+#include <string.h>
+#include "mime/mime_internal.h"
+
+extern "C" {
+char gLineBuf[BV_LINE_BUF_LEN];
+int gLineLen;
+}
+
+#if defined(__GLIBC__)
+#define MIME_GETC(f) getc_unlocked(f)
+#else
+#define MIME_GETC(f) getc(f)
+#endif
+
+namespace {
+
+// One past the last byte of gLineBuf written since it was last cleared, so
+// that a clear touches only what earlier lines used.
+int sDirtyEnd;
+
+void ClearFrom(int start) {
+    int end = sDirtyEnd > start ? sDirtyEnd : start;
+    // text that another reader of gLineBuf put behind the mark
+    while (end < BV_LINE_BUF_LEN && gLineBuf[end]) end++;
+    if (end > start) memset(gLineBuf + start, 0, (size_t)(end - start));
+    sDirtyEnd = start;
+}
+
+bool IsBlank(int c) { return c == ' ' || c == '\t'; }
+
+// Lines whose folds read as one text: joined with a space, never with ";".
+bool FoldsWithSpace(const char *line) {
+    return StartsNoCase(line, "Subject:") || StartsNoCase(line, "To:") || StartsNoCase(line, "Fro") ||
+           StartsNoCase(line, "cc:");
+}
+
+struct LineState {
+    FILE *stream;
+    FILE *echo;
+    int pos;
+    int quotes;  // double quotes stored so far
+    char echoBuf[MIME_MAX_ECHO_CHARS];
+    int echoLen;
+};
+
+void Store(LineState *s, int c) {
+    if (s->pos >= MIME_MAX_LINE_CHARS) return;  // the rest of an overlong line is dropped
+    if (c == '"') s->quotes++;
+    gLineBuf[s->pos++] = (char)(c == '\t' ? ' ' : c);
+}
+
+void Echo(LineState *s, int c) {
+    if (s->echo && s->echoLen < MIME_MAX_ECHO_CHARS) s->echoBuf[s->echoLen++] = (char)c;
+}
+
+void FlushEcho(LineState *s) {
+    if (!s->echo) return;
+    fwrite(s->echoBuf, 1, (size_t)s->echoLen, s->echo);
+    fputs(MIME_TEXT_EOL, s->echo);
+    s->echoLen = 0;
+}
+
+// Reads the rest of a physical line whose first character is c. Returns
+// false when the line ended at end of file.
+bool ReadPhysicalLine(LineState *s, int c) {
+    FILE *f = s->stream;
+    for (;; c = MIME_GETC(f)) {
+        if (c == EOF) return false;
+        if (c == '\n') return true;
+        if (c == '\r') {
+            int d = MIME_GETC(f);
+            if (d == '\n') return true;
+            if (d == '\r') {
+                int e = MIME_GETC(f);
+                if (e == '\n') return true;  // CR CR LF is one line end
+                if (e != EOF) ungetc(e, f);
+                ungetc('\r', f);
+                return true;
+            }
+            if (d != EOF) ungetc(d, f);
+            return true;
+        }
+        Echo(s, c);
+        Store(s, c);
+    }
+}
+
+// Skips the blanks that begin a continuation; returns its first other character.
+int SkipBlanks(LineState *s, int c) {
+    while (IsBlank(c)) {
+        Echo(s, c);
+        c = MIME_GETC(s->stream);
+    }
+    return c;
+}
+
+}  // namespace
+
+extern "C" int ReadMimeLine(FILE *stream, FILE *echoFile, int unfold, int startOffset) {
+    if (!stream) return 1;
+    if (startOffset < 0) startOffset = 0;
+    if (startOffset > MIME_MAX_LINE_CHARS) startOffset = MIME_MAX_LINE_CHARS;
+    int c = MIME_GETC(stream);
+    if (c == EOF) return 1;
+    ClearFrom(startOffset);
+    LineState s;
+    s.stream = stream;
+    s.echo = echoFile;
+    s.pos = startOffset;
+    s.quotes = 0;
+    for (int i = 0; i < startOffset; i++)
+        if (gLineBuf[i] == '"') s.quotes++;
+    s.echoLen = 0;
+    int semicolonJoins = 0;
+    for (;;) {
+        bool lineEnded = ReadPhysicalLine(&s, c);
+        FlushEcho(&s);
+        if (!lineEnded || !unfold) break;
+        int next = MIME_GETC(stream);
+        if (!IsBlank(next) || s.pos == startOffset) {
+            if (next != EOF) ungetc(next, stream);
+            break;
+        }
+        Echo(&s, next);
+        bool semicolon = gLineBuf[s.pos - 1] != '=' && !FoldsWithSpace(gLineBuf) && s.quotes % 2 == 0;
+        if (semicolon) {
+            if (++semicolonJoins > MIME_MAX_SEMICOLON_JOINS) {
+                s.echoLen = 0;  // the rest of this continuation is the next line
+                break;
+            }
+            Store(&s, ';');
+            c = SkipBlanks(&s, MIME_GETC(stream));
+        } else {
+            int after = MIME_GETC(stream);
+            if (after != '=') Store(&s, ' ');
+            c = SkipBlanks(&s, after);
+        }
+    }
+    gLineBuf[s.pos] = 0;
+    gLineLen = s.pos;
+    if (s.pos + 1 > sDirtyEnd) sDirtyEnd = s.pos + 1;
+    return 0;
+}

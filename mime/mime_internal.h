@@ -1,0 +1,81 @@
+// Pieces of the message parser shared between its files: the part walker,
+// the body copy, the post-passes and the small text helpers.
+#pragma once
+
+#include <stddef.h>
+#include <stdint.h>
+#include <stdio.h>
+#include "mime/mime.h"
+
+// Limits, each named once next to what it bounds.
+#define MIME_MAX_LINE_CHARS 199990    // characters kept of one logical line
+#define MIME_MAX_ECHO_CHARS 4095      // characters of a physical line echoed
+#define MIME_MAX_SEMICOLON_JOINS 21   // folds joined with ";" in one logical line
+#define MIME_MAX_NEST_LEVEL 30        // embedded messages inside each other
+#define MIME_MAX_EMBEDDED_MSGS 500    // embedded messages of one top-level message
+#define MIME_MAX_MULTIPART_DEPTH 100  // multiparts inside each other, whole message tree
+#define MIME_BOUNDARY_LEN 256         // boundary text kept
+#define MIME_DELIM_LEN (MIME_BOUNDARY_LEN + 8)
+#define MIME_PART_NAME_LEN 500        // part name built by the walker
+#define MIME_HEADER_NAME_LEN 250      // part name taken from a top-level header
+#define MIME_PART_CHARSET_LEN 32      // charset of a body part
+#define MIME_MSG_CHARSET_LEN 127      // charset of the message
+#define MIME_PATH_LEN 1024
+
+// Part files are written in binary mode; where a line ends as in a text-mode
+// file of the original platform, it ends in CR LF.
+#define MIME_TEXT_EOL "\r\n"
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+// Length of the text in gLineBuf after ReadMimeLine (binary body lines may
+// hold NUL bytes, so it is kept beside the terminator).
+extern int gLineLen;
+extern int gMultipartDepth;
+
+// ---- text helpers (mime_text.cpp) ----
+int StartsNoCase(const char *text, const char *prefix);
+// Value of a header line: after the first colon, one ";" and all spaces.
+const char *HeaderValue(const char *line);
+// Copies src up to the first character of `stops` (or its end), at most
+// `limit` characters, into out (limit + 1 bytes).
+void CopyUntil(char *out, size_t limit, const char *src, const char *stops);
+// Part name from "NAME=" (cut at ";") and then from NAME=" (cut at the
+// closing quote); returns non-zero when either was found.
+int TakeNameParam(const char *line, char *out, size_t limit);
+int64_t PartFileLength(const char *path);
+void PartPath(const char *tempDir, const mdat *record, int index, char *out, size_t cap);
+void LogDebug(const char *format, ...) __attribute__((format(printf, 1, 2)));
+
+// ---- body copy (part_body.cpp) ----
+enum { COPY_AT_DELIMITER = 0, COPY_AT_EOF = 2, COPY_AT_CLOSE = 3 };
+int CopyPartBody(FILE *stream, FILE *out, const char *boundary, const char *enclosingBoundary, int classCode,
+                 int quotedPrintable, const char *charset, int32_t *sizeOut, int64_t byteCount);
+
+// ---- walker (part_walker.cpp) ----
+// Per top-level message: clears the embedded-message count and the walker's memory.
+void ResetPartWalker(void);
+int ParseMimeParts(mdat *record, const char *boundary, const char *enclosingBoundary, const char *tempDir,
+                   FILE *stream, const char *charset);
+
+// ---- header handlers of the store formats (attachment_headers.cpp) ----
+int AddMhsAttachment(mdat *record, const char *value, const char *tempDir);
+void NameMhsAttachments(mdat *record, const char *names);
+void CopyFileIdAttachment(mdat *record, const char *fileId, const char *tempDir);
+void CopyBeckyInclude(FILE *partFile, const char *beckyName);
+
+// ---- addresses (address_list.cpp) ----
+void ParseAddressList(mdat *record, const char *value, int type);
+void CleanAddress(char *addr);
+
+// ---- post-passes (post_passes.cpp) ----
+void FixTextParts(mdat *record, const char *tempDir);
+void ExpandEmlAttachments(mdat *record, const char *tempDir);
+int KeepLongSubject(mdat *record, const char *tempDir, const char *subjectText);
+void ConvertStickyNote(mdat *record, const char *tempDir);
+
+#ifdef __cplusplus
+}
+#endif

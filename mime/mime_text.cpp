@@ -1,0 +1,63 @@
+// Small text helpers of the header and part parsers.
+#include <stdarg.h>
+#include <string.h>
+#include <strings.h>
+#include "mime/mime_internal.h"
+#include "module/session.h"
+#include "platform/platform.h"
+#include "record/com.h"
+
+extern "C" {
+
+int StartsNoCase(const char *text, const char *prefix) {
+    return strncasecmp(text, prefix, strlen(prefix)) == 0;
+}
+
+const char *HeaderValue(const char *line) {
+    const char *colon = strchr(line, ':');
+    if (!colon) return line + strlen(line);
+    const char *v = colon + 1;
+    if (*v == ';') v++;  // left by a fold joined with ";"
+    while (*v == ' ') v++;
+    return v;
+}
+
+void CopyUntil(char *out, size_t limit, const char *src, const char *stops) {
+    size_t n = strcspn(src, stops);
+    if (n > limit) n = limit;
+    memcpy(out, src, n);
+    out[n] = 0;
+}
+
+int TakeNameParam(const char *line, char *out, size_t limit) {
+    int found = 0;
+    const char *plain = com_stristr(line, "NAME=", 0);
+    if (plain) {
+        CopyUntil(out, limit, plain + 5, ";");
+        found = 1;
+    }
+    const char *quoted = com_stristr(line, "NAME=\"", 0);
+    if (quoted) {
+        CopyUntil(out, limit, quoted + 6, "\"");
+        found = 1;
+    }
+    return found;
+}
+
+int64_t PartFileLength(const char *path) { return plat_GetFileSize(path); }
+
+void PartPath(const char *tempDir, const mdat *record, int index, char *out, size_t cap) {
+    com_PartFileName(tempDir, record, index, out, cap);
+}
+
+void LogDebug(const char *format, ...) {
+    if (!gDebug) return;
+    char line[1024];
+    va_list args;
+    va_start(args, format);
+    vsnprintf(line, sizeof(line), format, args);
+    va_end(args);
+    com_Log("%s", line);
+}
+
+}  // extern "C"

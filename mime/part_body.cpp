@@ -1,0 +1,142 @@
+// CopyPartBody: streams the body of one part, line by line, from the message
+// into its part file (or only scans it), up to the next delimiter of its
+// multipart. Quoted-printable is decoded on the way; base64 is copied as
+// text and decoded later, when the part's class is settled.
+#include <string.h>
+#include <strings.h>
+#include "mime/mime_internal.h"
+#include "module/session.h"
+#include "platform/platform.h"
+#include "record/com.h"
+
+namespace {
+
+constexpr size_t kCopyBlock = 65536;
+
+struct Delimiters {
+    char open[MIME_DELIM_LEN];
+    char close[MIME_DELIM_LEN];
+    size_t openLen;
+};
+
+void MakeDelimiters(const char *boundary, Delimiters *d) {
+    if (boundary[0]) {
+        bv_snprintf(d->open, sizeof(d->open), "--%.*s", MIME_BOUNDARY_LEN, boundary);
+        bv_snprintf(d->close, sizeof(d->close), "--%.*s--", MIME_BOUNDARY_LEN, boundary);
+    } else {
+        d->open[0] = d->close[0] = 0;
+    }
+    d->openLen = strlen(d->open);
+}
+
+bool IsOpening(const char *line, const Delimiters &d) {
+    return d.openLen && line[0] == '-' && line[1] == '-' && strncasecmp(line, d.open, d.openLen) == 0;
+}
+
+int HexDigit(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    return -1;
+}
+
+// Decodes quoted-printable in place; an "=" before anything but two hex
+// digits is kept as it stands. Returns the new length; *softBreak is set
+// when the line ended in "=".
+int DecodeQuotedPrintable(char *line, int len, bool *softBreak) {
+    *softBreak = len > 0 && line[len - 1] == '=';
+    if (*softBreak) len--;
+    int w = 0;
+    for (int r = 0; r < len; r++) {
+        if (line[r] == '=' && r + 2 < len && HexDigit(line[r + 1]) >= 0 && HexDigit(line[r + 2]) >= 0) {
+            line[w++] = (char)(HexDigit(line[r + 1]) * 16 + HexDigit(line[r + 2]));
+            r += 2;
+        } else {
+            line[w++] = line[r];
+        }
+    }
+    return w;
+}
+
+// Multi-byte escape charsets whose sequences must not be split by a soft break.
+bool NeedsSoftBreakJoin(int classCode, int quotedPrintable, const char *charset) {
+    if (!quotedPrintable || classCode == 3 || classCode == 6 || classCode == 10 || !charset) return false;
+    return strcasecmp(charset, "iso-2022-jp") == 0 || strcasecmp(charset, "iso-2022-kr") == 0 ||
+           strcasecmp(charset, "koi8-r") == 0;
+}
+
+int CopyByteCount(FILE *stream, FILE *out, const Delimiters &d, int32_t *sizeOut, int64_t byteCount) {
+    static char block[kCopyBlock];
+    int64_t left = byteCount, copied = 0;
+    while (left > 0) {
+        size_t want = left > (int64_t)sizeof(block) ? sizeof(block) : (size_t)left;
+        size_t got = fread(block, 1, want, stream);
+        if (got == 0) break;
+        if (out) fwrite(block, 1, got, out);
+        copied += (int64_t)got;
+        left -= (int64_t)got;
+    }
+    *sizeOut = (int32_t)(copied > INT32_MAX ? INT32_MAX : copied);
+    int atEnd = ReadMimeLine(stream, NULL, 0, 0);
+    if (!atEnd && gLineBuf[0] == 0) atEnd = ReadMimeLine(stream, NULL, 0, 0);
+    if (!atEnd && d.openLen && strcmp(gLineBuf, d.open) == 0) return COPY_AT_DELIMITER;
+    if (!atEnd && d.openLen && strcmp(gLineBuf, d.close) == 0) return COPY_AT_CLOSE;
+    return atEnd ? COPY_AT_EOF : COPY_AT_DELIMITER;
+}
+
+// A delimiter of the enclosing multipart inside this part: this part and
+// this multipart end there. Returns -1 when the line is no such delimiter.
+int EnclosingDelimiterResult(const char *line, const char *enclosing, const Delimiters &d) {
+    if (!enclosing[0] || line[0] != '-' || line[1] != '-') return -1;
+    size_t span = d.openLen ? d.openLen : strlen(enclosing);
+    if (strncasecmp(line + 2, enclosing, span) != 0) return -1;
+    if (d.openLen && strcasecmp(line, d.open) == 0) return -1;
+    char enclosingDelim[MIME_DELIM_LEN];
+    bv_snprintf(enclosingDelim, sizeof(enclosingDelim), "--%.*s", MIME_BOUNDARY_LEN, enclosing);
+    return strcmp(line, enclosingDelim) == 0 ? COPY_AT_CLOSE : COPY_AT_DELIMITER;
+}
+
+}  // namespace
+
+extern "C" int CopyPartBody(FILE *stream, FILE *out, const char *boundary, const char *enclosingBoundary,
+                            int classCode, int quotedPrintable, const char *charset, int32_t *sizeOut,
+                            int64_t byteCount) {
+    int32_t scratchSize;
+    if (!sizeOut) sizeOut = &scratchSize;
+    *sizeOut = 0;
+    if (!boundary) boundary = "";
+    if (!enclosingBoundary) enclosingBoundary = "";
+    Delimiters d;
+    MakeDelimiters(boundary, &d);
+    if (byteCount > 0) return CopyByteCount(stream, out, d, sizeOut, byteCount);
+    bool joinSoftBreaks = NeedsSoftBreakJoin(classCode, quotedPrintable, charset);
+    int64_t written = 0;
+    int result = COPY_AT_EOF;
+    while (ReadMimeLine(stream, NULL, 0, 0) == 0) {
+        while (joinSoftBreaks && gLineLen > 0 && gLineBuf[gLineLen - 1] == '=' && !IsOpening(gLineBuf, d) &&
+               gLineLen < MIME_MAX_LINE_CHARS) {
+            if (ReadMimeLine(stream, NULL, 0, gLineLen - 1) != 0) break;
+        }
+        int enclosing = EnclosingDelimiterResult(gLineBuf, enclosingBoundary, d);
+        if (enclosing >= 0) {
+            result = enclosing;
+            break;
+        }
+        if (IsOpening(gLineBuf, d)) {
+            result = strcmp(gLineBuf, d.close) == 0 ? COPY_AT_CLOSE : COPY_AT_DELIMITER;
+            break;
+        }
+        if (!out) continue;
+        int len = gLineLen;
+        bool softBreak = false;
+        if (quotedPrintable) len = DecodeQuotedPrintable(gLineBuf, len, &softBreak);
+        fwrite(gLineBuf, 1, (size_t)len, out);
+        written += len;
+        if (!softBreak) {
+            fputs(MIME_TEXT_EOL, out);
+            written += 2;
+        }
+    }
+    *sizeOut = (int32_t)(written > INT32_MAX ? INT32_MAX : written);
+    return result;
+}

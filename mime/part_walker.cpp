@@ -1,0 +1,319 @@
+// ParseMimeParts: walks the body parts of one multipart. For each part it
+// reads the part's header block, settles the part's content class and file
+// name, and then recurses into a nested multipart, parses an embedded
+// message, or streams the part's body into its part file.
+#include <errno.h>
+#include <stdlib.h>
+#include <string.h>
+#include "mime/mime_internal.h"
+#include "module/session.h"
+#include "platform/platform.h"
+#include "record/com.h"
+
+extern "C" {
+int gEmbeddedMsgCount;
+int gMultipartDepth;
+}
+
+namespace {
+
+constexpr size_t kContentIdLen = 250;
+constexpr size_t kBeckyNameLen = 500;
+constexpr const char *kDefaultPartName = "Message Text";
+
+// The last inner boundary (with its enclosing one) that a scan did not find.
+char lastMissing[MIME_BOUNDARY_LEN + 1];
+char lastMissingEnclosing[MIME_BOUNDARY_LEN + 1];
+FILE *lastMissingStream;
+
+// What the walker knows about one body part.
+struct PartHeader {
+    char name[MIME_PART_NAME_LEN + 1];
+    int classCode;
+    char charset[MIME_PART_CHARSET_LEN + 1];
+    char innerBoundary[MIME_BOUNDARY_LEN + 1];
+    char contentId[kContentIdLen + 1];
+    char beckyName[kBeckyNameLen + 1];
+    int64_t sizeParam;
+    bool quotedPrintable, binary, related, isAttachment, isEmbeddedMessage;
+};
+
+void ResetPart(PartHeader *h, const char *charset) {
+    memset(h, 0, sizeof(*h));
+    com_strncpy(h->name, kDefaultPartName, MIME_PART_NAME_LEN);
+    h->classCode = -1;
+    com_strncpy(h->charset, charset ? charset : "", MIME_PART_CHARSET_LEN);
+}
+
+bool Has(const char *line, const char *text) { return com_stristr(line, text, 0) != nullptr; }
+
+// Value after `key`, cut at ";", unquoted.
+void ParamValue(const char *line, const char *key, char *out, size_t limit) {
+    const char *p = com_stristr(line, key, 0);
+    if (!p) return;
+    CopyUntil(out, limit, p + strlen(key), ";");
+    com_Remove_Quotes(out);
+}
+
+void AppendParam(const char *line, const char *key, char *name) {
+    if (!com_stristr(line, key, 0)) return;
+    char piece[MIME_PART_NAME_LEN + 1] = "";
+    ParamValue(line, key, piece, MIME_PART_NAME_LEN);
+    size_t len = strlen(name);
+    com_strncpy(name + len, piece, MIME_PART_NAME_LEN - len);
+}
+
+void TakeBoundary(const char *line, char *out) {
+    const char *p = com_stristr(line, "boundary=", 0);
+    if (!p) return;
+    p += 9;
+    while (*p == ' ') p++;
+    CopyUntil(out, MIME_BOUNDARY_LEN, p, ";");
+    com_rtrim(out);
+    com_Remove_Quotes(out);
+}
+
+void StripPrefixNoCase(char *text, const char *prefix) {
+    size_t n = strlen(prefix);
+    if (strncasecmp(text, prefix, n) == 0) memmove(text, text + n, strlen(text + n) + 1);
+}
+
+void NameIfDefault(PartHeader *h, const char *name) {
+    if (strcmp(h->name, kDefaultPartName) == 0) com_strncpy(h->name, name, MIME_PART_NAME_LEN);
+}
+
+int KeepOpenOr(int classCode, int otherwise) { return classCode == 3 ? 3 : otherwise; }
+
+void ApplyContentType(const char *line, PartHeader *h, const mdat *record) {
+    TakeBoundary(line, h->innerBoundary);
+    if (Has(line, "NAME*0=")) {
+        ParamValue(line, "NAME*0=", h->name, MIME_PART_NAME_LEN);
+        AppendParam(line, "NAME*1=", h->name);
+        AppendParam(line, "NAME*2=", h->name);
+    }
+    if (Has(line, "NAME=")) {
+        ParamValue(line, "NAME=", h->name, MIME_PART_NAME_LEN);
+        const char *quoted = com_stristr(line, "NAME=\"", 0);
+        if (quoted) CopyUntil(h->name, MIME_PART_NAME_LEN, quoted + 6, "\"");
+    }
+    if (Has(line, "multipart/related")) h->related = true;
+    if (Has(line, "text/html")) h->classCode = h->classCode == 3 ? 10 : 9;
+    if (Has(line, "application/pdf") && strcmp(h->name, kDefaultPartName) == 0) {
+        com_strncpy(h->name, "embedded_document.pdf", MIME_PART_NAME_LEN);
+        if (com_stristr(record->subject, ".pdf", 0)) {
+            com_strncpy(h->name, record->subject, MIME_PART_NAME_LEN);
+            StripPrefixNoCase(h->name, "Fwd: ");
+            StripPrefixNoCase(h->name, "Re: ");
+        }
+    }
+    if (Has(line, "image")) {
+        h->classCode = KeepOpenOr(h->classCode, 0);
+        if (Has(line, "image/jpeg") || Has(line, "image/jpg")) NameIfDefault(h, "embedded image.jpg");
+        else if (Has(line, "image/gif")) NameIfDefault(h, "embedded image.gif");
+        else if (Has(line, "image/png")) NameIfDefault(h, "embedded image.png");
+    }
+    if (Has(line, "audio")) {
+        h->classCode = KeepOpenOr(h->classCode, 0);
+        if (Has(line, "audio/mpeg")) NameIfDefault(h, "embedded mpeg.mpg");
+    }
+    if (StartsNoCase(h->name, "data:image/png")) com_strncpy(h->name, "image.png", MIME_PART_NAME_LEN);
+    if (Has(line, "application")) h->classCode = KeepOpenOr(h->classCode, 0);
+    if (Has(line, "pgp-encrypted")) {
+        com_strncpy(h->name, "pgp message", MIME_PART_NAME_LEN);
+        h->classCode = h->classCode == 3 ? 6 : 1;
+    }
+    if (Has(line, "text/plain")) h->classCode = h->classCode == 3 ? 6 : (h->classCode == 0 ? 0 : 1);
+    if (Has(line, "text/calendar")) {
+        if (record->subject[0]) bv_snprintf(h->name, sizeof(h->name), "%.*s.ics", MIME_PART_NAME_LEN - 4, record->subject);
+        else com_strncpy(h->name, "event.ics", MIME_PART_NAME_LEN);
+        h->classCode = 0;
+    }
+    if (Has(line, "message/delivery-status")) h->classCode = h->classCode == 3 ? 6 : 1;
+    if (Has(line, "text/enriched")) h->classCode = 1;
+    if (Has(line, "message/rfc822") && gEmbeddedMsgCount < MIME_MAX_EMBEDDED_MSGS) h->isEmbeddedMessage = true;
+    if (Has(line, "text/rtf")) com_strncpy(h->name, "Message.rtf", MIME_PART_NAME_LEN);
+    if (Has(line, "charset=")) ParamValue(line, "charset=", h->charset, MIME_PART_CHARSET_LEN);
+    // an HTML part is walked as a multipart only when it is multipart/related
+    if (h->classCode == 9 && h->innerBoundary[0] && !h->related) h->innerBoundary[0] = 0;
+}
+
+void ApplyDisposition(const char *line, PartHeader *h) {
+    if (Has(line, "attachment")) {
+        h->isAttachment = true;
+        h->classCode = (h->classCode == 6 || h->classCode == 10 || h->classCode == 3) ? 3 : 0;
+    }
+    if (Has(line, "NAME=")) {
+        ParamValue(line, "NAME=", h->name, MIME_PART_NAME_LEN);
+        const char *quoted = com_stristr(line, "NAME=\"", 0);
+        if (quoted) CopyUntil(h->name, MIME_PART_NAME_LEN, quoted + 6, "\"");
+    }
+    const char *size = com_stristr(line, "size=", 0);
+    if (size) h->sizeParam = strtoll(size + 5, nullptr, 10);
+    if (Has(line, "inline")) {
+        if (h->classCode == -1) {
+            h->classCode = BV_PART_INLINE_TEXT;
+            com_strncpy(h->name, "Inline.txt", MIME_PART_NAME_LEN);
+        } else if (h->classCode == 1 && h->name[0] &&
+                   ((!Has(h->name, ".txt") && !Has(h->name, kDefaultPartName)) || gNhs)) {
+            h->classCode = 0;
+        }
+    } else if (h->classCode == -1) {
+        h->classCode = 0;
+    }
+}
+
+void ApplyTransferEncoding(const char *line, PartHeader *h) {
+    if (Has(line, "quoted-printable")) h->quotedPrintable = true;
+    if (Has(line, "binary")) h->binary = true;
+    if (Has(line, "base64")) h->classCode = h->classCode == 1 ? 6 : (h->classCode == 9 ? 10 : 3);
+}
+
+void ApplyPartHeaderLine(const char *line, PartHeader *h, const mdat *record) {
+    if (StartsNoCase(line, "Content-Type:")) ApplyContentType(line, h, record);
+    if (Has(line, "Content-ID:") && strlen(line) > 11) {
+        const char *p = line + 11;
+        while (*p == ' ' || *p == '<') p++;
+        CopyUntil(h->contentId, kContentIdLen, p, strchr(p, '>') ? ">" : " ");
+    }
+    if (Has(line, "X-Becky-Include:") && strlen(line) > 17) com_strncpy(h->beckyName, line + 17, kBeckyNameLen);
+    if (StartsNoCase(line, "Content-Disposition:")) ApplyDisposition(line, h);
+    if (StartsNoCase(line, "Content-transfer-encoding: ")) ApplyTransferEncoding(line, h);
+}
+
+// Reads one part's header block. Returns -1 when it was read, else the
+// walker's result (1 end of file, 0 this level's closing delimiter).
+int ReadPartHeader(FILE *stream, const char *closeDelim, PartHeader *h, const mdat *record) {
+    for (;;) {
+        if (ReadMimeLine(stream, NULL, 1, 0)) return 1;
+        if (!gLineBuf[0]) return -1;
+        if (strcmp(gLineBuf, closeDelim) == 0) return 0;
+        ApplyPartHeaderLine(gLineBuf, h, record);
+    }
+}
+
+int ParseEmbeddedPart(mdat *record, const PartHeader &h, const char *boundary, const char *tempDir, FILE *stream) {
+    gEmbeddedMsgCount++;
+    int index = record->partCount;
+    if (!com_AllocPart(record)) {
+        LogDebug("debug: com_AllocPart is false!");
+        return -101;
+    }
+    mpart *part = record->parts[index];
+    part->partType = BV_PART_EMBEDDED;
+    com_strncpy(part->name, h.name, sizeof(part->name) - 1);
+    if (!com_AllocSubMsg(record, index) || !part->subMsg) {
+        LogDebug("debug: com_AllocPart is false!");
+        return -101;
+    }
+    int result = Parse_RFC822_Msg(stream, part->subMsg, tempDir, boundary, 0);
+    gNestLevel--;
+    record->partCount++;
+    return result == -101 ? -101 : 0;
+}
+
+// Stores a leaf part. Returns -101 on a hard failure, 0 when the walk ends
+// with the record as it is, 3 at this level's closing delimiter, and -1 to
+// go on with the next part.
+int StoreLeafPart(mdat *record, PartHeader *h, const char *boundary, const char *enclosing, const char *tempDir,
+                  FILE *stream) {
+    if (h->classCode == -1) h->classCode = BV_PART_TEXT;
+    int index = record->partCount;
+    char path[MIME_PATH_LEN];
+    PartPath(tempDir, record, index, path, sizeof(path));
+    FILE *file = plat_fopen(path, "wb");
+    if (!file) {
+        com_Log("BV Error: ParseMimeParts, Cannot open %s, errno=%d", path, errno);
+        return -101;
+    }
+    int64_t byteCount = h->binary ? h->sizeParam : 0;
+    int32_t size = 0;
+    int copy = CopyPartBody(stream, file, boundary, enclosing, h->classCode, h->quotedPrintable, h->charset, &size,
+                            byteCount);
+    if (size == 0 && !h->beckyName[0]) {
+        fclose(file);
+        plat_DeleteFile(path);
+        return copy == COPY_AT_CLOSE ? 3 : -1;
+    }
+    if (!com_AllocPart(record)) {
+        fclose(file);
+        return 0;
+    }
+    mpart *part = record->parts[index];
+    part->partType = h->classCode;
+    com_strncpy(part->name, h->name, sizeof(part->name) - 1);
+    if (!h->isAttachment || com_stristr(h->contentId, "@zimbra", 0))
+        com_strncpy(part->contentId, h->contentId, sizeof(part->contentId) - 1);
+    com_strncpy(part->charset, h->charset, 30);
+    part->size = size;
+    record->partCount++;
+    if (size < 3 && h->beckyName[0]) {
+        CopyBeckyInclude(file, h->beckyName);
+        long end = ftell(file);
+        if (end > 0) part->size = (int32_t)end;
+    }
+    fclose(file);
+    return copy == COPY_AT_CLOSE ? 3 : -1;
+}
+
+// A nested multipart: scans for its first delimiter, then walks it. Returns
+// -101, or -1 to go on with the next part, or 2 when the inner boundary
+// never came (the part is then stored as a leaf).
+int WalkNestedMultipart(mdat *record, const PartHeader &h, const char *boundary, const char *enclosing,
+                        const char *tempDir, FILE *stream) {
+    // A boundary that was not found once is not found further down either:
+    // remembering it keeps a message of many such parts from being rescanned.
+    if (gMultipartDepth >= MIME_MAX_MULTIPART_DEPTH ||
+        (stream == lastMissingStream && strcmp(lastMissing, h.innerBoundary) == 0 &&
+         strcmp(lastMissingEnclosing, enclosing) == 0))
+        return 2;
+    long start = ftell(stream);
+    int scan = CopyPartBody(stream, NULL, h.innerBoundary, enclosing, h.classCode, 0, h.charset, NULL, 0);
+    if (scan == COPY_AT_EOF) {
+        fseek(stream, start, SEEK_SET);
+        com_strncpy(lastMissing, h.innerBoundary, MIME_BOUNDARY_LEN);
+        com_strncpy(lastMissingEnclosing, enclosing, MIME_BOUNDARY_LEN);
+        lastMissingStream = stream;
+        return 2;
+    }
+    if (scan == COPY_AT_CLOSE) return -1;
+    gMultipartDepth++;
+    int result = ParseMimeParts(record, h.innerBoundary, boundary, tempDir, stream, h.charset);
+    gMultipartDepth--;
+    return result == -101 ? -101 : -1;
+}
+
+}  // namespace
+
+extern "C" void ResetPartWalker(void) {
+    gEmbeddedMsgCount = 0;
+    gMultipartDepth = 0;
+    lastMissing[0] = lastMissingEnclosing[0] = 0;
+    lastMissingStream = nullptr;
+}
+
+extern "C" int ParseMimeParts(mdat *record, const char *boundary, const char *enclosingBoundary, const char *tempDir,
+                              FILE *stream, const char *charset) {
+    char closeDelim[MIME_DELIM_LEN];
+    bv_snprintf(closeDelim, sizeof(closeDelim), "--%.*s--", MIME_BOUNDARY_LEN, boundary);
+    if (!boundary[0]) closeDelim[0] = 0;
+    PartHeader h;
+    for (;;) {
+        ResetPart(&h, charset);
+        int header = ReadPartHeader(stream, boundary[0] ? closeDelim : "\x01", &h, record);
+        if (header >= 0) return header;
+        if (h.isEmbeddedMessage && h.isAttachment) {
+            h.isEmbeddedMessage = false;
+            com_strncpy(h.name, "Message.eml", MIME_PART_NAME_LEN);
+        }
+        if (h.innerBoundary[0]) {
+            int nested = WalkNestedMultipart(record, h, boundary, enclosingBoundary, tempDir, stream);
+            if (nested == -101) return -101;
+            if (nested == -1) continue;
+        } else if (h.isEmbeddedMessage) {
+            if (ParseEmbeddedPart(record, h, boundary, tempDir, stream) == -101) return -101;
+            continue;
+        }
+        int leaf = StoreLeafPart(record, &h, boundary, enclosingBoundary, tempDir, stream);
+        if (leaf != -1) return leaf;
+    }
+}

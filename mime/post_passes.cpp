@@ -1,0 +1,311 @@
+// Passes over the parts of a parsed message: transfer decoding and charset
+// conversion of text parts (FixTextParts), .eml attachments parsed as
+// embedded messages, an overlong subject kept as body text, and sticky notes
+// turned into plain text. Files are streamed through scratch files in the
+// work directory; no part is read into memory whole.
+#include <errno.h>
+#include <string.h>
+#include "mime/mime_internal.h"
+#include "module/session.h"
+#include "platform/platform.h"
+#include "record/com.h"
+
+namespace {
+
+constexpr size_t kMetaLineLen = 200000;   // characters of an HTML line searched for a meta charset
+constexpr size_t kMetaCharsetLen = 30;
+constexpr size_t kConvertChunk = 65536;  // bytes of a text line converted at once
+constexpr size_t kConvertCapacity = kConvertChunk * 4 + 16;
+constexpr size_t kWrapPiece = 511;        // characters of an inline-text line per piece
+constexpr size_t kLongSubject = 250;
+constexpr size_t kSubjectWrapColumn = 66;
+constexpr size_t kStickyFirstLine = 500;
+
+void ScratchPath(const char *tempDir, const char *name, char *out, size_t cap) {
+    bv_snprintf(out, cap, "%s%s", tempDir, name);
+}
+
+int32_t ClampSize(int64_t size) { return (int32_t)(size < 0 ? 0 : (size > INT32_MAX ? INT32_MAX : size)); }
+
+// Reads one line (with its LF) of at most `cap - 1` bytes; returns its length.
+size_t ReadChunkLine(FILE *in, char *buf, size_t cap) {
+    size_t n = 0;
+    int c;
+    while (n + 1 < cap && (c = getc(in)) != EOF) {
+        buf[n++] = (char)c;
+        if (c == '\n') break;
+    }
+    buf[n] = 0;
+    return n;
+}
+
+void CopyRest(FILE *in, FILE *out) {
+    static char block[kConvertChunk];
+    size_t got;
+    while ((got = fread(block, 1, sizeof(block), in)) > 0) fwrite(block, 1, got, out);
+}
+
+// The charset that an HTML part names in a meta tag.
+void TakeMetaCharset(const char *path, mpart *part) {
+    FILE *in = plat_fopen(path, "rb");
+    if (!in) return;
+    static char line[kMetaLineLen + 1];
+    while (fgets(line, sizeof(line), in)) {
+        if (!com_stristr(line, "<meta http", 0) && !com_stristr(line, "<meta charset", 0)) continue;
+        const char *cs = com_stristr(line, "charset=", 0);
+        if (!cs) continue;
+        cs += 8;
+        if (*cs == '"') cs++;
+        char name[kMetaCharsetLen + 1];
+        CopyUntil(name, kMetaCharsetLen, cs, "\">");
+        if (strcasecmp(name, "unicode") != 0 && strcasecmp(name, "utf-16") != 0)
+            com_strncpy(part->charset, name, sizeof(part->charset) - 1);
+        break;
+    }
+    fclose(in);
+}
+
+// Rewrites a text part through the scratch file: HTML gets a meta line
+// naming its charset, other text is converted to UTF-8. False when the
+// scratch file cannot be made.
+bool RewriteTextPart(const char *path, mpart *part, const char *tempDir) {
+    char scratch[MIME_PATH_LEN];
+    ScratchPath(tempDir, "TEMPFILE.TMP", scratch, sizeof(scratch));
+    int codepage = part->partType == BV_PART_HTML ? 0 : com_iso_codepage(0, part->charset);
+    if (part->partType != BV_PART_HTML && codepage == 0) return true;  // unknown charset: left as it is
+    FILE *out = plat_fopen(scratch, "wb");
+    if (!out) {
+        LogDebug("debug: cannot open %s, errno=%d", scratch, errno);
+        return false;
+    }
+    FILE *in = plat_fopen(path, "rb");
+    if (!in) {
+        fclose(out);
+        plat_DeleteFile(scratch);
+        return true;
+    }
+    if (part->partType == BV_PART_HTML) {
+        fprintf(out, "<html><META http-equiv=\"Content-Type\" content=\"text/html; charset=%s\">" MIME_TEXT_EOL,
+                part->charset);
+        CopyRest(in, out);
+    } else if (codepage == 65001) {
+        CopyRest(in, out);
+    } else {
+        static char buf[kConvertCapacity];
+        while (ReadChunkLine(in, buf, kConvertChunk) > 0) {
+            com_CodepageToWindows(buf, codepage, 65001, sizeof(buf));
+            fputs(buf, out);
+        }
+    }
+    fclose(in);
+    fclose(out);
+    if (part->partType != BV_PART_HTML) com_strncpy(part->charset, "UTF-8", sizeof(part->charset) - 1);
+    plat_DeleteFile(path);
+    plat_MoveFile(scratch, path);
+    part->size = ClampSize(plat_GetFileSize(path));
+    return true;
+}
+
+void ConvertPartName(const mdat *record, mpart *part) {
+    if (com_Decode_iso(part->name, 0)) return;
+    int codepage = part->charset[0] ? com_iso_codepage(0, part->charset) : record->codepage;
+    if (!codepage) codepage = 28591;
+    com_CodepageToWindows(part->name, codepage, 65001, sizeof(part->name));
+}
+
+// Base64 parts decoded; returns true when the part was decoded.
+bool DecodeTransfer(const char *path, mpart *part, const char *tempDir) {
+    int t = part->partType;
+    if (t == 4) {
+        part->partType = BV_PART_ATTACHMENT;
+        return false;
+    }
+    if (t != 3 && t != 15 && t != 6 && t != 10) return false;
+    com_convert_base64(path, tempDir);
+    part->partType = t == 6 ? BV_PART_TEXT : (t == 10 ? BV_PART_HTML : BV_PART_ATTACHMENT);
+    return true;
+}
+
+// Inline text of a message with an HTML body is shown as preformatted HTML.
+void WrapInlineText(mdat *record, const char *tempDir) {
+    int inlineIndex = -1;
+    bool hasHtml = false;
+    for (int i = 0; i < record->partCount; i++) {
+        mpart *p = record->parts[i];
+        if (!p) continue;
+        if (p->partType == BV_PART_INLINE_TEXT && inlineIndex < 0) inlineIndex = i;
+        if (p->partType == BV_PART_HTML) hasHtml = true;
+    }
+    if (inlineIndex < 0 || !hasHtml) return;
+    mpart *part = record->parts[inlineIndex];
+    part->partType = BV_PART_HTML;
+    char path[MIME_PATH_LEN], scratch[MIME_PATH_LEN];
+    PartPath(tempDir, record, inlineIndex, path, sizeof(path));
+    ScratchPath(tempDir, "TEMPFILE.TMP", scratch, sizeof(scratch));
+    FILE *in = plat_fopen(path, "rb");
+    FILE *out = in ? plat_fopen(scratch, "wb") : nullptr;
+    if (!out) {
+        if (in) fclose(in);
+        LogDebug("debug: cannot open %s, errno=%d", scratch, errno);
+        return;
+    }
+    fputs("<HR><pre>" MIME_TEXT_EOL, out);
+    char piece[kWrapPiece + 1];
+    while (fgets(piece, sizeof(piece), in)) {
+        piece[strcspn(piece, "\r\n")] = 0;
+        fputs(piece, out);
+        fputs(MIME_TEXT_EOL, out);
+    }
+    fputs("</pre>" MIME_TEXT_EOL, out);
+    fclose(in);
+    fclose(out);
+    plat_DeleteFile(path);
+    plat_MoveFile(scratch, path);
+    part->size = ClampSize(plat_GetFileSize(path));
+}
+
+// The subject broken into lines at the first blank 66 or more characters
+// after the previous break; the blanks after a break are dropped.
+size_t WrapSubject(const char *subject, char *out, size_t cap) {
+    size_t w = 0, sinceBreak = 0;
+    for (const char *p = subject; *p && w + 3 < cap; p++) {
+        if (*p == ' ' && sinceBreak >= kSubjectWrapColumn) {
+            out[w++] = '\r';
+            out[w++] = '\n';
+            sinceBreak = 0;
+            while (p[1] == ' ') p++;
+            continue;
+        }
+        out[w++] = *p;
+        sinceBreak++;
+    }
+    out[w] = 0;
+    return w;
+}
+
+}  // namespace
+
+extern "C" void FixTextParts(mdat *record, const char *tempDir) {
+    bool firstTextSeen = false, decodedSeen = false;
+    for (int i = 0; i < record->partCount; i++) {
+        mpart *part = record->parts[i];
+        if (!part) continue;
+        char path[MIME_PATH_LEN];
+        PartPath(tempDir, record, i, path, sizeof(path));
+        if ((part->partType == BV_PART_HTML || part->partType == BV_PART_TEXT) && part->size == 2) {
+            part->partType = BV_PART_EMPTY_BODY;  // a lone line end
+            continue;
+        }
+        if (part->partType == BV_PART_TEXT) {
+            if (firstTextSeen) part->partType = BV_PART_ATTACHMENT;
+            firstTextSeen = true;
+        }
+        ConvertPartName(record, part);
+        if (DecodeTransfer(path, part, tempDir)) decodedSeen = true;
+        if (decodedSeen) part->size = ClampSize(plat_GetFileSize(path));
+        if (part->partType == BV_PART_HTML) TakeMetaCharset(path, part);
+        if (part->charset[0] && part->partType != BV_PART_ATTACHMENT && part->partType != BV_PART_EMBEDDED &&
+            !RewriteTextPart(path, part, tempDir))
+            return;
+    }
+    WrapInlineText(record, tempDir);
+}
+
+extern "C" void ExpandEmlAttachments(mdat *record, const char *tempDir) {
+    for (int i = 0; i < record->partCount; i++) {
+        mpart *part = record->parts[i];
+        if (!part || !com_stristr(part->name, ".EML", 0) || part->partType == BV_PART_EMBEDDED) continue;
+        char path[MIME_PATH_LEN];
+        PartPath(tempDir, record, i, path, sizeof(path));
+        FILE *file = plat_fopen(path, "rb");
+        if (!file) return;
+        char first[16] = "";
+        if (fgets(first, sizeof(first), file) && StartsNoCase(first, "From -") && com_AllocSubMsg(record, i) &&
+            part->subMsg) {
+            rewind(file);
+            part->partType = BV_PART_EMBEDDED;
+            Parse_RFC822_Msg(file, part->subMsg, tempDir, "", 0);
+            gNestLevel--;
+        }
+        fclose(file);
+    }
+}
+
+extern "C" int KeepLongSubject(mdat *record, const char *tempDir, const char *subjectText) {
+    if (!subjectText || strlen(subjectText) < kLongSubject) return 0;
+    int textIndex = -1;
+    for (int i = 0; i < record->partCount; i++)
+        if (record->parts[i] && record->parts[i]->partType == BV_PART_TEXT) textIndex = i;
+    if (textIndex >= 0 && record->parts[textIndex]->size != 0) return 0;
+    static char wrapped[2 * 2400 + 16];
+    size_t len = WrapSubject(subjectText, wrapped, sizeof(wrapped));
+    bool newPart = textIndex < 0;
+    if (newPart) {
+        textIndex = record->partCount;
+        if (!com_AllocPart(record)) return 0;
+        mpart *part = record->parts[textIndex];
+        part->partType = BV_PART_TEXT;
+        com_strncpy(part->name, "Message Text", sizeof(part->name) - 1);
+    }
+    char path[MIME_PATH_LEN];
+    PartPath(tempDir, record, textIndex, path, sizeof(path));
+    FILE *out = plat_fopen(path, "wb");
+    if (out) {
+        fwrite(wrapped, 1, len, out);
+        fclose(out);
+    }
+    record->parts[textIndex]->size = (int32_t)len;
+    if (newPart) record->partCount++;
+    return 1;
+}
+
+extern "C" void ConvertStickyNote(mdat *record, const char *tempDir) {
+    int index = -1;
+    for (int i = 0; i < record->partCount && index < 0; i++)
+        if (record->parts[i] && record->parts[i]->partType == BV_PART_TEXT) index = i;
+    if (index < 0) return;
+    char path[MIME_PATH_LEN], scratch[MIME_PATH_LEN];
+    PartPath(tempDir, record, index, path, sizeof(path));
+    FILE *in = plat_fopen(path, "rb");
+    if (!in) return;
+    char line[kStickyFirstLine];
+    if (!fgets(line, sizeof(line), in) || !StartsNoCase(line, "BEGIN:")) {
+        fclose(in);
+        return;
+    }
+    fgets(line, sizeof(line), in);  // the second line is not text
+    for (int i = 0; i < 5 && getc(in) != EOF; i++) {
+    }
+    ScratchPath(tempDir, "sticky.tmp", scratch, sizeof(scratch));
+    FILE *out = plat_fopen(scratch, "wb");
+    if (!out) {
+        fclose(in);
+        return;
+    }
+    int c;
+    while ((c = getc(in)) != EOF) {
+        if (c == '\r') continue;
+        if (c == '\n') {
+            int next = getc(in);
+            if (next == 'E' || next == 'P' || next == EOF) break;
+            continue;  // a folded continuation: LF and its blank dropped
+        }
+        if (c == '\\') {
+            int next = getc(in);
+            if (next == 'n') {
+                fputs("\r\n", out);
+                continue;
+            }
+            fputc(c, out);
+            if (next != EOF) fputc(next, out);
+            continue;
+        }
+        fputc(c, out);
+    }
+    fclose(in);
+    fclose(out);
+    int64_t size = com_fcopy(scratch, path);
+    plat_DeleteFile(scratch);
+    if (size >= 0) record->parts[index]->size = ClampSize(size);
+    if (!record->fromAddr[0]) com_strncpy(record->fromAddr, "Sticky Note", sizeof(record->fromAddr) - 1);
+}

@@ -1,0 +1,176 @@
+// One case = data/NAME.eml (the message) + data/NAME.expect (what the record
+// must hold). Adding a case is adding a file pair.
+//
+// Expect lines:
+//   option: lsub | d81 | nhs | maxRecipients=N | attachDir=DIR | messageFileDir=DIR | exclude=PATTERN
+//   KEY: VALUE        the dumped field equals VALUE (escapes \r \n \t \\ \xHH)
+//   KEY ~ TEXT        the dumped field contains TEXT
+//   KEY file: NAME    the dumped field equals the bytes of data/NAME
+//   absent: KEY       the record has no such field
+//   log ~ TEXT / log !~ TEXT   the parse log does (not) contain TEXT
+// Every case is parsed twice, from a file and from memory; both dumps must agree.
+#include <gtest/gtest.h>
+#include <algorithm>
+#include <filesystem>
+#include <sstream>
+#include "mime_test_support.h"
+
+namespace fs = std::filesystem;
+using namespace mimetest;
+
+namespace {
+
+const std::string kDataDir = BV_MIME_DATA;
+
+std::string Unescape(const std::string &s) {
+    std::string out;
+    for (size_t i = 0; i < s.size(); i++) {
+        if (s[i] != '\\' || i + 1 >= s.size()) {
+            out.push_back(s[i]);
+            continue;
+        }
+        char c = s[++i];
+        if (c == 'r') out.push_back('\r');
+        else if (c == 'n') out.push_back('\n');
+        else if (c == 't') out.push_back('\t');
+        else if (c == 'x' && i + 2 < s.size()) {
+            out.push_back((char)std::stoi(s.substr(i + 1, 2), nullptr, 16));
+            i += 2;
+        } else out.push_back(c);
+    }
+    return out;
+}
+
+std::string Trim(const std::string &s) {
+    size_t a = s.find_first_not_of(" \t\r");
+    size_t b = s.find_last_not_of(" \t\r");
+    return a == std::string::npos ? "" : s.substr(a, b - a + 1);
+}
+
+struct Expectation {
+    std::string key, op, value;
+};
+
+struct CaseSpec {
+    ParseOptions options;
+    int result = 0;
+    std::vector<Expectation> checks;
+};
+
+void ApplyOption(const std::string &opt, ParseOptions *o) {
+    if (opt == "lsub") o->lsub = true;
+    else if (opt == "d81") o->d81 = true;
+    else if (opt == "nhs") o->nhs = true;
+    else if (opt.rfind("maxRecipients=", 0) == 0) o->maxRecipients = std::stoi(opt.substr(14));
+    else if (opt.rfind("attachDir=", 0) == 0) o->attachDir = kDataDir + "/" + opt.substr(10);
+    else if (opt.rfind("messageFileDir=", 0) == 0) o->messageFileDir = kDataDir + "/" + opt.substr(15);
+    else if (opt.rfind("exclude=", 0) == 0) o->excludePattern = opt.substr(8);
+    else ADD_FAILURE() << "unknown option " << opt;
+}
+
+CaseSpec ReadSpec(const std::string &path) {
+    CaseSpec spec;
+    std::istringstream in(ReadFileBytes(path));
+    std::string line;
+    while (std::getline(in, line)) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (Trim(line).empty() || line[0] == '#') continue;
+        size_t fileOp = line.find(" file: ");
+        size_t notContains = line.find(" !~ ");
+        size_t contains = line.find(" ~ ");
+        size_t colon = line.find(": ");
+        Expectation e;
+        if (fileOp != std::string::npos && (colon == std::string::npos || fileOp < colon)) {
+            e = {Trim(line.substr(0, fileOp)), "file", Trim(line.substr(fileOp + 7))};
+        } else if (notContains != std::string::npos && (colon == std::string::npos || notContains < colon)) {
+            e = {Trim(line.substr(0, notContains)), "!~", Unescape(line.substr(notContains + 4))};
+        } else if (contains != std::string::npos && (colon == std::string::npos || contains < colon)) {
+            e = {Trim(line.substr(0, contains)), "~", Unescape(line.substr(contains + 3))};
+        } else if (colon != std::string::npos) {
+            e = {Trim(line.substr(0, colon)), "=", Unescape(line.substr(colon + 2))};
+        } else {
+            ADD_FAILURE() << "unreadable expect line: " << line;
+            continue;
+        }
+        if (e.key == "option") ApplyOption(Trim(e.value), &spec.options);
+        else if (e.key == "result" && e.op == "=") spec.result = std::stoi(e.value);
+        else spec.checks.push_back(e);
+    }
+    return spec;
+}
+
+std::vector<std::string> CaseNames() {
+    std::vector<std::string> names;
+    if (!fs::is_directory(kDataDir)) return names;
+    for (const auto &entry : fs::directory_iterator(kDataDir))
+        if (entry.path().extension() == ".expect") names.push_back(entry.path().stem().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+std::string Printable(const std::string &s) {
+    std::string out;
+    for (unsigned char c : s) {
+        if (c == '\r') out += "\\r";
+        else if (c == '\n') out += "\\n";
+        else if (c < 32 || c >= 127) {
+            char buf[8];
+            snprintf(buf, sizeof(buf), "\\x%02X", c);
+            out += buf;
+        } else out.push_back((char)c);
+    }
+    return out.size() > 600 ? out.substr(0, 600) + "..." : out;
+}
+
+class CaseFile : public ::testing::TestWithParam<std::string> {};
+
+TEST_P(CaseFile, RecordMatchesExpectation) {
+    const std::string name = GetParam();
+    CaseSpec spec = ReadSpec(kDataDir + "/" + name + ".expect");
+    std::string input = ReadFileBytes(kDataDir + "/" + name + ".eml");
+    ParseRun fromFile = ParseBytes(input, spec.options, false, name);
+    ParseRun fromMemory = ParseBytes(input, spec.options, true, name + "_mem");
+    EXPECT_EQ(fromFile.result, spec.result);
+    auto dump = DumpRecord(fromFile.record, fromFile.workDir);
+    auto memDump = DumpRecord(fromMemory.record, fromMemory.workDir);
+    EXPECT_EQ(fromMemory.result, fromFile.result) << "memory stream differs from file";
+    if (dump.count("dateSubstituted")) dump.erase("date"), memDump.erase("date");
+    EXPECT_EQ(dump, memDump) << "memory stream differs from file";
+    for (const Expectation &e : spec.checks) {
+        if (e.key == "absent") {
+            EXPECT_EQ(dump.count(Trim(e.value)), 0u) << "field present: " << e.value;
+            continue;
+        }
+        if (e.key == "log") {
+            bool has = fromFile.log.find(e.value) != std::string::npos;
+            EXPECT_EQ(has, e.op == "~") << "log " << e.op << " " << e.value << "\nlog was:\n" << fromFile.log;
+            continue;
+        }
+        auto it = dump.find(e.key);
+        if (it == dump.end()) {
+            ADD_FAILURE() << "missing field: " << e.key;
+            continue;
+        }
+        if (e.op == "=") {
+            EXPECT_EQ(Printable(it->second), Printable(e.value)) << "field " << e.key;
+        } else if (e.op == "~") {
+            EXPECT_NE(it->second.find(e.value), std::string::npos)
+                << "field " << e.key << " = " << Printable(it->second) << " lacks " << e.value;
+        } else if (e.op == "file") {
+            EXPECT_TRUE(it->second == ReadFileBytes(kDataDir + "/" + e.value))
+                << "field " << e.key << " differs from " << e.value << ": " << Printable(it->second);
+        }
+    }
+    FreeRun(&fromFile);
+    FreeRun(&fromMemory);
+}
+
+INSTANTIATE_TEST_SUITE_P(Mime, CaseFile, ::testing::ValuesIn(CaseNames()),
+                         [](const ::testing::TestParamInfo<std::string> &info) {
+                             std::string n = info.param;
+                             for (char &c : n)
+                                 if (!isalnum((unsigned char)c)) c = '_';
+                             return n;
+                         });
+
+}  // namespace
