@@ -11,7 +11,7 @@
 //     --mbox FILE         also take every message of an mbox file ("From " lines)
 //     --deleted N         message N (from 0) gets blocks but no index entry
 //     --missing-link N    message N's first block links to a block that does not exist
-//     --loop N            message N's last block links back to its second block
+//     --loop N            message N's last full block links back to its second block
 //     --reverse-blocks    each message's blocks are laid out last block first
 #include <stdint.h>
 #include <stdio.h>
@@ -101,7 +101,9 @@ uint32_t WriteBlocks(Writer *w, const std::string &msg, long number) {
         uint32_t len = (uint32_t)std::min<size_t>(kBlockData, msg.size() - std::min(from, msg.size()));
         uint32_t next = j + 1 < count ? at[j + 1] : 0;
         if (j == 0 && w->options.missingLink.count(number)) next = kMissingTarget;
-        if (j + 1 == count && count >= 2 && w->options.loop.count(number)) next = at[1];
+        // A block with a next link must be full to count as a block at all, so
+        // the loop starts at the last full block.
+        if (j + 2 == count && count >= 3 && w->options.loop.count(number)) next = at[1];
         Put32(&block[0], at[j]);
         Put32(&block[4], kBlockData);
         Put32(&block[8], len);
