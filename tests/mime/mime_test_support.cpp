@@ -116,8 +116,8 @@ static void DumpInto(const mdat *r, const std::string &workDir, const std::strin
     Put(out, prefix + "codepage", std::to_string(r->codepage));
     Put(out, prefix + "date", IsoDate(r->date));
     Put(out, prefix + "dateSubstituted", std::to_string(r->dateSubstituted));
-    Put(out, prefix + "priority", std::to_string(r->priority));
-    Put(out, prefix + "importance", std::to_string(r->importance));
+    out[prefix + "priority"] = std::to_string(r->priority);
+    out[prefix + "importance"] = std::to_string(r->importance);
     Put(out, prefix + "unread", std::to_string(r->unread));
     Put(out, prefix + "followUpFlag", std::to_string(r->followUpFlag));
     Put(out, prefix + "pmFlag20", std::to_string(r->pmFlag20));
