@@ -19,6 +19,8 @@ static const GUID IID_IOEAPI = {0x12BAF0C9, 0x264C, 0x464B, {0x9D, 0x58, 0xC8, 0
 
 #define OE_RAW_PIECE_MAX 64000  // characters per piece of raw text
 #define OE_STATE_UNREAD 2       // bit of the message state
+// Result of a first/next call when there is no (further) child or message.
+#define OE_E_NO_MORE_ITEMS ((HRESULT)0x80070103)
 
 typedef struct OeRoot OeRoot;
 typedef struct OeFolder OeFolder;

@@ -1,0 +1,546 @@
+// ComposeRfc822: one mail record as RFC 822 / MIME text.
+//
+// The header block comes from the record's fields (or, with /D68 and /EIH,
+// from the stored header part); the body is a multipart whose levels take
+// their boundaries from the seed: the prefix before its '/', numbered from
+// the seed's number plus one. Part files stream from the work directory into
+// the output; text bodies are copied as they are, everything else is base64.
+#include <stdlib.h>
+#include <string.h>
+#include <strings.h>
+#include "compose/compose.h"
+#include "compose/compose_output.h"
+#include "module/session.h"
+#include "platform/platform.h"
+#include "record/com.h"
+
+namespace {
+
+constexpr size_t kHeaderLineCap = 4096;  // header part lines read for copying: 4095 characters
+constexpr size_t kEihLineCap = 500;      // /D68 /EIH header copy lines: 499 characters
+constexpr size_t kBoundaryCap = 160;
+constexpr size_t kPathCap = 1024;
+constexpr size_t kZoneTextCap = 16;
+const char kEmbeddedSeed[] = "ABCDEFG/1";
+const char kRawMessageName[] = "RAWRFC.dat";
+const char kPgpPartName[] = "pgp message";
+// An attachment kept outside the message: its contentId holds this marker and
+// then the link (an http(s) address, or a cloud-drive document id).
+const char kOutsideLinkMarker[] = "link:";
+const char kCloudDocumentBase[] = "https://drive.google.com";
+const char *const kCopiedHeaders[] = {"Thread-Topic:", "Thread-Index:", "References:", "In-Reply-To:"};
+const char *const kImageExtensions[] = {".jpeg", ".jpg", ".gif", ".bmp", ".png"};
+
+struct BoundarySeq {
+    char prefix[kBoundaryCap];
+    int next;
+};
+
+struct PartSurvey {
+    bool html;
+    bool related;
+    bool smime;
+    bool mixed;
+};
+
+struct ComposeJob {
+    mdat *rec;
+    FILE *out;
+    const char *tempDir;
+    const char *domain;
+    int topLevel;
+    BoundarySeq seq;
+};
+
+void SplitSeed(const char *seed, BoundarySeq *seq) {
+    const char *slash = strrchr(seed, '/');
+    size_t prefixLen = slash ? static_cast<size_t>(slash - seed) : strlen(seed);
+    if (prefixLen >= sizeof seq->prefix) prefixLen = sizeof seq->prefix - 1;
+    memcpy(seq->prefix, seed, prefixLen);
+    seq->prefix[prefixLen] = 0;
+    seq->next = (slash ? atoi(slash + 1) : 0) + 1;
+}
+
+void NextBoundary(BoundarySeq *seq, char *out, size_t outCap) { bv_snprintf(out, outCap, "%s/%d", seq->prefix, seq->next++); }
+
+bool StartsWithNoCase(const char *text, const char *prefix) { return strncasecmp(text, prefix, strlen(prefix)) == 0; }
+
+bool IsInlineImage(const mpart *part) {
+    if (!part->contentId[0] || part->partType == BV_PART_HEADER || part->partType == BV_PART_EMBEDDED) return false;
+    if (StartsWithNoCase(part->contentId, kOutsideLinkMarker)) return false;
+    for (const char *ext : kImageExtensions) {
+        if (com_stristr(part->name, ext, 0)) return true;
+    }
+    return false;
+}
+
+bool IsOutsideAttachment(const mpart *part) { return StartsWithNoCase(part->contentId, kOutsideLinkMarker); }
+
+bool IsAttachment(const mpart *part) {
+    switch (part->partType) {
+        case BV_PART_TEXT:
+        case BV_PART_HTML:
+        case BV_PART_HEADER:
+        case BV_PART_EMPTY_BODY:
+        case BV_PART_EMBEDDED:
+            return false;
+        default:
+            return !IsInlineImage(part);
+    }
+}
+
+PartSurvey SurveyParts(const mdat *rec) {
+    PartSurvey s = {};
+    for (int i = 0; i < rec->partCount; i++) {
+        const mpart *p = rec->parts[i];
+        if (!p) continue;
+        if (p->partType == BV_PART_HTML) s.html = true;
+        if (IsInlineImage(p)) s.related = true;
+        if (com_stristr(p->name, "smime.p7m", 0)) s.smime = true;
+        if (p->partType == BV_PART_EMBEDDED || IsAttachment(p)) s.mixed = true;
+    }
+    return s;
+}
+
+void PartPath(const ComposeJob *job, int index, char *out) {
+    com_PartFileName(job->tempDir, job->rec, index, out, kPathCap);
+}
+
+const mpart *FindPart(const mdat *rec, int partType, int *index) {
+    for (int i = 0; i < rec->partCount; i++) {
+        if (rec->parts[i] && rec->parts[i]->partType == partType) {
+            if (index) *index = i;
+            return rec->parts[i];
+        }
+    }
+    return nullptr;
+}
+
+// ---- header block ---------------------------------------------------------------------
+
+// Reads one line of at most cap-1 characters without its line end; the rest
+// of a longer line stays unread. False at end of file.
+bool ReadLine(FILE *in, char *line, size_t cap, bool *complete) {
+    if (!fgets(line, static_cast<int>(cap), in)) return false;
+    size_t len = strlen(line);
+    *complete = len > 0 && line[len - 1] == '\n';
+    while (len > 0 && (line[len - 1] == '\n' || line[len - 1] == '\r')) line[--len] = 0;
+    return true;
+}
+
+// Writes the rest of an over-long line unchanged, up to and without its line
+// end (or skips it when out is null).
+void CopyRestOfLine(FILE *in, FILE *out) {
+    int c;
+    while ((c = fgetc(in)) != EOF && c != '\n') {
+        if (out && c != '\r') fputc(c, out);
+    }
+}
+
+// Writes the header line just read, then every following line of the header
+// file that begins with a blank or a tab; the header file is left at the
+// first line that does not.
+void CopyHeaderWithContinuation(FILE *headerFile, FILE *outFile, const char *line, bool complete) {
+    bv_fprintf(outFile, "%s", line);
+    if (!complete) CopyRestOfLine(headerFile, outFile);
+    bv_fprintf(outFile, "\r\n");
+    char next[kHeaderLineCap];
+    for (;;) {
+        long pos = ftell(headerFile);
+        bool nextComplete = true;
+        if (!ReadLine(headerFile, next, sizeof next, &nextComplete)) return;
+        if (next[0] != ' ' && next[0] != '\t') {
+            fseek(headerFile, pos, SEEK_SET);
+            return;
+        }
+        bv_fprintf(outFile, "%s", next);
+        if (!nextComplete) CopyRestOfLine(headerFile, outFile);
+        bv_fprintf(outFile, "\r\n");
+    }
+}
+
+void CopyThreadHeaders(const ComposeJob *job) {
+    int index = 0;
+    if (!FindPart(job->rec, BV_PART_HEADER, &index)) return;
+    char path[kPathCap];
+    PartPath(job, index, path);
+    FILE *in = plat_fopen(path, "rb");
+    if (!in) return;
+    char line[kHeaderLineCap];
+    bool complete = true;
+    while (ReadLine(in, line, sizeof line, &complete)) {
+        bool wanted = false;
+        for (const char *name : kCopiedHeaders) wanted = wanted || StartsWithNoCase(line, name);
+        if (wanted) {
+            CopyHeaderWithContinuation(in, job->out, line, complete);
+        } else if (!complete) {
+            CopyRestOfLine(in, nullptr);
+        }
+    }
+    fclose(in);
+}
+
+// Offset of a local time from UTC as "+hhmm".
+void ZoneText(int64_t minutes, char *out, size_t cap) {
+    char sign = minutes < 0 ? '-' : '+';
+    if (minutes < 0) minutes = -minutes;
+    bv_snprintf(out, cap, "%c%02d%02d", sign, static_cast<int>(minutes / 60), static_cast<int>(minutes % 60));
+}
+
+// The Date line. The record's date becomes its local-time value. The zone text
+// is the one Logon prepared; where the platform converted this date with
+// another offset (a date on the other side of a daylight-saving change), that
+// offset is named instead, so the line always names the same instant.
+void WriteDateLine(const ComposeJob *job) {
+    mdat *rec = job->rec;
+    SYSTEMTIME st;
+    char zone[kZoneTextCap];
+    com_strncpy(zone, gGmtOffset, sizeof zone - 1);
+    if (com_DateIsNull(&rec->date)) {
+        plat_GetLocalTime(&st);
+        FILETIME nowUtc, nowLocal;
+        plat_GetSystemTimeAsFileTime(&nowUtc);
+        plat_SystemTimeToFileTime(&st, &nowLocal);
+        if (!zone[0]) {
+            int64_t diff = static_cast<int64_t>(plat_FileTimeToU64(&nowLocal) - plat_FileTimeToU64(&nowUtc));
+            ZoneText((diff + (diff < 0 ? -300000000 : 300000000)) / 600000000, zone, sizeof zone);
+        }
+    } else {
+        FILETIME local;
+        plat_FileTimeToLocalFileTime(&rec->date, &local);
+        int64_t minutes =
+            (static_cast<int64_t>(plat_FileTimeToU64(&local)) - static_cast<int64_t>(plat_FileTimeToU64(&rec->date))) /
+            600000000;
+        char own[kZoneTextCap];
+        ZoneText(minutes, own, sizeof own);
+        if (strcmp(own, zone) != 0) com_strncpy(zone, own, sizeof zone - 1);
+        rec->date = local;
+        plat_FileTimeToSystemTime(&local, &st);
+    }
+    char day[64] = "";
+    plat_GetDateFormat(&st, day, sizeof day);
+    bv_fprintf(job->out, "Date: %s %02d:%02d:%02d %s\r\n", day, st.wHour, st.wMinute, st.wSecond, zone);
+}
+
+void WriteMessageId(const ComposeJob *job) {
+    const mdat *rec = job->rec;
+    char id[BV_MSGID_LEN + 1];
+    com_strncpy(id, rec->messageId, sizeof id - 1);
+    if (!id[0] && gDedup) {
+        for (int i = 0; i < 16; i++) bv_snprintf(id + 2 * i, sizeof id - 2 * i, "%02x", rec->digest[i]);
+    }
+    if (!id[0]) return;
+    bv_fprintf(job->out, strchr(id, '<') ? "Message-ID: %s\r\n" : "Message-ID: <%s>\r\n", id);
+}
+
+void WriteHeaderBlock(ComposeJob *job) {
+    mdat *rec = job->rec;
+    FILE *out = job->out;
+    char name[BV_NAME_LEN + BV_ORIGSENDER_LEN + 4];
+    if (rec->originalSender[0]) {
+        bv_snprintf(name, sizeof name, "%s (%s)", rec->fromName, rec->originalSender);
+    } else {
+        com_strncpy(name, rec->fromName, sizeof name - 1);
+    }
+    static char text[BV_ADDRESS_TEXT_LEN];
+    BuildAddressText(name, rec->fromAddr, rec, job->domain, text, sizeof text);
+    bv_fprintf(out, "From: %s\r\n", text);
+    bv_fprintf(out, "Sender: %s\r\n", text);
+    if (rec->originalSender[0]) {
+        BuildAddressText(rec->originalSender, "", rec, "", text, sizeof text);
+        bv_fprintf(out, "Original-Sender: %s\r\n", text);
+    }
+    for (int i = 0; i < rec->recipCount && i < BV_MAX_RECIPS; i++) {
+        const mrecip *r = rec->recips[i];
+        if (!r) continue;
+        BuildAddressText(r->name[0] ? r->name : r->addr, r->addr, rec, job->domain, text, sizeof text);
+        const char *word = r->type == 11 ? "cc: " : (r->type == 12 ? "bcc: " : "To: ");
+        bv_fprintf(out, "%s%s\r\n", word, text);
+    }
+    if (rec->priority == 0) bv_fprintf(out, "Priority: Low\r\nX-Priority: 5\r\n");
+    if (rec->priority == 2) bv_fprintf(out, "Priority: Urgent\r\nX-Priority: 1\r\n");
+    if (rec->importance == 2) bv_fprintf(out, "Importance: High\r\n");
+    if (rec->importance == 0) bv_fprintf(out, "Importance: Low\r\n");
+    if (rec->unread == 0) bv_fprintf(out, "X-Mozilla-Status: 0001\r\n");
+    com_strncpy(text, rec->subject, sizeof text - 1);
+    char charset[BV_CHARSET_LEN];
+    com_Encode_iso(text, rec->codepage, charset, sizeof text);
+    bv_fprintf(out, "Subject: %s\r\n", text);
+    bv_fprintf(out, "MIME-Version: 1.0\r\n");
+    WriteMessageId(job);
+    CopyThreadHeaders(job);
+    WriteDateLine(job);
+}
+
+// /D68 with /EIH: the stored header block instead of the composed one, without
+// empty lines and without the lines that would contradict the new body.
+void CopyStoredHeaderBlock(const ComposeJob *job, int headerIndex) {
+    char path[kPathCap];
+    PartPath(job, headerIndex, path);
+    FILE *in = plat_fopen(path, "rb");
+    if (!in) return;
+    char line[kEihLineCap];
+    bool complete = true;
+    bool droppingContinuation = false;
+    while (ReadLine(in, line, sizeof line, &complete)) {
+        bool continuation = line[0] == ' ' || line[0] == '\t';
+        bool drop = !line[0] || StartsWithNoCase(line, "Content-Type:") || com_stristr(line, "boundary=", 0) ||
+                    (continuation && droppingContinuation);
+        if (!continuation) droppingContinuation = StartsWithNoCase(line, "Content-Type:");
+        if (drop) {
+            if (!complete) CopyRestOfLine(in, nullptr);
+            continue;
+        }
+        bv_fprintf(job->out, "%s", line);
+        if (!complete) CopyRestOfLine(in, job->out);
+        bv_fprintf(job->out, "\r\n");
+    }
+    fclose(in);
+}
+
+// ---- body -----------------------------------------------------------------------------
+
+void WriteTextPart(const ComposeJob *job, int index, const char *boundary) {
+    const mpart *part = job->rec->parts[index];
+    char path[kPathCap];
+    PartPath(job, index, path);
+    FILE *probe = plat_fopen(path, "rb");
+    if (!probe) return;
+    fclose(probe);
+    FILE *out = job->out;
+    bv_fprintf(out, "--%s\r\n", boundary);
+    if (strcmp(part->name, kPgpPartName) == 0) {
+        bv_fprintf(out, "Content-type: %s; charset=\"UTF-8\"\r\n\r\n", "application/pgp-encrypted");
+    } else {
+        const char *charset = part->charset[0] ? part->charset : (job->rec->charset[0] ? job->rec->charset : "UTF-8");
+        bv_fprintf(out, "Content-type: text/plain; charset=\"%s\"\r\n\r\n", charset);
+    }
+    bool lineEnd = true;
+    CopyFileToOutput(path, out, &lineEnd);
+    if (!lineEnd) bv_fprintf(out, "\r\n");
+}
+
+// The charset named by a "charset=" inside an HTML file, "unicode" excepted.
+void FindHtmlCharset(const char *path, char *out, size_t cap) {
+    out[0] = 0;
+    FILE *in = plat_fopen(path, "rb");
+    if (!in) return;
+    char line[kHeaderLineCap];
+    bool complete = true;
+    while (!out[0] && ReadLine(in, line, sizeof line, &complete)) {
+        const char *at = com_stristr(line, "charset=", 0);
+        if (!at) continue;
+        at += 8;
+        while (*at == '"' || *at == '\'' || *at == ' ') at++;
+        size_t n = strcspn(at, "\"'>; /");
+        if (n >= cap) n = cap - 1;
+        memcpy(out, at, n);
+        out[n] = 0;
+        if (strcasecmp(out, "unicode") == 0) out[0] = 0;
+    }
+    fclose(in);
+}
+
+void WriteHtmlPart(const ComposeJob *job, int index, const char *boundary) {
+    const mpart *part = job->rec->parts[index];
+    char path[kPathCap];
+    PartPath(job, index, path);
+    if (!plat_FileExists(path)) return;
+    char charset[BV_CHARSET_LEN];
+    com_strncpy(charset, part->charset, sizeof charset - 1);
+    if (!charset[0]) FindHtmlCharset(path, charset, sizeof charset);
+    if (!charset[0]) com_strncpy(charset, job->rec->charset[0] ? job->rec->charset : "UTF-8", sizeof charset - 1);
+    FILE *out = job->out;
+    bv_fprintf(out, "--%s\r\n", boundary);
+    bv_fprintf(out, "Content-type: text/html; charset=\"%s\"\r\n", charset);
+    bv_fprintf(out, "Content-Transfer-Encoding: base64\r\n\r\n");
+    WriteFileBase64(path, out);
+}
+
+const char *ContentTypeByExtension(const char *name) {
+    char ext[32];
+    com_ExtractFileExt(name, ext, sizeof ext);
+    if (strcasecmp(ext, "jpg") == 0 || strcasecmp(ext, "jpeg") == 0) return "image/jpeg";
+    if (strcasecmp(ext, "gif") == 0) return "image/gif";
+    if (strcasecmp(ext, "bmp") == 0) return "image/bmp";
+    if (strcasecmp(ext, "png") == 0) return "image/png";
+    return "application/octet-stream";
+}
+
+// A part name for a parameter: non-ASCII names as encoded words.
+void ParameterName(const char *name, char *out, size_t cap) {
+    com_strncpy(out, name, cap - 1);
+    char charset[BV_CHARSET_LEN];
+    com_Encode_iso(out, CP_UTF8, charset, cap);
+}
+
+void WriteInlineImage(const ComposeJob *job, int index, const char *boundary) {
+    const mpart *part = job->rec->parts[index];
+    char path[kPathCap];
+    PartPath(job, index, path);
+    if (!plat_FileExists(path)) return;
+    char name[BV_ADDRESS_TEXT_LEN];
+    ParameterName(part->name, name, sizeof name);
+    FILE *out = job->out;
+    bv_fprintf(out, "--%s\r\n", boundary);
+    bv_fprintf(out, "Content-type: %s;\r\n  name=\"%s\"\r\n", ContentTypeByExtension(part->name), name);
+    bv_fprintf(out, "Content-ID: <%s>\r\n", part->contentId);
+    bv_fprintf(out, "Content-Transfer-Encoding: base64\r\n\r\n");
+    WriteFileBase64(path, out);
+}
+
+void WriteAttachment(const ComposeJob *job, int index, const char *boundary) {
+    const mpart *part = job->rec->parts[index];
+    char path[kPathCap];
+    PartPath(job, index, path);
+    if (!plat_FileExists(path)) return;
+    const char *type = ContentTypeByExtension(part->name);
+    if (StartsWithNoCase(part->name, "smime.p7s")) type = "application/x-pkcs7-signature";
+    if (StartsWithNoCase(part->name, "smime.p7m")) type = "application/pkcs7-mime;smime-type=enveloped-data";
+    char name[BV_ADDRESS_TEXT_LEN];
+    ParameterName(part->name, name, sizeof name);
+    FILE *out = job->out;
+    bv_fprintf(out, "--%s\r\n", boundary);
+    bv_fprintf(out, "Content-type: %s;\r\n  name=\"%s\"\r\n", type, name);
+    if (part->contentId[0]) bv_fprintf(out, "Content-ID: <%s>\r\n", part->contentId);
+    bv_fprintf(out, "Content-Transfer-Encoding: base64\r\n");
+    bv_fprintf(out, "Content-Disposition: attachment;\r\n  filename=\"%s\"\r\n\r\n", name);
+    WriteFileBase64(path, out);
+}
+
+void WriteOutsideAttachment(const ComposeJob *job, int index, const char *boundary) {
+    const mpart *part = job->rec->parts[index];
+    const char *link = part->contentId + strlen(kOutsideLinkMarker);
+    char target[BV_CONTENTID_LEN + 64];
+    if (StartsWithNoCase(link, "http")) {
+        com_strncpy(target, link, sizeof target - 1);
+    } else {
+        bv_snprintf(target, sizeof target, "%s/open?id=%s", kCloudDocumentBase, link);
+    }
+    FILE *out = job->out;
+    bv_fprintf(out, "--%s\r\n", boundary);
+    bv_fprintf(out, "Content-type: text/html;\r\n  name=\"%s.html\"\r\nContent-Disposition: inline;\r\n  filename=\"%s.html\"\r\n\r\n",
+               part->name, part->name);
+    bv_fprintf(out, "\r\n<html>\r\n");
+    bv_fprintf(out, "Your attachment has been moved here: <A HREF=\"%s\">%s</A>\r\n", target, part->name);
+    bv_fprintf(out, "</html>\r\n\r\n");
+}
+
+// The summary of an embedded message that has neither a text nor an HTML
+// body, written as its text body so that a reader sees what it was.
+void WriteSummaryPart(const ComposeJob *job, const char *boundary) {
+    const mdat *rec = job->rec;
+    FILE *out = job->out;
+    bv_fprintf(out, "--%s\r\n", boundary);
+    bv_fprintf(out, "Content-type: text/plain; charset=\"UTF-8\"\r\n\r\n");
+    bv_fprintf(out, "From: %s <%s>\n", rec->fromName, rec->fromAddr);
+    bv_fprintf(out, "Subject: %s\n", rec->subject);
+    SYSTEMTIME st;
+    char day[64] = "", date[96] = "";
+    if (!com_DateIsNull(&rec->date) && plat_FileTimeToSystemTime(&rec->date, &st)) {
+        plat_GetDateFormat(&st, day, sizeof day);
+        bv_snprintf(date, sizeof date, "%s %02d:%02d:%02d", day, st.wHour, st.wMinute, st.wSecond);
+    }
+    bv_fprintf(out, "Date: %s\n", date);
+    if (rec->sensitivity == 1) bv_fprintf(out, "Sensitivity: High\n");
+    static const char *const kLevels[] = {"Low", "Normal", "High"};
+    if (rec->priority >= 0 && rec->priority <= 2) bv_fprintf(out, "Priority: %s\n", kLevels[rec->priority]);
+    if (rec->importance >= 0 && rec->importance <= 2) bv_fprintf(out, "Importance: %s\n", kLevels[rec->importance]);
+    for (int i = 0; i < rec->partCount; i++) {
+        if (rec->parts[i] && IsAttachment(rec->parts[i])) bv_fprintf(out, "Attachment: %s\n", rec->parts[i]->name);
+    }
+    bv_fprintf(out, "\r\n");
+}
+
+bool HasTextBody(const mdat *rec) { return FindPart(rec, BV_PART_TEXT, nullptr) || FindPart(rec, BV_PART_HTML, nullptr); }
+
+void WriteBody(ComposeJob *job, const PartSurvey &survey) {
+    mdat *rec = job->rec;
+    FILE *out = job->out;
+    char top[kBoundaryCap], related[kBoundaryCap] = "", alternative[kBoundaryCap] = "";
+    NextBoundary(&job->seq, top, sizeof top);
+    if (survey.smime) {
+        bv_fprintf(out, "Content-Type: application/pkcs7-mime;boundary=\"%s\"\r\n", top);
+    } else {
+        bv_fprintf(out, "Content-Type: multipart/%s;boundary=\"%s\"\r\n", survey.mixed ? "mixed" : "alternative", top);
+    }
+    bv_fprintf(out, "\r\nThis is a multi-part message in MIME format.\r\n\r\n");
+    const char *textLevel = top;
+    if (survey.related) {
+        NextBoundary(&job->seq, related, sizeof related);
+        bv_fprintf(out, "--%s\r\n", top);
+        bv_fprintf(out, "Content-type: multipart/related; boundary=\"%s\"\r\n\r\n", related);
+        NextBoundary(&job->seq, alternative, sizeof alternative);
+        bv_fprintf(out, "--%s\r\n", related);
+        bv_fprintf(out, "Content-type: multipart/alternative; boundary=\"%s\"\r\n\r\n", alternative);
+        textLevel = alternative;
+    }
+    for (int i = 0; i < rec->partCount; i++) {
+        if (rec->parts[i] && rec->parts[i]->partType == BV_PART_TEXT) WriteTextPart(job, i, textLevel);
+    }
+    if (!job->topLevel && !HasTextBody(rec)) WriteSummaryPart(job, textLevel);
+    for (int i = 0; i < rec->partCount; i++) {
+        if (rec->parts[i] && rec->parts[i]->partType == BV_PART_HTML) WriteHtmlPart(job, i, textLevel);
+    }
+    if (survey.related) {
+        bv_fprintf(out, "\r\n--%s--\r\n\r\n", alternative);
+        for (int i = 0; i < rec->partCount; i++) {
+            if (rec->parts[i] && IsInlineImage(rec->parts[i])) WriteInlineImage(job, i, related);
+        }
+        bv_fprintf(out, "\r\n--%s--\r\n\r\n", related);
+    }
+    for (int i = 0; i < rec->partCount; i++) {
+        const mpart *p = rec->parts[i];
+        if (!p || p->partType != BV_PART_EMBEDDED || !p->subMsg) continue;
+        bv_fprintf(out, "--%s\r\n", top);
+        bv_fprintf(out, "Content-type: message/rfc822\r\n\r\n");
+        ComposeRfc822(p->subMsg, out, kEmbeddedSeed, job->tempDir, job->domain, 0);
+    }
+    for (int i = 0; i < rec->partCount; i++) {
+        const mpart *p = rec->parts[i];
+        if (!p || !IsAttachment(p)) continue;
+        if (IsOutsideAttachment(p)) {
+            WriteOutsideAttachment(job, i, top);
+        } else {
+            WriteAttachment(job, i, top);
+        }
+    }
+    bv_fprintf(out, "--%s--\r\n", top);
+}
+
+bool CopyStoredRawMessage(const ComposeJob *job) {
+    for (int i = 0; i < job->rec->partCount; i++) {
+        const mpart *p = job->rec->parts[i];
+        if (!p || p->partType != BV_PART_ATTACHMENT || strcmp(p->name, kRawMessageName) != 0) continue;
+        char path[kPathCap];
+        PartPath(job, i, path);
+        CopyFileToOutput(path, job->out, nullptr);
+        return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+extern "C" int ComposeRfc822(mdat *record, FILE *outFile, const char *boundarySeed, const char *tempDir,
+                             const char *domain, int topLevel) {
+    if (!record || !outFile) return 0;
+    ComposeJob job = {record, outFile, tempDir ? tempDir : "", domain ? domain : "", topLevel, {}};
+    SplitSeed(boundarySeed ? boundarySeed : "", &job.seq);
+    if (gD81 && CopyStoredRawMessage(&job)) return 0;
+    PartSurvey survey = SurveyParts(record);
+    int headerIndex = 0;
+    if (gD68 && gEih && FindPart(record, BV_PART_HEADER, &headerIndex)) {
+        CopyStoredHeaderBlock(&job, headerIndex);
+    } else {
+        WriteHeaderBlock(&job);
+    }
+    if (gD74) {
+        // An embedded message still ends its header block, so the enclosing
+        // body stays readable.
+        if (!topLevel) bv_fprintf(outFile, "\r\n");
+        return 0;
+    }
+    WriteBody(&job, survey);
+    return 0;
+}

@@ -1,0 +1,185 @@
+#include "compose_test_support.h"
+
+#include <gtest/gtest.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <unistd.h>
+
+#include "compose/compose.h"
+#include "module/session.h"
+#include "platform/platform.h"
+#include "record/com.h"
+
+ScratchDir::ScratchDir() {
+    char pattern[] = "/tmp/bv_compose_XXXXXX";
+    path = std::string(mkdtemp(pattern)) + "/";
+}
+
+ScratchDir::~ScratchDir() { plat_RemoveDirectoryTree(path.c_str()); }
+
+mdat *NewMailRecord(int msgNumber) {
+    mdat *rec = static_cast<mdat *>(calloc(1, sizeof(mdat)));
+    rec->msgNumber = msgNumber;
+    rec->priority = 1;
+    rec->importance = 1;
+    com_strncpy(rec->groupFolder, "root", sizeof rec->groupFolder - 1);
+    return rec;
+}
+
+void FreeMailRecord(mdat *rec, const std::string &workDir) {
+    if (!rec) return;
+    com_Deallocate_All(rec, workDir.c_str());
+    com_Deallocate(rec, workDir.c_str());
+    free(rec);
+}
+
+int AddPart(mdat *rec, const std::string &workDir, int partType, const std::string &name, const std::string &content,
+            const std::string &contentId, const std::string &charset) {
+    EXPECT_NE(com_AllocPart(rec), 0);
+    int index = rec->partCount++;
+    mpart *part = rec->parts[index];
+    com_strncpy(part->name, name.c_str(), sizeof part->name - 1);
+    com_strncpy(part->contentId, contentId.c_str(), sizeof part->contentId - 1);
+    com_strncpy(part->charset, charset.c_str(), sizeof part->charset - 1);
+    part->partType = partType;
+    part->size = static_cast<int32_t>(content.size());
+    char path[1024];
+    com_PartFileName(workDir.c_str(), rec, index, path, sizeof path);
+    WriteWholeFile(path, content);
+    return index;
+}
+
+mdat *AddEmbedded(mdat *rec) {
+    EXPECT_NE(com_AllocPart(rec), 0);
+    int index = rec->partCount;
+    rec->parts[index]->partType = BV_PART_EMBEDDED;
+    com_strncpy(rec->parts[index]->name, "Message.eml", BV_NAME_LEN - 1);
+    EXPECT_NE(com_AllocSubMsg(rec, index), 0);
+    rec->partCount++;
+    mdat *sub = rec->parts[index]->subMsg;
+    sub->priority = 1;
+    sub->importance = 1;
+    return sub;
+}
+
+void AddRecipient(mdat *rec, const std::string &name, const std::string &addr, int type) {
+    ASSERT_NE(com_AllocRecip(rec), 0);
+    mrecip *r = rec->recips[rec->recipCount++];
+    com_strncpy(r->name, name.c_str(), sizeof r->name - 1);
+    com_strncpy(r->addr, addr.c_str(), sizeof r->addr - 1);
+    r->type = type;
+}
+
+FILETIME UtcTime(int year, int month, int day, int hour, int minute, int second) {
+    SYSTEMTIME st = {};
+    st.wYear = static_cast<uint16_t>(year);
+    st.wMonth = static_cast<uint16_t>(month);
+    st.wDay = static_cast<uint16_t>(day);
+    st.wHour = static_cast<uint16_t>(hour);
+    st.wMinute = static_cast<uint16_t>(minute);
+    st.wSecond = static_cast<uint16_t>(second);
+    FILETIME ft = {};
+    plat_SystemTimeToFileTime(&st, &ft);
+    return ft;
+}
+
+std::string ReadWholeFile(const std::string &path) {
+    std::string bytes;
+    FILE *f = fopen(path.c_str(), "rb");
+    if (!f) return bytes;
+    char block[65536];
+    size_t n;
+    while ((n = fread(block, 1, sizeof block, f)) > 0) bytes.append(block, n);
+    fclose(f);
+    return bytes;
+}
+
+void WriteWholeFile(const std::string &path, const std::string &bytes) {
+    FILE *f = fopen(path.c_str(), "wb");
+    ASSERT_NE(f, nullptr) << path;
+    fwrite(bytes.data(), 1, bytes.size(), f);
+    fclose(f);
+}
+
+std::string ComposeToText(mdat *rec, const std::string &workDir, const std::string &domain, int topLevel) {
+    std::string path = workDir + "composed.eml";
+    FILE *out = fopen(path.c_str(), "wb");
+    EXPECT_NE(out, nullptr);
+    if (!out) return "";
+    EXPECT_EQ(ComposeRfc822(rec, out, "Next_Item:_(A3CB49KFSA19)/00", workDir.c_str(), domain.c_str(), topLevel), 0);
+    fclose(out);
+    std::string text = ReadWholeFile(path);
+    remove(path.c_str());
+    return text;
+}
+
+std::vector<std::string> SplitCrlfLines(const std::string &text) {
+    std::vector<std::string> lines;
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find("\r\n", start);
+        if (end == std::string::npos) {
+            lines.push_back(text.substr(start));
+            break;
+        }
+        lines.push_back(text.substr(start, end - start));
+        start = end + 2;
+    }
+    return lines;
+}
+
+std::string PatternBytes(size_t length, unsigned seed) {
+    std::string bytes(length, '\0');
+    uint32_t x = seed * 2654435761u + 1;
+    for (size_t i = 0; i < length; i++) {
+        x = x * 1103515245u + 12345u;
+        bytes[i] = static_cast<char>(x >> 16);
+    }
+    return bytes;
+}
+
+std::string DecodeBase64(const std::string &text) {
+    std::string out;
+    uint32_t bits = 0;
+    int count = 0;
+    for (char c : text) {
+        int v;
+        if (c >= 'A' && c <= 'Z') v = c - 'A';
+        else if (c >= 'a' && c <= 'z') v = c - 'a' + 26;
+        else if (c >= '0' && c <= '9') v = c - '0' + 52;
+        else if (c == '+') v = 62;
+        else if (c == '/') v = 63;
+        else continue;
+        bits = (bits << 6) | static_cast<uint32_t>(v);
+        count += 6;
+        if (count >= 8) {
+            count -= 8;
+            out += static_cast<char>((bits >> count) & 0xff);
+        }
+    }
+    return out;
+}
+
+void ResetComposeSwitches() {
+    gD81 = gD68 = gEih = gD74 = gDedup = 0;
+    gD133 = 1;
+    gDebug = 0;
+    com_strncpy(gGmtOffset, "+0000", sizeof gGmtOffset - 1);
+    setenv("TZ", "UTC", 1);
+}
+
+LogCapture::LogCapture() {
+    char pattern[] = "/tmp/bv_compose_log_XXXXXX";
+    int fd = mkstemp(pattern);
+    if (fd >= 0) close(fd);
+    path = pattern;
+    bvcom_SetLogFile(path.c_str());
+}
+
+LogCapture::~LogCapture() {
+    bvcom_SetLogFile(nullptr);
+    remove(path.c_str());
+}
+
+std::string LogCapture::Text() const { return ReadWholeFile(path); }

@@ -1,0 +1,47 @@
+// Records with part files in a scratch work directory, composed output, and
+// the log, for the composer and import tests.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "record/mdat.h"
+
+struct ScratchDir {
+    std::string path;  // with a trailing separator
+    ScratchDir();
+    ~ScratchDir();
+    std::string File(const std::string &name) const { return path + name; }
+};
+
+// A cleared mail record: priority and importance normal, read.
+mdat *NewMailRecord(int msgNumber);
+// Frees parts (with their files), recipients and the record itself.
+void FreeMailRecord(mdat *rec, const std::string &workDir);
+// Appends a part whose file holds `content`; returns its index.
+int AddPart(mdat *rec, const std::string &workDir, int partType, const std::string &name, const std::string &content,
+            const std::string &contentId = "", const std::string &charset = "");
+// Appends a part of class 14 with an embedded record; returns that record.
+mdat *AddEmbedded(mdat *rec);
+void AddRecipient(mdat *rec, const std::string &name, const std::string &addr, int type);
+FILETIME UtcTime(int year, int month, int day, int hour, int minute, int second);
+
+std::string ReadWholeFile(const std::string &path);
+void WriteWholeFile(const std::string &path, const std::string &bytes);
+// ComposeRfc822 into a file of the work directory; returns what it wrote.
+std::string ComposeToText(mdat *rec, const std::string &workDir, const std::string &domain = "", int topLevel = 1);
+std::vector<std::string> SplitCrlfLines(const std::string &text);
+// Deterministic bytes of every value.
+std::string PatternBytes(size_t length, unsigned seed);
+std::string DecodeBase64(const std::string &text);
+
+// Resets every switch global that the composer and the import read.
+void ResetComposeSwitches();
+
+// Collects the log of the common library while alive.
+struct LogCapture {
+    std::string path;
+    LogCapture();
+    ~LogCapture();
+    std::string Text() const;
+};

@@ -1,0 +1,397 @@
+// The Maildir-backed store object, driven through the COM stand-in exactly as
+// the module drives it, and read back by Python's mailbox module.
+#include <gtest/gtest.h>
+#include <openssl/sha.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "oeapi/oeapi.h"
+#include "platform/platform.h"
+
+using namespace std::string_literals;
+
+namespace {
+
+struct TempStore {
+    std::string root;
+    TempStore() {
+        char pattern[] = "/tmp/bv_oeapi_XXXXXX";
+        root = mkdtemp(pattern);
+        setenv("BV_OE_STORE", root.c_str(), 1);
+    }
+    ~TempStore() { plat_RemoveDirectoryTree(root.c_str()); }
+};
+
+HRESULT CreateStore(OeRoot **out) {
+    return plat_CoCreateInstance(&CLSID_OEAPI, nullptr, BV_CLSCTX_ALL_SERVERS, &IID_IOEAPI,
+                                 reinterpret_cast<void **>(out));
+}
+
+BSTR MakeBstr(const std::u16string &text) {
+    return plat_SysAllocStringLen(reinterpret_cast<const WCHAR *>(text.data()), static_cast<uint32_t>(text.size()));
+}
+
+// Bytes as the module hands them over: each byte one UTF-16 unit (code page 28591).
+BSTR BytesToBstr(const std::string &bytes) {
+    std::u16string units;
+    for (unsigned char c : bytes) units += static_cast<char16_t>(c);
+    return MakeBstr(units);
+}
+
+std::u16string FromBstr(BSTR text) {
+    return std::u16string(reinterpret_cast<const char16_t *>(text), plat_SysStringLen(text));
+}
+
+std::u16string FolderName(OeFolder *folder) {
+    BSTR name = nullptr;
+    EXPECT_EQ(folder->lpVtbl->GetName(folder, &name), S_OK);
+    std::u16string text = name ? FromBstr(name) : u"";
+    plat_SysFreeString(name);
+    return text;
+}
+
+uint32_t CreateFolder(OeRoot *root, uint32_t parent, const std::u16string &name) {
+    BSTR text = MakeBstr(name);
+    uint32_t id = 0xFFFFFFFF;
+    EXPECT_EQ(root->lpVtbl->CreateFolder(root, parent, text, &id), S_OK);
+    plat_SysFreeString(text);
+    return id;
+}
+
+// Every folder below `folder` as "parent/child" paths ('|' between levels).
+void WalkFolders(OeFolder *folder, const std::u16string &prefix, std::map<std::u16string, uint32_t> &out) {
+    OeFolder *child = nullptr;
+    HRESULT hr = folder->lpVtbl->GetFirstChild(folder, &child);
+    while (SUCCEEDED(hr) && child) {
+        std::u16string path = prefix.empty() ? FolderName(child) : prefix + u"|" + FolderName(child);
+        uint32_t id = 0;
+        child->lpVtbl->GetID(child, &id);
+        out[path] = id;
+        WalkFolders(child, path, out);
+        child->lpVtbl->Release(child);
+        hr = folder->lpVtbl->GetNextChild(folder, &child);
+    }
+    EXPECT_EQ(hr, OE_E_NO_MORE_ITEMS);
+    EXPECT_EQ(child, nullptr);
+}
+
+OeMessage *CreateMessage(OeRoot *root, uint32_t folderId, const std::string &bytes, bool unread, bool commit = true) {
+    OeFolder *folder = nullptr;
+    EXPECT_EQ(root->lpVtbl->GetFolder(root, folderId, &folder), S_OK);
+    OeMessage *message = nullptr;
+    BSTR text = BytesToBstr(bytes);
+    EXPECT_EQ(folder->lpVtbl->CreateMessage(folder, text, unread ? 1 : 0, &message), S_OK);
+    plat_SysFreeString(text);
+    folder->lpVtbl->Release(folder);
+    if (commit && message) {
+        int32_t ok = 0;
+        EXPECT_EQ(message->lpVtbl->Commit(message, &ok), S_OK);
+        EXPECT_EQ(ok, 1);
+    }
+    return message;
+}
+
+// Reads the raw text piece by piece as the store reader does.
+std::string ReadRawText(OeMessage *message, int32_t maxChars, size_t *pieces) {
+    std::string bytes;
+    *pieces = 0;
+    for (int guard = 0; guard < 100000; guard++) {
+        BSTR piece = nullptr;
+        EXPECT_EQ(message->lpVtbl->GetNextRawText(message, maxChars, &piece), S_OK);
+        std::u16string units = FromBstr(piece);
+        plat_SysFreeString(piece);
+        EXPECT_LE(units.size(), static_cast<size_t>(maxChars));
+        if (units.empty()) break;
+        (*pieces)++;
+        for (char16_t u : units) {
+            EXPECT_LT(u, 0x100);
+            bytes += static_cast<char>(u);
+        }
+    }
+    return bytes;
+}
+
+int32_t MessageCount(OeRoot *root, uint32_t folderId) {
+    OeFolder *folder = nullptr;
+    EXPECT_EQ(root->lpVtbl->GetFolder(root, folderId, &folder), S_OK);
+    int32_t count = -1;
+    folder->lpVtbl->GetMessageCount(folder, &count);
+    folder->lpVtbl->Release(folder);
+    return count;
+}
+
+std::string AllBytes(size_t length) {
+    std::string bytes;
+    for (size_t i = 0; i < length; i++) bytes += static_cast<char>((i * 7 + i / 256) & 0xff);
+    return bytes;
+}
+
+std::string Sha256Hex(const std::string &bytes) {
+    unsigned char digest[SHA256_DIGEST_LENGTH];
+    SHA256(reinterpret_cast<const unsigned char *>(bytes.data()), bytes.size(), digest);
+    char hex[2 * SHA256_DIGEST_LENGTH + 1];
+    for (int i = 0; i < SHA256_DIGEST_LENGTH; i++) snprintf(hex + 2 * i, 3, "%02x", digest[i]);
+    return hex;
+}
+
+std::string Utf8Hex(const std::u16string &text) {
+    std::string utf8(text.size() * 3 + 1, '\0');
+    int n = plat_WideCharToMultiByte(CP_UTF8, reinterpret_cast<const WCHAR *>(text.data()),
+                                     static_cast<int>(text.size()), utf8.data(), static_cast<int>(utf8.size()));
+    utf8.resize(n > 0 ? n : 0);
+    if (utf8.empty()) return "-";
+    std::string hex;
+    char pair[3];
+    for (unsigned char c : utf8) {
+        snprintf(pair, sizeof pair, "%02x", c);
+        hex += pair;
+    }
+    return hex;
+}
+
+size_t CountEntries(const std::string &dir) {
+    std::string pattern = dir + "/*.*";
+    PlatFindData data;
+    PlatFind *find = plat_FindFirstFile(pattern.c_str(), &data);
+    if (!find) return 0;
+    size_t n = 1;
+    while (plat_FindNextFile(find, &data)) n++;
+    plat_FindClose(find);
+    return n;
+}
+
+TEST(OeStoreObject, CreationNeedsAUsableRoot) {
+    OeRoot *root = nullptr;
+    unsetenv("BV_OE_STORE");
+    EXPECT_TRUE(FAILED(CreateStore(&root)));
+    EXPECT_EQ(root, nullptr);
+
+    TempStore store;
+    std::string file = store.root + "/plain-file";
+    FILE *f = fopen(file.c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    fclose(f);
+    setenv("BV_OE_STORE", file.c_str(), 1);
+    EXPECT_TRUE(FAILED(CreateStore(&root)));
+    EXPECT_EQ(root, nullptr);
+
+    // A missing directory is created as an empty maildir.
+    std::string nested = store.root + "/a/b/store";
+    setenv("BV_OE_STORE", nested.c_str(), 1);
+    ASSERT_EQ(CreateStore(&root), S_OK);
+    EXPECT_TRUE(plat_DirectoryExists((nested + "/cur").c_str()));
+    EXPECT_TRUE(plat_DirectoryExists((nested + "/new").c_str()));
+    EXPECT_TRUE(plat_DirectoryExists((nested + "/tmp").c_str()));
+    const GUID other = {0x1, 0x2, 0x3, {0, 0, 0, 0, 0, 0, 0, 4}};
+    void *object = nullptr;
+    EXPECT_EQ(root->lpVtbl->QueryInterface(root, &other, &object), E_NOINTERFACE);
+    EXPECT_EQ(root->lpVtbl->QueryInterface(root, &IID_IOEAPI, &object), S_OK);
+    EXPECT_EQ(object, root);
+    EXPECT_EQ(root->lpVtbl->Release(root), 1u);
+    EXPECT_EQ(root->lpVtbl->Release(root), 0u);
+    EXPECT_EQ(plat_CoCreateInstance(&other, nullptr, BV_CLSCTX_ALL_SERVERS, &IID_IOEAPI, &object),
+              REGDB_E_CLASSNOTREG);
+    EXPECT_EQ(plat_CoCreateInstance(&CLSID_OEAPI, nullptr, BV_CLSCTX_ALL_SERVERS, &other, &object), E_NOINTERFACE);
+}
+
+TEST(OeStoreObject, FoldersAreFoundOrCreatedAndKeepTheirNames) {
+    TempStore store;
+    OeRoot *root = nullptr;
+    ASSERT_EQ(CreateStore(&root), S_OK);
+    const std::vector<std::u16string> names = {u"Inbox", u"a.b/c", u"Gr\u00f6\u00dfe \u65e5\u672c", u"&Co - 100%",
+                                               u"..", u"~tilde+plus,comma"};
+    std::map<std::u16string, uint32_t> ids;
+    std::set<uint32_t> seen = {0};
+    for (const auto &name : names) {
+        uint32_t id = CreateFolder(root, 0, name);
+        EXPECT_TRUE(seen.insert(id).second) << "ids are unique";
+        EXPECT_EQ(CreateFolder(root, 0, name), id) << "an existing folder is found again";
+        ids[name] = id;
+    }
+    uint32_t old = CreateFolder(root, ids[u"Inbox"], u"Old");
+    uint32_t deeper = CreateFolder(root, old, u"x.y");
+    EXPECT_TRUE(seen.insert(old).second);
+    EXPECT_TRUE(seen.insert(deeper).second);
+    EXPECT_NE(CreateFolder(root, ids[u"a.b/c"], u"Old"), old) << "same name under another parent";
+
+    // Refused: unknown parent, empty name.
+    uint32_t id = 0;
+    BSTR text = MakeBstr(u"Orphan");
+    EXPECT_TRUE(FAILED(root->lpVtbl->CreateFolder(root, 999, text, &id)));
+    plat_SysFreeString(text);
+    text = MakeBstr(u"");
+    EXPECT_TRUE(FAILED(root->lpVtbl->CreateFolder(root, 0, text, &id)));
+    plat_SysFreeString(text);
+    OeFolder *folder = nullptr;
+    EXPECT_TRUE(FAILED(root->lpVtbl->GetFolder(root, 999, &folder)));
+    EXPECT_EQ(folder, nullptr);
+
+    ASSERT_EQ(root->lpVtbl->GetFolder(root, deeper, &folder), S_OK);
+    EXPECT_EQ(FolderName(folder), u"x.y");
+    folder->lpVtbl->Release(folder);
+
+    std::map<std::u16string, uint32_t> walked;
+    OeFolder *top = nullptr;
+    ASSERT_EQ(root->lpVtbl->GetRootFolder(root, &top), S_OK);
+    uint32_t rootId = 1;
+    top->lpVtbl->GetID(top, &rootId);
+    EXPECT_EQ(rootId, 0u);
+    WalkFolders(top, u"", walked);
+    top->lpVtbl->Release(top);
+    EXPECT_EQ(walked.size(), names.size() + 3);
+    for (const auto &name : names) EXPECT_EQ(walked[name], ids[name]);
+    EXPECT_EQ(walked[u"Inbox|Old|x.y"], deeper);
+    root->lpVtbl->Release(root);
+
+    // A new object over the same tree finds every name again.
+    ASSERT_EQ(CreateStore(&root), S_OK);
+    ASSERT_EQ(root->lpVtbl->GetRootFolder(root, &top), S_OK);
+    std::map<std::u16string, uint32_t> again;
+    WalkFolders(top, u"", again);
+    top->lpVtbl->Release(top);
+    std::set<std::u16string> before, after;
+    for (const auto &entry : walked) before.insert(entry.first);
+    for (const auto &entry : again) after.insert(entry.first);
+    EXPECT_EQ(before, after);
+    EXPECT_EQ(CreateFolder(root, 0, u"a.b/c"), again[u"a.b/c"]);
+    root->lpVtbl->Release(root);
+}
+
+TEST(OeStoreObject, MessagesKeepEveryByteAndTheirState) {
+    TempStore store;
+    OeRoot *root = nullptr;
+    ASSERT_EQ(CreateStore(&root), S_OK);
+    uint32_t inbox = CreateFolder(root, 0, u"Inbox");
+    uint32_t archive = CreateFolder(root, 0, u"Archive");
+    const std::string big = AllBytes(150000);
+    const std::string small = "Subject: hi\r\n\r\nbody \xe9\x00\xff\r\n"s;
+    OeMessage *m = CreateMessage(root, inbox, big, false);
+    m->lpVtbl->Release(m);
+    m = CreateMessage(root, inbox, small, true);
+    m->lpVtbl->Release(m);
+    EXPECT_EQ(MessageCount(root, inbox), 2);
+
+    // An uncommitted message leaves nothing behind.
+    m = CreateMessage(root, inbox, "Subject: never\r\n\r\n", true, false);
+    m->lpVtbl->Release(m);
+    EXPECT_EQ(MessageCount(root, inbox), 2);
+    EXPECT_EQ(CountEntries(store.root + "/.Inbox/tmp"), 0u);
+
+    OeFolder *folder = nullptr;
+    ASSERT_EQ(root->lpVtbl->GetFolder(root, inbox, &folder), S_OK);
+    std::map<std::string, int32_t> stateOf;
+    OeMessage *message = nullptr;
+    HRESULT hr = folder->lpVtbl->GetFirstMessage(folder, &message);
+    int listed = 0;
+    while (SUCCEEDED(hr) && message) {
+        listed++;
+        int32_t state = -1;
+        EXPECT_EQ(message->lpVtbl->GetState(message, &state), S_OK);
+        size_t pieces = 0;
+        std::string bytes = ReadRawText(message, OE_RAW_PIECE_MAX, &pieces);
+        stateOf[bytes] = state;
+        if (bytes.size() == big.size()) {
+            EXPECT_EQ(pieces, 3u);
+        }
+        message->lpVtbl->Release(message);
+        hr = folder->lpVtbl->GetNextMessage(folder, &message);
+    }
+    EXPECT_EQ(hr, OE_E_NO_MORE_ITEMS);
+    EXPECT_EQ(listed, 2);
+    ASSERT_EQ(stateOf.count(big), 1u);
+    ASSERT_EQ(stateOf.count(small), 1u);
+    EXPECT_EQ(stateOf[big] & OE_STATE_UNREAD, 0);
+    EXPECT_EQ(stateOf[small] & OE_STATE_UNREAD, OE_STATE_UNREAD);
+
+    // Smaller pieces on request; clone into another folder, then delete.
+    ASSERT_EQ(folder->lpVtbl->GetFirstMessage(folder, &message), S_OK);
+    size_t pieces = 0;
+    std::string first = ReadRawText(message, 1000, &pieces);
+    EXPECT_EQ(pieces, (first.size() + 999) / 1000);
+    OeMessage *copy = nullptr;
+    ASSERT_EQ(message->lpVtbl->CloneInto(message, archive, &copy), S_OK);
+    EXPECT_EQ(MessageCount(root, archive), 0) << "a clone waits for its commit";
+    int32_t ok = 0;
+    EXPECT_EQ(copy->lpVtbl->Commit(copy, &ok), S_OK);
+    EXPECT_EQ(ok, 1);
+    EXPECT_EQ(MessageCount(root, archive), 1);
+    EXPECT_EQ(ReadRawText(copy, OE_RAW_PIECE_MAX, &pieces), first);
+    int32_t copyState = -1, firstState = -2;
+    copy->lpVtbl->GetState(copy, &copyState);
+    message->lpVtbl->GetState(message, &firstState);
+    EXPECT_EQ(copyState, firstState);
+    copy->lpVtbl->Release(copy);
+    EXPECT_EQ(message->lpVtbl->Delete(message, 1, &ok), S_OK);
+    EXPECT_EQ(ok, 1);
+    EXPECT_TRUE(FAILED(message->lpVtbl->Delete(message, 1, &ok)));
+    EXPECT_EQ(ok, 0);
+    message->lpVtbl->Release(message);
+    folder->lpVtbl->Release(folder);
+    EXPECT_EQ(MessageCount(root, inbox), 1);
+    EXPECT_TRUE(FAILED(root->lpVtbl->GetFolder(root, 12345, &folder)));
+    root->lpVtbl->Release(root);
+}
+
+TEST(OeStoreObject, PythonMailboxReadsTheTree) {
+    if (system("python3 -c 'import mailbox, hashlib' >/dev/null 2>&1") != 0) GTEST_SKIP() << "no python3";
+    TempStore store;
+    OeRoot *root = nullptr;
+    ASSERT_EQ(CreateStore(&root), S_OK);
+    struct Written {
+        std::vector<std::u16string> path;
+        std::string bytes;
+        bool unread;
+    };
+    const std::u16string odd = u"R\u00e9sum\u00e9s 2024.Q1/Q2 & more";
+    uint32_t migrated = CreateFolder(root, 0, u"Migrated");
+    uint32_t inbox = CreateFolder(root, migrated, u"Inbox");
+    uint32_t old = CreateFolder(root, inbox, u"Old");
+    uint32_t weird = CreateFolder(root, migrated, odd);
+    uint32_t empty = CreateFolder(root, 0, u"Empty");
+    (void)empty;
+    std::vector<Written> written = {
+        {{u"Migrated", u"Inbox"}, "From: a@b\r\nSubject: one\r\n\r\nread\r\n", false},
+        {{u"Migrated", u"Inbox"}, "From: a@b\r\nSubject: two\r\n\r\nunread\r\n", true},
+        {{u"Migrated", u"Inbox", u"Old"}, "Subject: bytes\r\n\r\n" + AllBytes(70000), false},
+        {{u"Migrated", odd}, "Subject: odd\r\n\r\n\xe4\xf6\xfc\r\n", true},
+    };
+    const std::map<std::u16string, uint32_t> idOf = {{u"Inbox", inbox}, {u"Old", old}, {odd, weird}};
+    for (const Written &w : written) {
+        OeMessage *m = CreateMessage(root, idOf.at(w.path.back()), w.bytes, w.unread);
+        m->lpVtbl->Release(m);
+    }
+    root->lpVtbl->Release(root);
+
+    std::multiset<std::string> expected = {"F - 0", "F " + Utf8Hex(u"Empty") + " 0", "F " + Utf8Hex(u"Migrated") + " 0"};
+    std::map<std::string, int> counts;
+    for (const Written &w : written) {
+        std::u16string joined;
+        for (const auto &level : w.path) joined += (joined.empty() ? u"" : u"\x1f") + level;
+        std::string hex = Utf8Hex(joined);
+        counts[hex]++;
+        expected.insert("M " + hex + " " + (w.unread ? "1" : "0") + " " + Sha256Hex(w.bytes));
+    }
+    for (const auto &c : counts) expected.insert("F " + c.first + " " + std::to_string(c.second));
+
+    std::string command = "python3 " BV_OEAPI_TEST_DIR "/read_maildir.py '" + store.root + "'";
+    FILE *pipe = popen(command.c_str(), "r");
+    ASSERT_NE(pipe, nullptr);
+    std::multiset<std::string> listed;
+    char line[512];
+    while (fgets(line, sizeof line, pipe)) {
+        std::string text = line;
+        while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+        listed.insert(text);
+    }
+    EXPECT_EQ(pclose(pipe), 0);
+    EXPECT_EQ(listed, expected);
+}
+
+}  // namespace
