@@ -77,3 +77,27 @@ char gAttachDir[BV_SWITCH_TEXT_LEN];
 char gD55Text[BV_SWITCH_TEXT_LEN];
 int gD47;
 }
+
+#include <stdlib.h>
+
+extern "C" void FreeFolderTable(void) {
+    for (int i = 0; i < gFolderCount; i++) free(gFolderTable[i]);
+    free(gFolderTable);
+    gFolderTable = nullptr;
+    gFolderCount = 0;
+}
+
+extern "C" void FreeFileFolderTable(void) {
+    for (int i = 0; i < gFileFolderCount; i++) {
+        free(gFileFolderTable[i]);
+        gFileFolderTable[i] = nullptr;
+    }
+    gFileFolderCount = 0;
+}
+
+extern "C" void FreeSegmentTable(void) {
+    for (int i = 0; i < gSegmentCount; i++) free(gSegmentTable[i]);
+    free(gSegmentTable);
+    gSegmentTable = nullptr;
+    gSegmentCount = 0;
+}

@@ -136,6 +136,12 @@ extern int gD47;
 
 void ParseOptionSwitches(void);
 
+// Free the session's tables and set their counts to 0. The records and the
+// pointer arrays of gFolderTable and gSegmentTable are malloc'd blocks.
+void FreeFolderTable(void);
+void FreeFileFolderTable(void);
+void FreeSegmentTable(void);
+
 // The module's output routines: every line of every output file goes through
 // bv_fprintf; bv_snprintf never writes past outCap; bv_sscanf scans a string.
 int bv_fprintf(FILE *file, const char *format, ...) __attribute__((format(printf, 2, 3)));

@@ -1,0 +1,154 @@
+// Shared helpers of the module tests: a scratch directory, the module loaded
+// through the host's loader (a fresh private copy per test, so every test
+// starts from the globals' load-time values), the common library's log
+// captured into a file, and thin wrappers for the 15- and 17-argument
+// exports.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <string>
+
+#include "host/module_instance.h"
+#include "module/exports.h"
+
+namespace bvtest {
+
+namespace fs = std::filesystem;
+
+inline std::string ReadText(const fs::path &path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+inline void WriteText(const fs::path &path, const std::string &text) {
+    fs::create_directories(path.parent_path());
+    std::ofstream out(path, std::ios::binary);
+    out << text;
+}
+
+inline std::string ModulePath(bool probe) {
+    return std::string(BV_BINARY_DIR) + (probe ? "/lib/libbvole_probe.so" : "/lib/libbvole.so");
+}
+
+// A scratch directory with the common library's log and work directory in
+// it; the switch string is cleared.
+class ModuleTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string pattern = (fs::temp_directory_path() / "bvmodtest-XXXXXX").string();
+        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+        dir_ = pattern;
+        work_ = (dir_ / "work").string() + "/";
+        fs::create_directories(work_);
+        logPath_ = dir_ / "module.log";
+        bvcom_SetLogFile(logPath_.c_str());
+        bvcom_SetWorkDir(work_.c_str());
+        bvcom_SetHostSetting(6, work_.c_str());
+        bvcom_SetSwitches("");
+        bvcom_SetRegistryFile("");
+    }
+    void TearDown() override {
+        module_.reset();
+        bvcom_SetLogFile(nullptr);
+        bvcom_SetSwitches("");
+        std::error_code ec;
+        fs::remove_all(dir_, ec);
+    }
+
+    bvhost::ModuleInstance &Load(bool probe = false) {
+        std::string error;
+        module_ = bvhost::ModuleInstance::Load(ModulePath(probe), true, &error);
+        if (!module_) ADD_FAILURE() << error;
+        return *module_;
+    }
+
+    std::string Log() const { return ReadText(logPath_); }
+
+    int Logon(const std::string &path, int adrType, int readFlag, const char *tag = "", int checkValue = 0,
+              int param = 1, std::string *pathAfter = nullptr) {
+        char pathBuf[BV_HOST_TEXT_LEN] = "";
+        snprintf(pathBuf, sizeof pathBuf, "%s", path.c_str());
+        char outText[BV_HOST_TEXT_LEN] = "untouched";
+        int result = module_->Logon(0, 0, pathBuf, 0, 0, 0, 0, 0, 0, 0, outText, checkValue, param, readFlag,
+                                    adrType, tag, 0);
+        if (param != 0) {
+            EXPECT_STREQ(outText, "") << "Logon clears its 11th argument";
+        }
+        if (pathAfter) *pathAfter = pathBuf;
+        return result;
+    }
+
+    struct LogonFields {
+        std::string out4, out5, pathLabel, out7, checkLabel, pathValue, chooser, switchText;
+    };
+    LogonFields LogonParameters(int dataType, int adrType, const char *tag, const std::string &pathValue) {
+        char out4[BV_HOST_TEXT_LEN] = "x", out5[BV_HOST_TEXT_LEN] = "x", label[BV_HOST_TEXT_LEN] = "x";
+        char out7[BV_HOST_TEXT_LEN] = "x", check[BV_HOST_TEXT_LEN] = "x", path[BV_HOST_TEXT_LEN] = "";
+        char chooser[BV_HOST_TEXT_LEN] = "x", switches[BV_HOST_TEXT_LEN] = "x";
+        snprintf(path, sizeof path, "%s", pathValue.c_str());
+        EXPECT_EQ(module_->GetLogonParameters(dataType, adrType, tag, out4, out5, label, out7, check, 0, 0, path, 0,
+                                              chooser, 0, switches),
+                  0);
+        return {out4, out5, label, out7, check, path, chooser, switches};
+    }
+
+    // Probe access (libbvole_probe.so only).
+    int ProbeInt(const char *name) {
+        auto fn = reinterpret_cast<int (*)(const char *)>(module_->Symbol("BvProbeInt"));
+        EXPECT_NE(fn, nullptr);
+        return fn ? fn(name) : -1;
+    }
+    std::string ProbeText(const char *name) {
+        auto fn = reinterpret_cast<const char *(*)(const char *)>(module_->Symbol("BvProbeText"));
+        EXPECT_NE(fn, nullptr);
+        const char *text = fn ? fn(name) : nullptr;
+        return text ? text : "<none>";
+    }
+
+    fs::path dir_;
+    std::string work_;
+    fs::path logPath_;
+    std::unique_ptr<bvhost::ModuleInstance> module_;
+};
+
+// Counts the occurrences of needle in text.
+inline int CountOf(const std::string &text, const std::string &needle) {
+    int count = 0;
+    for (size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + needle.size())) count++;
+    return count;
+}
+
+// Sets an environment variable for the life of the object.
+class ScopedEnv {
+public:
+    ScopedEnv(const char *name, const char *value) : name_(name) {
+        const char *old = getenv(name);
+        hadOld_ = old != nullptr;
+        if (old) old_ = old;
+        if (value)
+            setenv(name, value, 1);
+        else
+            unsetenv(name);
+    }
+    ~ScopedEnv() {
+        if (hadOld_)
+            setenv(name_.c_str(), old_.c_str(), 1);
+        else
+            unsetenv(name_.c_str());
+    }
+
+private:
+    std::string name_, old_;
+    bool hadOld_ = false;
+};
+
+}  // namespace bvtest

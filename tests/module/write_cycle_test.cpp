@@ -1,0 +1,208 @@
+// The target side through the loaded library: InitWrite, WriteMsg and
+// CloseWrite by data type, the task CSV rows, the mail group folder; and the
+// read-side exports that need no store reader.
+#include "module_fixture.h"
+#include "platform/platform.h"
+
+namespace bvtest {
+namespace {
+
+FILETIME Day(int year, int month, int day) {
+    SYSTEMTIME parts{};
+    parts.wYear = (uint16_t)year;
+    parts.wMonth = (uint16_t)month;
+    parts.wDay = (uint16_t)day;
+    parts.wHour = 9;
+    FILETIME time{};
+    plat_SystemTimeToFileTime(&parts, &time);
+    return time;
+}
+
+class WriteCycleTest : public ModuleTest {
+protected:
+    void SetUp() override {
+        ModuleTest::SetUp();
+        rec_ = std::make_unique<mdat>();
+    }
+    void TearDown() override {
+        com_Deallocate_All(rec_.get(), work_.c_str());
+        com_Deallocate(rec_.get(), work_.c_str());
+        ModuleTest::TearDown();
+    }
+    void Event(const char *title, int itemFlag, int importance, const char *notes) {
+        com_Deallocate_All(rec_.get(), work_.c_str());
+        com_Deallocate(rec_.get(), work_.c_str());
+        com_ResetObject(rec_.get());
+        rec_->dataType = 2;
+        snprintf(rec_->title, sizeof rec_->title, "%s", title);
+        rec_->itemFlag = itemFlag;
+        rec_->importance = importance;
+        rec_->startTime = Day(2024, 1, 15);
+        rec_->endTime = Day(2024, 11, 2);
+        if (notes) com_WriteNotes(rec_.get(), notes, work_.c_str());
+        EXPECT_EQ(module_->WriteMsg(rec_.get(), "Calendar", work_.c_str(), 0), 0);
+    }
+    std::unique_ptr<mdat> rec_;
+};
+
+TEST_F(WriteCycleTest, CsvTaskRows) {
+    fs::path calendar = dir_ / "out" / "cal.vcs";
+    Load();
+    bvcom_SetSwitches("/CSVTASK");
+    ASSERT_EQ(Logon(calendar.string(), 99, 0), 0);
+    ASSERT_EQ(module_->InitWrite(rec_.get(), "Calendar", 0, 2), 0);
+    Event("Call \"Bob\"", 1, 0, "Line one\r\nsays \"hi\"");
+    Event("Review", 0, 2, nullptr);
+    Event("Plain", 1, 1, "");
+    ASSERT_EQ(module_->CloseWrite(2), 0);
+
+    EXPECT_EQ(ReadText(dir_ / "out" / "cal.CSV"),
+              "\"Subject\",\"Start Date\",\"Due Date\",\"Date Completed\",\"Notes\",\"Priority\"\n"
+              "\"Call \"Bob\"\",\"1/15/2024\",\"11/2/2024\",\"\",\"Line onesays 'hi'\",\"Low\"\n"
+              "\"Review\",\"1/15/2024\",\"11/2/2024\",\"\",\"\",\"High\"\n"
+              "\"Plain\",\"1/15/2024\",\"11/2/2024\",\"\",\"\",\"\"\n");
+    std::string vcs = ReadText(calendar);
+    EXPECT_EQ(vcs.rfind("BEGIN:VCALENDAR\nVERSION:1.0\n", 0), 0u) << vcs;
+    EXPECT_EQ(vcs.substr(vcs.size() - 14), "END:VCALENDAR\n");
+}
+
+TEST_F(WriteCycleTest, NoCsvRowsWithoutTheSwitch) {
+    fs::path calendar = dir_ / "cal.vcs";
+    Load();
+    ASSERT_EQ(Logon(calendar.string(), 99, 0), 0);
+    module_->InitWrite(rec_.get(), "Calendar", 0, 2);
+    Event("One", 1, 0, "n");
+    module_->CloseWrite(2);
+    EXPECT_FALSE(fs::exists(dir_ / "cal.CSV"));
+    EXPECT_TRUE(fs::exists(calendar));
+}
+
+TEST_F(WriteCycleTest, D301LeavesTheCalendarUnwrapped) {
+    fs::path calendar = dir_ / "cal.vcs";
+    Load();
+    bvcom_SetSwitches("/D301");
+    ASSERT_EQ(Logon(calendar.string(), 99, 0), 0);
+    module_->InitWrite(rec_.get(), "Calendar", 0, 2);
+    module_->CloseWrite(2);
+    EXPECT_EQ(ReadText(calendar), "");
+}
+
+TEST_F(WriteCycleTest, TaskFileFrame) {
+    fs::path tasks = dir_ / "tasks.vcs";
+    WriteText(tasks, "from an earlier run\n");
+    Load();
+    ASSERT_EQ(Logon(tasks.string(), 100, 0), 0);
+    EXPECT_EQ(module_->CloseWrite(3), 0);
+    EXPECT_FALSE(fs::exists(tasks)) << "closing with no open file writes nothing";
+
+    ASSERT_EQ(module_->InitWrite(rec_.get(), "Tasks", 0, 3), 0);
+    EXPECT_EQ(module_->CloseWrite(3), 0);
+    EXPECT_EQ(module_->CloseWrite(3), 0);
+    EXPECT_EQ(ReadText(tasks), "BEGIN:VCALENDAR\nVERSION:1.0\nEND:VCALENDAR\n");
+}
+
+TEST_F(WriteCycleTest, MailGroupFolderIsCreatedOnce) {
+    ScopedEnv noStore("BV_OE_STORE", nullptr);
+    Load();
+    bvcom_SetSwitches("/DEBUG");
+    Logon("Default user only", 0, 0);
+    snprintf(rec_->groupFolder, sizeof rec_->groupFolder, "Migrated");
+    module_->InitWrite(rec_.get(), "Inbox", 0, 0);
+    module_->InitWrite(rec_.get(), "Inbox^Old", 0, 0);
+    EXPECT_EQ(module_->CloseWrite(0), 0);
+    std::string log = Log();
+    EXPECT_NE(log.find("debug: at InitWrite, FolderName=Inbox, gRootFolderCreated=0, GroupFolder=Migrated\n"),
+              std::string::npos)
+        << log;
+    EXPECT_NE(log.find("debug: at InitWrite, FolderName=Inbox^Old, gRootFolderCreated=1, GroupFolder=Migrated\n"),
+              std::string::npos)
+        << log;
+
+    for (const char *noGroup : {"ROOT", "root", "Root"}) {
+        Load();
+        bvcom_SetSwitches("/DEBUG");
+        Logon("Default user only", 0, 0);
+        fs::remove(logPath_);
+        bvcom_SetLogFile(logPath_.c_str());
+        snprintf(rec_->groupFolder, sizeof rec_->groupFolder, "%s", noGroup);
+        module_->InitWrite(rec_.get(), "Inbox", 0, 0);
+        module_->InitWrite(rec_.get(), "Sent", 0, 0);
+        EXPECT_EQ(CountOf(Log(), "gRootFolderCreated=0"), 2) << noGroup << "\n" << Log();
+    }
+}
+
+// Folders written into the store object: the group folder once, the target
+// folders below it.
+TEST_F(WriteCycleTest, MailFoldersInTheStore) {
+    if (!fs::exists(std::string(BV_BINARY_DIR) + "/lib/libbvoeapi.so")) GTEST_SKIP() << "no store object built";
+    fs::path root = dir_ / "maildir";
+    fs::create_directories(root);
+    ScopedEnv store("BV_OE_STORE", root.c_str());
+    Load();
+    ASSERT_EQ(Logon("Default user only", 0, 0), 0);
+    snprintf(rec_->groupFolder, sizeof rec_->groupFolder, "ROOT");
+    module_->InitWrite(rec_.get(), "Inbox", 0, 0);
+    module_->CloseWrite(0);
+    module_->Logoff(0);
+    int dirs = 0;
+    for (auto &entry : fs::recursive_directory_iterator(root))
+        if (entry.is_directory() && entry.path().filename().string().find("ROOT") != std::string::npos) dirs++;
+    EXPECT_EQ(dirs, 0) << "no group folder for ROOT";
+}
+
+TEST_F(WriteCycleTest, ReadSideWithoutFolders) {
+    Load();
+    ASSERT_EQ(Logon((dir_ / "in.csv").string(), 1, 1), 0);
+    char name[BV_HOST_TEXT_LEN] = "stale";
+    EXPECT_EQ(module_->GetTrueFolder(3, name), 0);
+    EXPECT_STREQ(name, "");
+    int count = 7, size = 7;
+    EXPECT_EQ(module_->ConvertFolder(rec_.get(), nullptr, 3, nullptr, 0, 0, 0, 0, 100, 0, work_.c_str(), &count,
+                                     &size, nullptr),
+              0);
+    EXPECT_EQ(count, 0);
+    EXPECT_EQ(size, 0);
+    EXPECT_EQ(module_->CloseRead(0), 0);
+    EXPECT_EQ(module_->Logoff(0), 0);
+    EXPECT_EQ(module_->Logoff(0), 0) << "a second Logoff finds nothing to free";
+}
+
+// Folders of class 1, 2 and 3 never reach the mail loop; folderTotal and the
+// recipient limit are set whatever the class.
+TEST_F(WriteCycleTest, ConvertFolderDispatchesOnTheClass) {
+    Load(true);
+    WriteText(dir_ / "mail.mbx", "From - x\nSubject: hi\n\nbody\n");
+    ASSERT_EQ(Logon((dir_ / "mail.mbx").string(), 1, 1), 0);
+    auto addFolder = reinterpret_cast<int (*)(const char *, const char *, int, int)>(module_->Symbol("BvProbeAddFolder"));
+    ASSERT_NE(addFolder, nullptr);
+    std::string file = (dir_ / "mail.mbx").string();
+    ASSERT_TRUE(addFolder("Contacts", file.c_str(), 1, 7));
+    ASSERT_TRUE(addFolder("Calendar", file.c_str(), 2, 8));
+    ASSERT_TRUE(addFolder("Tasks", file.c_str(), 3, 9));
+
+    static int mailItems;
+    mailItems = 0;
+    BvItemCallback onItem = [](mdat *rec, const char *, const char *, int) -> int {
+        if (rec->dataType == 0) mailItems++;
+        return 0;
+    };
+    const int maxRecipients[] = {9000, 300, 5000};
+    for (int folder = 0; folder < 3; folder++) {
+        rec_->folderTotal = 0;
+        int count = -1, size = -1;
+        EXPECT_EQ(module_->ConvertFolder(rec_.get(), onItem, folder, nullptr, 0, 0, 0, 0, maxRecipients[folder], 0,
+                                         work_.c_str(), &count, &size, nullptr),
+                  0);
+        EXPECT_EQ(rec_->folderTotal, 7 + folder);
+        EXPECT_EQ(ProbeInt("gMaxRecipients"), folder == 1 ? 300 : 5000);
+        char name[BV_HOST_TEXT_LEN];
+        module_->GetTrueFolder(folder, name);
+        EXPECT_STREQ(name, folder == 0 ? "Contacts" : folder == 1 ? "Calendar" : "Tasks");
+    }
+    EXPECT_EQ(mailItems, 0);
+    EXPECT_EQ(module_->Logoff(0), 0);
+    EXPECT_EQ(ProbeInt("gFolderCount"), 0);
+}
+
+}  // namespace
+}  // namespace bvtest
