@@ -90,10 +90,10 @@ static void FreeRecordContents(mdat *rec, const char *workDir) {
 // priority and importance at their neutral value.
 static void ClearItemFields(mdat *rec) {
     char groupFolder[BV_NAME_LEN];
-    memcpy(groupFolder, rec->groupFolder, sizeof(groupFolder));
+    size_t len = strnlen(rec->groupFolder, BV_NAME_LEN - 1);
+    memcpy(groupFolder, rec->groupFolder, len);
     memset(rec, 0, sizeof(*rec));
-    memcpy(rec->groupFolder, groupFolder, sizeof(groupFolder));
-    rec->groupFolder[BV_NAME_LEN - 1] = 0;
+    memcpy(rec->groupFolder, groupFolder, len);  // the text only: nothing behind its end
     rec->priority = 1;
     rec->importance = 1;
 }

@@ -1,6 +1,8 @@
 // The COM stand-in: a class is served by a shared library named for it,
 // looked up beside the library that holds this code (dladdr), then on the
 // ordinary library search path. The server exports BvComCreateInstance.
+// BV_COM_SERVER_DIR, when set, is the only place searched (tests and hosts
+// that keep servers elsewhere).
 #include <dlfcn.h>
 #include <stdlib.h>
 #include <string.h>
@@ -21,16 +23,21 @@ static ComServer gServers[] = {
 };
 static int gComInitCount;
 
+static void *OpenFrom(const char *dir, size_t dirLen, const char *library) {
+    char path[4096];
+    int n = snprintf(path, sizeof(path), "%.*s/%s", (int)dirLen, dir, library);
+    if (n <= 0 || (size_t)n >= sizeof(path)) return nullptr;
+    return dlopen(path, RTLD_NOW | RTLD_LOCAL);
+}
+
 static void *OpenServer(ComServer &server) {
+    const char *override = getenv("BV_COM_SERVER_DIR");
+    if (override && *override) return OpenFrom(override, strlen(override), server.library);
     if (server.handle) return server.handle;
     Dl_info info;
     if (dladdr((void *)&plat_CoCreateInstance, &info) && info.dli_fname) {
         const char *slash = strrchr(info.dli_fname, '/');
-        if (slash) {
-            char path[4096];
-            int n = snprintf(path, sizeof(path), "%.*s/%s", (int)(slash - info.dli_fname), info.dli_fname, server.library);
-            if (n > 0 && (size_t)n < sizeof(path)) server.handle = dlopen(path, RTLD_NOW | RTLD_LOCAL);
-        }
+        if (slash) server.handle = OpenFrom(info.dli_fname, (size_t)(slash - info.dli_fname), server.library);
     }
     if (!server.handle) server.handle = dlopen(server.library, RTLD_NOW | RTLD_LOCAL);
     return server.handle;

@@ -119,6 +119,9 @@ int plat_snprintf(char *out, size_t outCap, const char *fmt, ...)
 // named for the class (libbvoeapi.so for the OEAPI class, looked up beside the
 // loaded module, then on the library path) exporting
 //   HRESULT BvComCreateInstance(const GUID *clsid, const GUID *iid, void **out);
+// The environment variable BV_COM_SERVER_DIR, when set, is the only directory
+// searched. A missing library or entry gives REGDB_E_CLASSNOTREG; the server's
+// own failure is passed on. CoInitialize is counted but not required.
 HRESULT plat_CoInitialize(void *reserved);
 void plat_CoUninitialize(void);
 HRESULT plat_CoCreateInstance(const GUID *clsid, void *outer, uint32_t context, const GUID *iid, void **out);

@@ -1,0 +1,258 @@
+// Sub-record limits, freeing with part files, embedded records, clearing
+// between items, size totals and the attachment size limit.
+#include <gtest/gtest.h>
+#include <string.h>
+
+#include "tests/foundation/foundation_test_util.h"
+
+// Adds a part with a real part file of `size` bytes, as a reader does.
+static int AddPartWithFile(mdat *rec, const std::string &workDir, int partType, int size, const char *name) {
+    if (!com_AllocPart(rec)) return -1;
+    int index = rec->partCount;
+    mpart *part = rec->parts[index];
+    part->partType = partType;
+    part->size = size;
+    com_strncpy(part->name, name, sizeof(part->name) - 1);
+    char path[1024];
+    com_PartFileName(workDir.c_str(), rec, index, path, sizeof(path));
+    WriteFile(path, std::string((size_t)size, 'x'));
+    rec->partCount++;
+    return index;
+}
+
+static std::string PartPath(const std::string &workDir, const mdat *rec, int index) {
+    char path[1024];
+    com_PartFileName(workDir.c_str(), rec, index, path, sizeof(path));
+    return path;
+}
+
+TEST(RecordLimits, PartsRecipientsAndExceptionsStopAtTheirLimits) {
+    HeapRecord rec;
+    for (int i = 0; i < BV_MAX_PARTS; ++i) {
+        ASSERT_NE(com_AllocPart(rec), 0) << "part " << i;
+        rec->partCount++;
+    }
+    EXPECT_EQ(com_AllocPart(rec), 0) << "the 501st part must be refused";
+    EXPECT_EQ(rec->partCount, BV_MAX_PARTS);
+
+    for (int i = 0; i < BV_MAX_RECIPS; ++i) {
+        ASSERT_NE(com_AllocRecip(rec), 0) << "recipient " << i;
+        rec->recipCount++;
+    }
+    EXPECT_EQ(com_AllocRecip(rec), 0);
+
+    for (int i = 0; i < BV_MAX_EXCEPTIONS; ++i) {
+        ASSERT_NE(com_AllocBreakout(rec), 0);
+        rec->exceptionCount++;
+    }
+    EXPECT_EQ(com_AllocBreakout(rec), 0);
+
+    // A corrupt count (negative or past the array) is refused, not written through.
+    rec->partCount = -3;
+    EXPECT_EQ(com_AllocPart(rec), 0);
+    rec->partCount = BV_MAX_PARTS + 7;
+    EXPECT_EQ(com_AllocPart(rec), 0);
+    rec->partCount = BV_MAX_PARTS;
+    EXPECT_EQ(com_AllocSubMsg(rec, BV_MAX_PARTS), 0);
+    EXPECT_EQ(com_AllocSubMsg(rec, -1), 0);
+    com_Deallocate_All(rec, nullptr);
+    com_Deallocate(rec, nullptr);
+    EXPECT_EQ(rec->partCount, 0);
+    EXPECT_EQ(rec->recipCount, 0);
+    EXPECT_EQ(rec->exceptionCount, 0);
+    EXPECT_EQ(rec->parts[0], nullptr);
+    EXPECT_EQ(rec->recips[BV_MAX_RECIPS - 1], nullptr);
+}
+
+TEST(RecordLimits, AllocatedSubRecordsStartZeroedEvenWhenReused) {
+    HeapRecord rec;
+    ASSERT_TRUE(com_AllocPart(rec));
+    strcpy(rec->parts[0]->name, "left over");
+    rec->parts[0]->size = 99;
+    // The caller never raised partCount: the next allocation reuses the slot, cleared.
+    ASSERT_TRUE(com_AllocPart(rec));
+    EXPECT_STREQ(rec->parts[0]->name, "");
+    EXPECT_EQ(rec->parts[0]->size, 0);
+    EXPECT_EQ(rec->parts[0]->subMsg, nullptr);
+    ASSERT_TRUE(com_AllocRecip(rec));
+    EXPECT_STREQ(rec->recips[0]->addr, "");
+}
+
+TEST(RecordFreeing, DeallocateDeletesPartFilesOfEmbeddedRecordsToo) {
+    ScratchDir dir;
+    HeapRecord rec;
+    rec->msgNumber = 7;
+    AddPartWithFile(rec, dir.path, BV_PART_HEADER, 10, "header");
+    AddPartWithFile(rec, dir.path, BV_PART_TEXT, 20, "body.txt");
+    int embeddedAt = AddPartWithFile(rec, dir.path, BV_PART_EMBEDDED, 5, "forwarded.eml");
+    ASSERT_TRUE(com_AllocSubMsg(rec, embeddedAt));
+    mdat *sub = rec->parts[embeddedAt]->subMsg;
+    ASSERT_NE(sub, nullptr);
+    EXPECT_EQ(sub->msgNumber, 7);
+    EXPECT_EQ(sub->priority, 1);
+    AddPartWithFile(sub, dir.path, BV_PART_HEADER, 3, "inner header");
+    AddPartWithFile(sub, dir.path, BV_PART_ATTACHMENT, 4, "inner.bin");
+    ASSERT_TRUE(com_AllocRecip(sub));
+    sub->recipCount++;
+    // A second level of nesting.
+    int innerAt = AddPartWithFile(sub, dir.path, BV_PART_EMBEDDED, 2, "deeper.eml");
+    ASSERT_TRUE(com_AllocSubMsg(sub, innerAt));
+    mdat *deeper = sub->parts[innerAt]->subMsg;
+    AddPartWithFile(deeper, dir.path, BV_PART_TEXT, 1, "deep.txt");
+
+    // Names are distinct across levels and follow the documented scheme.
+    EXPECT_EQ(PartPath(dir.path, rec, 1), dir / "PRT00701.TMP");
+    EXPECT_EQ(PartPath(dir.path, sub, 0), dir / "PRT00702E00.TMP");
+    EXPECT_EQ(PartPath(dir.path, deeper, 0), dir / "PRT00702E02E00.TMP");
+    int files = 0;
+    PlatFindData found;
+    PlatFind *find = plat_FindFirstFile((dir.path + "PRT*.TMP").c_str(), &found);
+    for (int more = find != nullptr; more; more = plat_FindNextFile(find, &found)) ++files;
+    plat_FindClose(find);
+    EXPECT_EQ(files, 7);
+
+    int header = 0, total = 0;
+    com_CalcMdatSize(rec, &header, &total);
+    EXPECT_EQ(header, 10);
+    EXPECT_EQ(total, 10 + 20 + 5 + 3 + 4 + 2 + 1);
+
+    com_Deallocate_All(rec, dir.path.c_str());
+    com_Deallocate(rec, dir.path.c_str());
+    find = plat_FindFirstFile((dir.path + "*.*").c_str(), &found);
+    EXPECT_EQ(find, nullptr) << "left behind: " << (find ? found.name : "");
+    plat_FindClose(find);
+    EXPECT_EQ(rec->partCount, 0);
+    EXPECT_EQ(rec->parts[embeddedAt], nullptr);
+    // LeakSanitizer reports the embedded records if they were not freed.
+}
+
+TEST(RecordFreeing, UncountedPartAndItsFileAreFreedToo) {
+    ScratchDir dir;
+    HeapRecord rec;
+    rec->msgNumber = 3;
+    ASSERT_TRUE(com_AllocPart(rec));  // a reader that failed before raising partCount
+    std::string path = PartPath(dir.path, rec, 0);
+    WriteFile(path, "partial");
+    com_Deallocate(rec, dir.path.c_str());
+    EXPECT_FALSE(FileExists(path));
+    EXPECT_EQ(rec->parts[0], nullptr);
+}
+
+static void FillEveryItemField(mdat *rec) {
+    strcpy(rec->subject, "Quarterly figures");
+    strcpy(rec->fromName, "Ann");
+    strcpy(rec->fromAddr, "ann@example.com");
+    strcpy(rec->messageId, "<a@b>");
+    strcpy(rec->charset, "utf-8");
+    strcpy(rec->uid, "uid-1");
+    strcpy(rec->title, "Meeting");
+    strcpy(rec->rrule, "FREQ=DAILY");
+    strcpy(rec->tzName, "W. Europe Standard Time");
+    strcpy(rec->deliveredTo, "me@example.com");
+    rec->date = com_Create_FileTime(1, 15, 2024, 14, 0, 0);
+    rec->startTime = rec->date;
+    rec->priority = 0;
+    rec->importance = 0;
+    rec->unread = 1;
+    rec->dataType = 2;
+    rec->followUpFlag = 2;
+    rec->isRecurring = 1;
+    rec->recurType = 3;
+    rec->reminderSet = 1;
+    rec->allDayKind = 2;
+    rec->digest[3] = 0xAB;
+    rec->tzBias = -60;
+    rec->folderTotal = 12;
+    strcpy(rec->groupFolder, "Imported");
+}
+
+static void ExpectClearedExceptKeptFields(const mdat *rec, const char *groupFolder) {
+    EXPECT_STREQ(rec->groupFolder, groupFolder);
+    EXPECT_EQ(rec->priority, 1);
+    EXPECT_EQ(rec->importance, 1);
+    // Every other byte of the record is zero.
+    mdat expected;
+    memset(&expected, 0, sizeof(expected));
+    strcpy(expected.groupFolder, groupFolder);
+    expected.priority = 1;
+    expected.importance = 1;
+    const unsigned char *a = (const unsigned char *)rec, *b = (const unsigned char *)&expected;
+    size_t firstDiff = sizeof(mdat);
+    for (size_t i = 0; i < sizeof(mdat); ++i) {
+        if (a[i] != b[i]) {
+            firstDiff = i;
+            break;
+        }
+    }
+    EXPECT_EQ(firstDiff, sizeof(mdat)) << "byte " << firstDiff << " of the record still holds data";
+}
+
+TEST(RecordClearing, ResetLeavesNothingOfThePreviousItem) {
+    ScratchDir dir;
+    bvcom_SetWorkDir(dir.path.c_str());
+    HeapRecord rec;
+    FillEveryItemField(rec);
+    rec->msgNumber = 4;
+    AddPartWithFile(rec, dir.path, BV_PART_TEXT, 8, "body");
+    ASSERT_TRUE(com_AllocRecip(rec));
+    rec->recipCount++;
+    com_WriteNotes(rec, "notes of the first item", dir.path.c_str());
+    com_ResetObject(rec);
+    ExpectClearedExceptKeptFields(rec, "Imported");
+    EXPECT_FALSE(FileExists(dir / "PRT00400.TMP"));
+    char notes[BV_NOTES_LEN];
+    EXPECT_EQ(com_ReadNotes(rec, notes, dir.path.c_str()), 0);
+    EXPECT_STREQ(notes, "");
+    bvcom_SetWorkDir(nullptr);
+}
+
+TEST(RecordClearing, HandOverFreeingLeavesNothingOfThePreviousItem) {
+    ScratchDir dir;
+    HeapRecord rec;
+    FillEveryItemField(rec);
+    strcpy(rec->groupFolder, "root");
+    rec->msgNumber = 9;
+    AddPartWithFile(rec, dir.path, BV_PART_HEADER, 5, "h");
+    ASSERT_TRUE(com_AllocBreakout(rec));
+    rec->exceptionCount++;
+    com_WriteNotes(rec, "x", dir.path.c_str());
+    com_Deallocate_All(rec, dir.path.c_str());
+    com_Deallocate(rec, dir.path.c_str());
+    ExpectClearedExceptKeptFields(rec, "root");
+    EXPECT_FALSE(FileExists(dir / "PRT00900.TMP"));
+}
+
+TEST(AttachSize, LargeAttachmentsGoAndLaterPartsKeepTheirFiles) {
+    ScratchDir dir;
+    HeapRecord rec;
+    rec->msgNumber = 1;
+    AddPartWithFile(rec, dir.path, BV_PART_HEADER, 50, "header");
+    AddPartWithFile(rec, dir.path, BV_PART_ATTACHMENT, 500, "big.bin");
+    AddPartWithFile(rec, dir.path, BV_PART_TEXT, 600, "long body stays");
+    int embedded = AddPartWithFile(rec, dir.path, BV_PART_EMBEDDED, 30, "small.eml");
+    ASSERT_TRUE(com_AllocSubMsg(rec, embedded));
+    mdat *sub = rec->parts[embedded]->subMsg;
+    AddPartWithFile(sub, dir.path, BV_PART_TEXT, 7, "inner");
+    WriteFile(PartPath(dir.path, rec, 2), "body text");
+
+    com_AttachSize(rec, dir.path.c_str(), 0, 100);
+    ASSERT_EQ(rec->partCount, 3);
+    EXPECT_STREQ(rec->parts[0]->name, "header");
+    EXPECT_STREQ(rec->parts[1]->name, "long body stays");
+    EXPECT_STREQ(rec->parts[2]->name, "small.eml");
+    EXPECT_EQ(rec->parts[3], nullptr);
+    EXPECT_EQ(ReadFile(PartPath(dir.path, rec, 1)), "body text");
+    // The embedded record moved with its part: its files follow the new index.
+    EXPECT_EQ(PartPath(dir.path, sub, 0), dir / "PRT00102E00.TMP");
+    EXPECT_EQ(ReadFile(dir / "PRT00102E00.TMP"), "xxxxxxx");
+    EXPECT_FALSE(FileExists(dir / "PRT00103E00.TMP"));
+    EXPECT_FALSE(FileExists(dir / "PRT00103.TMP"));
+
+    // Without a positive limit and without a host limit nothing changes.
+    com_AttachSize(rec, dir.path.c_str(), 0, 0);
+    EXPECT_EQ(rec->partCount, 3);
+    bvcom_SetAttachSizeLimit(20);
+    com_AttachSize(rec, dir.path.c_str(), 0, 9999999);
+    bvcom_SetAttachSizeLimit(0);
+    EXPECT_EQ(rec->partCount, 2) << "the host limit is the smaller one";
+}
