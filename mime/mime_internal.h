@@ -51,6 +51,10 @@ void LogDebug(const char *format, ...) __attribute__((format(printf, 1, 2)));
 
 // ---- body copy (part_body.cpp) ----
 enum { COPY_AT_DELIMITER = 0, COPY_AT_EOF = 2, COPY_AT_CLOSE = 3 };
+// The boundary whose closing delimiter a copy met last: an embedded message
+// whose body ran up to the closing delimiter of the multipart around it has
+// ended that multipart too.
+extern char gClosedBoundary[MIME_BOUNDARY_LEN + 1];
 int CopyPartBody(FILE *stream, FILE *out, const char *boundary, const char *enclosingBoundary, int classCode,
                  int quotedPrintable, const char *charset, int32_t *sizeOut, int64_t byteCount);
 

@@ -9,6 +9,10 @@
 #include "platform/platform.h"
 #include "record/com.h"
 
+extern "C" {
+char gClosedBoundary[MIME_BOUNDARY_LEN + 1];
+}
+
 namespace {
 
 constexpr size_t kCopyBlock = 65536;
@@ -80,7 +84,10 @@ int CopyByteCount(FILE *stream, FILE *out, const Delimiters &d, int32_t *sizeOut
     int atEnd = ReadMimeLine(stream, NULL, 0, 0);
     if (!atEnd && gLineBuf[0] == 0) atEnd = ReadMimeLine(stream, NULL, 0, 0);
     if (!atEnd && d.openLen && strcmp(gLineBuf, d.open) == 0) return COPY_AT_DELIMITER;
-    if (!atEnd && d.openLen && strcmp(gLineBuf, d.close) == 0) return COPY_AT_CLOSE;
+    if (!atEnd && d.openLen && strcmp(gLineBuf, d.close) == 0) {
+        com_strncpy(gClosedBoundary, d.open + 2, MIME_BOUNDARY_LEN);
+        return COPY_AT_CLOSE;
+    }
     return atEnd ? COPY_AT_EOF : COPY_AT_DELIMITER;
 }
 
@@ -124,6 +131,7 @@ extern "C" int CopyPartBody(FILE *stream, FILE *out, const char *boundary, const
         }
         if (IsOpening(gLineBuf, d)) {
             result = strcmp(gLineBuf, d.close) == 0 ? COPY_AT_CLOSE : COPY_AT_DELIMITER;
+            if (result == COPY_AT_CLOSE) com_strncpy(gClosedBoundary, boundary, MIME_BOUNDARY_LEN);
             break;
         }
         if (!out) continue;

@@ -191,6 +191,8 @@ int ReadPartHeader(FILE *stream, const char *closeDelim, PartHeader *h, const md
     }
 }
 
+// An embedded message. Returns -101 on a hard failure, 3 when its body ran up
+// to this level's closing delimiter, and -1 to go on with the next part.
 int ParseEmbeddedPart(mdat *record, const PartHeader &h, const char *boundary, const char *tempDir, FILE *stream) {
     gEmbeddedMsgCount++;
     int index = record->partCount;
@@ -205,10 +207,12 @@ int ParseEmbeddedPart(mdat *record, const PartHeader &h, const char *boundary, c
         LogDebug("debug: com_AllocPart is false!");
         return -101;
     }
+    gClosedBoundary[0] = 0;
     int result = Parse_RFC822_Msg(stream, part->subMsg, tempDir, boundary, 0);
     gNestLevel--;
     record->partCount++;
-    return result == -101 ? -101 : 0;
+    if (result == -101) return -101;
+    return boundary[0] && strcmp(gClosedBoundary, boundary) == 0 ? 3 : -1;
 }
 
 // Stores a leaf part. Returns -101 on a hard failure, 0 when the walk ends
@@ -310,7 +314,8 @@ extern "C" int ParseMimeParts(mdat *record, const char *boundary, const char *en
             if (nested == -101) return -101;
             if (nested == -1) continue;
         } else if (h.isEmbeddedMessage) {
-            if (ParseEmbeddedPart(record, h, boundary, tempDir, stream) == -101) return -101;
+            int embedded = ParseEmbeddedPart(record, h, boundary, tempDir, stream);
+            if (embedded != -1) return embedded;
             continue;
         }
         int leaf = StoreLeafPart(record, &h, boundary, enclosingBoundary, tempDir, stream);

@@ -1,0 +1,97 @@
+// Embedded messages inside each other: 30 levels are parsed, the 31st is
+// refused; the 501st embedded message of one message is an ordinary part.
+#include <gtest/gtest.h>
+#include <string>
+#include "mime_test_support.h"
+
+using namespace mimetest;
+
+namespace {
+
+// `levels` messages, each the message/rfc822 body of the one around it.
+std::string DirectChain(int levels) {
+    std::string m;
+    for (int i = 0; i <= levels; i++)
+        m += "From: level" + std::to_string(i) + "@example.com\r\nSubject: level " + std::to_string(i) +
+             "\r\nDate: Thu, 4 Apr 2024 09:00:00 +0000\r\n" +
+             (i < levels ? "Content-Type: message/rfc822\r\n\r\n" : "\r\ninnermost text\r\n");
+    return m;
+}
+
+// The same inside multiparts: every level is a multipart/mixed whose second
+// part is the next message.
+std::string MultipartChain(int level, int levels) {
+    std::string b = "b" + std::to_string(level);
+    std::string m = "From: level" + std::to_string(level) + "@example.com\r\nSubject: level " +
+                    std::to_string(level) + "\r\nDate: Thu, 4 Apr 2024 09:00:00 +0000\r\n";
+    if (level == levels) return m + "\r\ninnermost text\r\n";
+    return m + "Content-Type: multipart/mixed; boundary=\"" + b + "\"\r\n\r\n--" + b +
+           "\r\nContent-Type: text/plain\r\n\r\ntext " + std::to_string(level) + "\r\n--" + b +
+           "\r\nContent-Type: message/rfc822\r\n\r\n" + MultipartChain(level + 1, levels) + "--" + b + "--\r\n";
+}
+
+const mdat *Innermost(const mdat *r, int *depth) {
+    *depth = 0;
+    for (;;) {
+        const mdat *next = nullptr;
+        for (int i = 0; i < r->partCount; i++)
+            if (r->parts[i]->subMsg) next = r->parts[i]->subMsg;
+        if (!next) return r;
+        r = next;
+        ++*depth;
+    }
+}
+
+TEST(Nesting, ThirtyLevelsParseTheThirtyFirstIsRefused) {
+    for (bool multipart : {false, true}) {
+        SCOPED_TRACE(multipart ? "multipart chain" : "direct chain");
+        std::string ok = multipart ? MultipartChain(0, 30) : DirectChain(30);
+        ParseRun run = ParseBytes(ok, ParseOptions(), true, "nest30");
+        EXPECT_EQ(run.result, 0);
+        int depth;
+        const mdat *inner = Innermost(run.record, &depth);
+        EXPECT_EQ(depth, 30);
+        EXPECT_STREQ(inner->subject, "level 30");
+        auto dump = DumpRecord(inner, run.workDir);
+        EXPECT_EQ(dump["part 1 bytes"], "innermost text\r\n");
+        EXPECT_EQ(run.log.find("too many nested"), std::string::npos);
+        FreeRun(&run);
+
+        std::string tooDeep = multipart ? MultipartChain(0, 31) : DirectChain(31);
+        run = ParseBytes(tooDeep, ParseOptions(), true, "nest31");
+        EXPECT_EQ(run.result, -101);
+        EXPECT_NE(run.log.find("BV Warning: too many nested messages in RFC-822 data"), std::string::npos);
+        FreeRun(&run);
+    }
+}
+
+TEST(Nesting, EmbeddedMessagesBeyondFiveHundredAreOrdinaryParts) {
+    // three outer parts, each a message holding 200 tiny embedded messages
+    std::string m = "From: a@example.com\r\nSubject: many\r\nContent-Type: multipart/mixed; boundary=\"top\"\r\n\r\n";
+    for (int outer = 0; outer < 3; outer++) {
+        m += "--top\r\nContent-Type: message/rfc822\r\n\r\nFrom: b@example.com\r\nSubject: holder\r\n"
+             "Content-Type: multipart/mixed; boundary=\"in\"\r\n\r\n";
+        for (int i = 0; i < 200; i++)
+            m += "--in\r\nContent-Type: message/rfc822\r\n\r\nFrom: c@example.com\r\nSubject: tiny\r\n\r\nx\r\n";
+        m += "--in--\r\n";
+    }
+    m += "--top--\r\n";
+    ParseRun run = ParseBytes(m, ParseOptions(), false, "many");
+    ASSERT_EQ(run.result, 0);
+    ASSERT_EQ(run.record->partCount, 4);
+    int embedded = 0, ordinary = 0;
+    for (int outer = 1; outer <= 3; outer++) {
+        const mdat *holder = run.record->parts[outer]->subMsg;
+        ASSERT_NE(holder, nullptr);
+        embedded++;
+        for (int i = 1; i < holder->partCount; i++) {
+            if (holder->parts[i]->partType == 14) embedded++;
+            else ordinary++;
+        }
+    }
+    EXPECT_EQ(embedded, 500);
+    EXPECT_EQ(ordinary, 103);
+    FreeRun(&run);
+}
+
+}  // namespace
