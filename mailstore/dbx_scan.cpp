@@ -30,18 +30,9 @@ extern "C" int DbxDataStartsMessage(const unsigned char *data) {
     return 0;
 }
 
-extern "C" void FreeSegmentTable(void) {
-    if (gSegmentTable) {
-        for (int i = 0; i < gSegmentCount; i++) free(gSegmentTable[i]);
-        free(gSegmentTable);
-    }
-    gSegmentTable = NULL;
-    gSegmentCount = 0;
-    gSegmentCapacity = 0;
-}
-
 // Appends one entry; 0 when memory ran out.
 static int AppendSegment(uint32_t fileOffset, uint32_t selfOffset, int isStart) {
+    if (!gSegmentTable) gSegmentCapacity = 0;  // freed by FreeSegmentTable
     if (gSegmentCount >= gSegmentCapacity) {
         int capacity = gSegmentCapacity ? gSegmentCapacity * 2 : 4096;
         if (capacity > DBX_MAX_SEGMENTS) capacity = DBX_MAX_SEGMENTS;

@@ -18,19 +18,9 @@
 
 static int gFolderCapacity;
 
-extern "C" void FreeFolderTable(void) {
-    if (gFolderTable) {
-        for (int i = 0; i < gFolderCount; i++) free(gFolderTable[i]);
-        free(gFolderTable);
-    }
-    gFolderTable = NULL;
-    gFolderCount = 0;
-    gFolderCapacity = 0;
-}
-
 extern "C" int AddFolder(const char *name, const char *file, uint32_t oeFolderId, uint32_t itemCount,
                          uint32_t folderClass) {
-    if (!gFolderTable) gFolderCapacity = 0;  // freed elsewhere (Logoff)
+    if (!gFolderTable) gFolderCapacity = 0;  // freed by FreeFolderTable
     if (gFolderCount >= gFolderCapacity) {
         int capacity = gFolderCapacity ? gFolderCapacity * 2 : 64;
         FolderRecord **grown = (FolderRecord **)realloc(gFolderTable, sizeof(FolderRecord *) * (size_t)capacity);
@@ -66,12 +56,7 @@ static FILE *OpenFolderList(const char *storeDir) {
     FILE *list = plat_fopen(path, "rb");
     if (list) return list;
     char found[BV_PATH_LEN * 2];
-    if (plat_FindFileNoCase(storeDir, "folders.nch", found, sizeof(found))) {
-        bv_snprintf(path, sizeof(path), "%s%s", storeDir, found);
-        // plat_FindFileNoCase may give the full path or the name alone.
-        list = plat_fopen(path, "rb");
-        if (!list) list = plat_fopen(found, "rb");
-    }
+    if (plat_FindFileNoCase(storeDir, "folders.nch", found, sizeof(found))) list = plat_fopen(found, "rb");
     return list;
 }
 

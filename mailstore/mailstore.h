@@ -21,9 +21,6 @@ int TestStoreFile(const char *path, char *dirOut);
 // Appends one FolderRecord to gFolderTable (display name: each '/' becomes a
 // backslash, then each '^' a '/'). 0 when memory ran out.
 int AddFolder(const char *name, const char *file, uint32_t oeFolderId, uint32_t itemCount, uint32_t folderClass);
-// Free every record and the tables themselves (Logoff, and a rebuilt list).
-void FreeFolderTable(void);
-void FreeSegmentTable(void);
 
 #ifdef __cplusplus
 }
