@@ -1,0 +1,220 @@
+// HTTP(S) downloads through libcurl's easy interface: a web source of
+// contacts, calendar or tasks, or one entry of a calendar listing, goes into
+// "temp.vcs" in the host's download directory, from where the readers take it
+// as a file.
+//
+// The status that decides success is that of the last response (redirects
+// are followed), read from its "HTTP/" status line in the debug callback.
+// A refused connection is tried again a few times; any other failure ends
+// the transfer. A failed download leaves no output file behind.
+#include <curl/curl.h>
+#include <string.h>
+
+#include "http/http.h"
+#include "module/session.h"
+#include "platform/platform.h"
+#include "record/com.h"
+
+extern "C" {
+int gHttpStatus;
+int gCurlResult;
+FILE *gDownloadFile;
+}
+
+namespace {
+
+constexpr int kMaxAttempts = 5;          // attempts on a refused connection
+constexpr uint32_t kRetryDelayMs = 100;  // wait after each refused attempt
+constexpr long kConnectTimeoutSec = 30;
+constexpr long kMaxRedirects = 50;
+constexpr size_t kTraceLen = 2048;       // one traced piece of the transfer
+constexpr size_t kJoinedUrlLen = 2 * BV_HTTP_URL_LEN + 2;
+const char kUserAgent[] = "vexalin-agent/1.0";
+const char kDownloadName[] = "temp.vcs";
+constexpr int kDownloadFailed = 3;
+
+struct SourceSpec {
+    char address[BV_HTTP_URL_LEN + 1];  // room for the encoded spaces
+    char user[BV_HTTP_CREDENTIAL_LEN + 1];
+    char password[BV_HTTP_CREDENTIAL_LEN + 1];
+};
+
+// "address|user|password": the address ends at the first '|', the user name
+// at the next; the password is the rest.
+void SplitSourceSpec(const char *spec, SourceSpec *out) {
+    out->address[0] = out->user[0] = out->password[0] = 0;
+    const char *bar = strchr(spec, '|');
+    size_t addressLen = bar ? (size_t)(bar - spec) : strlen(spec);
+    com_strncpy(out->address, spec, addressLen < BV_HTTP_ADDRESS_LEN ? addressLen : BV_HTTP_ADDRESS_LEN);
+    if (!bar) return;
+    const char *user = bar + 1;
+    const char *bar2 = strchr(user, '|');
+    size_t userLen = bar2 ? (size_t)(bar2 - user) : strlen(user);
+    com_strncpy(out->user, user, userLen < BV_HTTP_CREDENTIAL_LEN ? userLen : BV_HTTP_CREDENTIAL_LEN);
+    if (bar2) com_strncpy(out->password, bar2 + 1, BV_HTTP_CREDENTIAL_LEN);
+}
+
+// The status code after the first space of a status line ("HTTP/1.1 200 OK").
+void ReadStatusLine(const char *line) {
+    const char *space = strchr(line, ' ');
+    if (!space) return;
+    int status = 0;
+    int digits = 0;
+    for (const char *p = space + 1; *p >= '0' && *p <= '9' && digits < 4; ++p, ++digits)
+        status = status * 10 + (*p - '0');
+    if (digits) gHttpStatus = status;
+}
+
+int DebugCallback(CURL *, curl_infotype type, char *data, size_t size, void *) {
+    if (type < CURLINFO_DATA_IN) {  // text, incoming header, outgoing header
+        char text[kTraceLen];
+        size_t n = size < kTraceLen - 1 ? size : kTraceLen - 1;
+        memcpy(text, data, n);
+        text[n] = 0;
+        if (n && text[n - 1] == '\n') {
+            text[--n] = 0;
+            if (n && text[n - 1] == '\r') text[--n] = 0;
+        }
+        if (gCurlDebug) com_Log("curl debug: infotype=%d: %s", (int)type, text);
+        if (type == CURLINFO_HEADER_IN && strncmp(text, "HTTP/", 5) == 0) ReadStatusLine(text);
+    } else if (gCurlDebug) {
+        com_Log("curl debug: infotype=%d: size=%d", (int)type, (int)size);
+    }
+    return 0;
+}
+
+size_t WriteCallback(char *data, size_t size, size_t count, void *) {
+    // The full count is reported; a failed write shows in the file's error
+    // state when the download is closed.
+    if (gDownloadFile) fwrite(data, size, count, gDownloadFile);
+    return size * count;
+}
+
+void SetTransferOptions(CURL *curl, const char *url, const SourceSpec *spec) {
+    char credentials[2 * BV_HTTP_CREDENTIAL_LEN + 2];
+    bv_snprintf(credentials, sizeof credentials, "%s:%s", spec->user, spec->password);
+    curl_easy_setopt(curl, CURLOPT_DEBUGFUNCTION, DebugCallback);
+    curl_easy_setopt(curl, CURLOPT_VERBOSE, 1L);
+    curl_easy_setopt(curl, CURLOPT_URL, url);
+    curl_easy_setopt(curl, CURLOPT_USERAGENT, kUserAgent);
+    curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 1L);
+    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, kConnectTimeoutSec);
+    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, WriteCallback);
+    curl_easy_setopt(curl, CURLOPT_COOKIEFILE, "");  // cookie engine on, no file
+    curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 0L);
+    curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 0L);
+    curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
+    curl_easy_setopt(curl, CURLOPT_MAXREDIRS, kMaxRedirects);
+    curl_easy_setopt(curl, CURLOPT_USERPWD, credentials);  // libcurl keeps its own copy
+    curl_easy_setopt(curl, CURLOPT_HTTPAUTH, (long)CURLAUTH_BASIC);
+}
+
+// Runs the transfer, trying again after a refused connection.
+CURLcode PerformWithRetries(CURL *curl) {
+    gHttpStatus = 0;
+    CURLcode res = CURLE_OK;
+    int attempt = 0;
+    while (attempt < kMaxAttempts) {
+        res = curl_easy_perform(curl);
+        ++attempt;
+        if (res != CURLE_COULDNT_CONNECT) break;
+        plat_Sleep(kRetryDelayMs);
+    }
+    if (res == CURLE_COULDNT_CONNECT) com_Log("BV Warning: Max HTTP retries reached, res=%d", (int)res);
+    return res;
+}
+
+// Closes the output file; false when a write to it failed.
+bool CloseDownloadFile() {
+    bool ok = !ferror(gDownloadFile);
+    if (fclose(gDownloadFile) != 0) ok = false;
+    gDownloadFile = nullptr;
+    return ok;
+}
+
+// Downloads url into the download directory's file; outPath receives its
+// path (BV_PATH_LEN bytes) whatever the result.
+int Download(const char *url, const SourceSpec *spec, char *outPath) {
+    outPath[0] = 0;
+    curl_global_init(CURL_GLOBAL_ALL);
+    CURL *curl = curl_easy_init();
+    if (!curl) {
+        com_Log("BV Warning: Error in curl init");
+        return kDownloadFailed;
+    }
+    SetTransferOptions(curl, url, spec);
+
+    char dir[BV_PATH_LEN] = "";
+    com_GetHostSetting(6, dir, sizeof dir);
+    bv_snprintf(outPath, BV_PATH_LEN, "%s%s", dir, kDownloadName);
+    if (gDebug) com_Log("debug: downloading %s into %s", url, outPath);
+    gDownloadFile = plat_fopen(outPath, "wb");
+    if (!gDownloadFile) {
+        com_Log("BV Warning: unable to create download file %s", outPath);
+        curl_easy_cleanup(curl);
+        return kDownloadFailed;
+    }
+
+    CURLcode res = PerformWithRetries(curl);
+    gCurlResult = (int)res;
+    bool written = CloseDownloadFile();
+    int result = 0;
+    if (res != CURLE_OK || gHttpStatus != 200) {
+        com_Log("BV Warning: CURL error=%d, HTTP Response=%d", (int)res, gHttpStatus);
+        result = kDownloadFailed;
+    } else if (!written) {
+        com_Log("BV Warning: error writing download file %s", outPath);
+        result = kDownloadFailed;
+    }
+    // A partial body must not be read as a source.
+    if (result != 0) plat_DeleteFile(outPath);
+    curl_easy_cleanup(curl);
+    return result;
+}
+
+}  // namespace
+
+extern "C" void EncodeUrlSpaces(char *text) {
+    char encoded[BV_HTTP_URL_LEN + 1];
+    size_t n = 0;
+    for (const char *p = text; *p; ++p) {
+        size_t need = *p == ' ' ? 3 : 1;
+        if (n + need > BV_HTTP_URL_LEN) break;
+        if (*p == ' ') {
+            memcpy(encoded + n, "%20", 3);
+        } else {
+            encoded[n] = *p;
+        }
+        n += need;
+    }
+    encoded[n] = 0;
+    com_strncpy(text, encoded, BV_HTTP_URL_LEN);
+}
+
+extern "C" int DownloadSourceFile(const char *sourceSpec) {
+    gIcsListMade = 0;
+    SourceSpec spec;
+    SplitSourceSpec(sourceSpec ? sourceSpec : "", &spec);
+    EncodeUrlSpaces(spec.address);
+    char path[BV_PATH_LEN];
+    int result = Download(spec.address, &spec, path);
+    if (result == 0) {
+        com_strncpy(gOutputPath, path, sizeof gOutputPath - 1);
+        com_strncpy(gSourcePath, path, sizeof gSourcePath - 1);
+    }
+    return result;
+}
+
+extern "C" int DownloadEntry(const char *sourceSpec, const char *entryName, char *outPath) {
+    SourceSpec spec;
+    SplitSourceSpec(sourceSpec ? sourceSpec : "", &spec);
+    char entry[BV_HTTP_URL_LEN + 1];
+    com_strncpy(entry, entryName ? entryName : "", BV_HTTP_URL_LEN);
+    EncodeUrlSpaces(entry);
+    char url[kJoinedUrlLen];
+    bv_snprintf(url, sizeof url, "%s/%s", spec.address, entry);
+    char path[BV_PATH_LEN];
+    int result = Download(url, &spec, path);
+    if (outPath) com_strncpy(outPath, path, BV_PATH_LEN - 1);
+    return result;
+}

@@ -1,0 +1,315 @@
+// DownloadSourceFile, DownloadEntry and EncodeUrlSpaces against real servers
+// on 127.0.0.1.
+#include <gtest/gtest.h>
+#include <string.h>
+
+#include <random>
+
+#include "http/http.h"
+#include "loopback.h"
+#include "module/session.h"
+
+namespace {
+
+using bvtest::CountOccurrences;
+using bvtest::LoopbackServer;
+using bvtest::ReadFile;
+using bvtest::ScratchDir;
+
+const char kCalendar[] =
+    "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nBEGIN:VEVENT\r\nSUMMARY:Team meeting\r\n"
+    "DTSTART:20240115T140000Z\r\nEND:VEVENT\r\nEND:VCALENDAR\r\n";
+
+std::string Base64(const std::string &in) {
+    static const char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string out;
+    size_t i = 0;
+    for (; i + 2 < in.size(); i += 3) {
+        unsigned v = ((unsigned char)in[i] << 16) | ((unsigned char)in[i + 1] << 8) | (unsigned char)in[i + 2];
+        for (int s = 18; s >= 0; s -= 6) out += kAlphabet[(v >> s) & 63];
+    }
+    if (i < in.size()) {
+        unsigned v = (unsigned char)in[i] << 16;
+        if (i + 1 < in.size()) v |= (unsigned char)in[i + 1] << 8;
+        out += kAlphabet[v >> 18];
+        out += kAlphabet[(v >> 12) & 63];
+        out += i + 1 < in.size() ? kAlphabet[(v >> 6) & 63] : '=';
+        out += '=';
+    }
+    return out;
+}
+
+class Download : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        gCurlDebug = 0;
+        gDebug = 0;
+        gIcsListMade = 0;
+        strcpy(gOutputPath, "unchanged");
+        strcpy(gSourcePath, "unchanged");
+    }
+    void TearDown() override { gCurlDebug = 0; }
+    ScratchDir scratch_;
+};
+
+TEST(EncodeUrlSpaces, ReplacesEverySpaceWithinTheLimit) {
+    char text[BV_HTTP_URL_LEN + 1] = "http://host/my calendar/a b  c.ics";
+    EncodeUrlSpaces(text);
+    EXPECT_STREQ(text, "http://host/my%20calendar/a%20b%20%20c.ics");
+    strcpy(text, "no-spaces");
+    EncodeUrlSpaces(text);
+    EXPECT_STREQ(text, "no-spaces");
+
+    // 511 spaces would need 1533 characters: the result stops at whole
+    // escapes within 1023.
+    std::string spaces(511, ' ');
+    strcpy(text, spaces.c_str());
+    EncodeUrlSpaces(text);
+    EXPECT_EQ(strlen(text), 1023u);
+    EXPECT_EQ(CountOccurrences(text, "%20"), 341u);
+
+    // A space that no longer fits is left out rather than cut.
+    std::string edge(1021, 'a');
+    edge += " b";
+    memcpy(text, edge.c_str(), BV_HTTP_URL_LEN);
+    text[BV_HTTP_URL_LEN] = 0;
+    EncodeUrlSpaces(text);
+    EXPECT_EQ(std::string(text), std::string(1021, 'a'));
+}
+
+TEST_F(Download, PlainAndBinaryBodiesArriveByteForByte) {
+    std::string binary(5 * 1024 * 1024 + 17, '\0');
+    std::mt19937 rng(1234);
+    for (char &c : binary) c = (char)(rng() & 0xFF);
+    LoopbackServer server;
+    server.Routes().Get("/calendar.ics", [](const httplib::Request &, httplib::Response &res) {
+        res.set_content(kCalendar, "text/calendar");
+    });
+    server.Routes().Get("/big.bin", [&](const httplib::Request &, httplib::Response &res) {
+        res.set_content(binary, "application/octet-stream");
+    });
+    server.Start();
+
+    gIcsListMade = 1;
+    EXPECT_EQ(DownloadSourceFile(server.Url("/calendar.ics").c_str()), 0);
+    EXPECT_EQ(gHttpStatus, 200);
+    EXPECT_EQ(gCurlResult, 0);
+    EXPECT_EQ(gIcsListMade, 0);
+    EXPECT_EQ(ReadFile(scratch_.DownloadPath()), kCalendar);
+    EXPECT_STREQ(gOutputPath, scratch_.DownloadPath().c_str());
+    EXPECT_STREQ(gSourcePath, scratch_.DownloadPath().c_str());
+    EXPECT_EQ(gDownloadFile, nullptr);
+
+    EXPECT_EQ(DownloadSourceFile(server.Url("/big.bin").c_str()), 0);
+    std::string got = ReadFile(scratch_.DownloadPath());
+    EXPECT_EQ(got.size(), binary.size());
+    EXPECT_TRUE(got == binary);
+
+    auto seen = server.Seen();
+    ASSERT_EQ(seen.size(), 2u);
+    EXPECT_EQ(seen[0].userAgent, "vexalin-agent/1.0");
+    EXPECT_EQ(scratch_.Log().find("BV Warning"), std::string::npos);
+}
+
+TEST_F(Download, SpacesAndCredentialsReachTheServer) {
+    LoopbackServer server;
+    server.Routes().Get(R"(/.*)", [](const httplib::Request &, httplib::Response &res) {
+        res.set_content(kCalendar, "text/calendar");
+    });
+    server.Start();
+
+    // Spaces of the address go out as %20; no '|' means no user and password.
+    EXPECT_EQ(DownloadSourceFile(server.Url("/user/my calendar/team events.ics").c_str()), 0);
+    // Basic credentials; the password is everything after the second '|'.
+    std::string spec = server.Url("/user/admin/contacts?fmt=csv") + "|admin|pa:ss|word";
+    EXPECT_EQ(DownloadSourceFile(spec.c_str()), 0);
+    // A user name without a password.
+    EXPECT_EQ(DownloadSourceFile((server.Url("/only-user") + "|alice").c_str()), 0);
+
+    auto seen = server.Seen();
+    ASSERT_EQ(seen.size(), 3u);
+    EXPECT_EQ(seen[0].target, "/user/my%20calendar/team%20events.ics");
+    // The credentials text is a lone ':': an empty user name and password.
+    EXPECT_EQ(seen[0].authorization, "Basic " + Base64(":"));
+    EXPECT_EQ(seen[1].target, "/user/admin/contacts?fmt=csv");
+    EXPECT_EQ(seen[1].authorization, "Basic " + Base64("admin:pa:ss|word"));
+    EXPECT_EQ(seen[2].authorization, "Basic " + Base64("alice:"));
+}
+
+TEST_F(Download, RedirectsAreFollowedUpToTheLimit) {
+    LoopbackServer server;
+    server.Routes().Get("/old.ics", [](const httplib::Request &, httplib::Response &res) {
+        res.set_redirect("/new.ics", 302);
+    });
+    server.Routes().Get("/new.ics", [](const httplib::Request &, httplib::Response &res) {
+        res.set_content(kCalendar, "text/calendar");
+    });
+    server.Routes().Get("/loop", [](const httplib::Request &, httplib::Response &res) {
+        res.set_redirect("/loop", 302);
+    });
+    server.Start();
+
+    EXPECT_EQ(DownloadSourceFile(server.Url("/old.ics").c_str()), 0);
+    EXPECT_EQ(gHttpStatus, 200);  // the status of the last response counts
+    EXPECT_EQ(ReadFile(scratch_.DownloadPath()), kCalendar);
+
+    strcpy(gOutputPath, "unchanged");
+    EXPECT_EQ(DownloadSourceFile(server.Url("/loop").c_str()), 3);
+    // The first request and 50 redirects, then libcurl gives up.
+    size_t loopRequests = 0;
+    for (const auto &r : server.Seen()) loopRequests += r.target == "/loop";
+    EXPECT_EQ(loopRequests, 51u);
+    EXPECT_NE(scratch_.Log().find("BV Warning: CURL error=47, HTTP Response=302"), std::string::npos);
+    EXPECT_FALSE(std::filesystem::exists(scratch_.DownloadPath()));
+    EXPECT_STREQ(gOutputPath, "unchanged");
+}
+
+TEST_F(Download, ErrorStatusesFailAndLeaveNoFile) {
+    LoopbackServer server;
+    server.Routes().Get("/good.ics", [](const httplib::Request &, httplib::Response &res) {
+        res.set_content(kCalendar, "text/calendar");
+    });
+    server.Routes().Get("/private.ics", [](const httplib::Request &, httplib::Response &res) {
+        res.status = 401;
+        res.set_header("WWW-Authenticate", "Basic realm=\"calendar\"");
+        res.set_content("<html>unauthorized</html>", "text/html");
+    });
+    server.Routes().Get("/truncated.ics", [](const httplib::Request &, httplib::Response &res) {
+        // Announces a megabyte, sends a little, then drops the connection.
+        res.set_content_provider(1 << 20, "text/calendar",
+                                 [](size_t offset, size_t, httplib::DataSink &sink) {
+                                     if (offset > 0) return false;
+                                     sink.write(kCalendar, strlen(kCalendar));
+                                     return true;
+                                 });
+    });
+    server.Start();
+
+    ASSERT_EQ(DownloadSourceFile(server.Url("/good.ics").c_str()), 0);
+    ASSERT_TRUE(std::filesystem::exists(scratch_.DownloadPath()));
+    strcpy(gOutputPath, "unchanged");
+    strcpy(gSourcePath, "unchanged");
+
+    EXPECT_EQ(DownloadSourceFile((server.Url("/private.ics") + "|admin|wrong").c_str()), 3);
+    EXPECT_EQ(gHttpStatus, 401);
+    EXPECT_NE(scratch_.Log().find("BV Warning: CURL error=0, HTTP Response=401"), std::string::npos);
+    // The earlier download is gone too: nothing a reader could take for the source.
+    EXPECT_FALSE(std::filesystem::exists(scratch_.DownloadPath()));
+    EXPECT_STREQ(gOutputPath, "unchanged");
+    EXPECT_STREQ(gSourcePath, "unchanged");
+
+    EXPECT_EQ(DownloadSourceFile(server.Url("/missing.ics").c_str()), 3);
+    EXPECT_NE(scratch_.Log().find("BV Warning: CURL error=0, HTTP Response=404"), std::string::npos);
+    EXPECT_FALSE(std::filesystem::exists(scratch_.DownloadPath()));
+
+    EXPECT_EQ(DownloadSourceFile(server.Url("/truncated.ics").c_str()), 3);
+    EXPECT_NE(gCurlResult, 0);
+    EXPECT_NE(scratch_.Log().find("BV Warning: CURL error=" + std::to_string(gCurlResult) + ", HTTP Response=200"),
+              std::string::npos);
+    EXPECT_FALSE(std::filesystem::exists(scratch_.DownloadPath()));
+    EXPECT_EQ(gDownloadFile, nullptr);
+}
+
+TEST_F(Download, RefusedConnectionIsTriedFiveTimesWithPauses) {
+    int port = bvtest::UnusedPort();
+    ASSERT_GT(port, 0);
+    gCurlDebug = 1;
+    std::string url = "http://127.0.0.1:" + std::to_string(port) + "/calendar.ics";
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(DownloadSourceFile(url.c_str()), 3);
+    auto elapsed = std::chrono::steady_clock::now() - start;
+
+    std::string log = scratch_.Log();
+    // One connection attempt is traced per try.
+    EXPECT_EQ(CountOccurrences(log, "Trying 127.0.0.1:" + std::to_string(port)), 5u) << log;
+    EXPECT_EQ(CountOccurrences(log, "BV Warning: Max HTTP retries reached, res=7"), 1u);
+    EXPECT_NE(log.find("BV Warning: CURL error=7, HTTP Response=0"), std::string::npos);
+    // A 100 ms pause follows each refused attempt (a lower bound only).
+    EXPECT_GE(std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count(), 500);
+    EXPECT_EQ(gCurlResult, 7);
+    EXPECT_FALSE(std::filesystem::exists(scratch_.DownloadPath()));
+}
+
+TEST_F(Download, SelfSignedHttpsIsAccepted) {
+    std::string cert, key;
+    ASSERT_TRUE(bvtest::MakeSelfSignedCertificate(scratch_.Root(), &cert, &key)) << "openssl tool failed";
+    auto ssl = std::make_unique<httplib::SSLServer>(cert.c_str(), key.c_str());
+    ASSERT_TRUE(ssl->is_valid());
+    LoopbackServer server(std::move(ssl), "https");
+    server.Routes().Get("/secure.ics", [](const httplib::Request &, httplib::Response &res) {
+        res.set_content(kCalendar, "text/calendar");
+    });
+    server.Start();
+
+    std::string spec = server.Url("/secure.ics") + "|admin|secret";
+    EXPECT_EQ(DownloadSourceFile(spec.c_str()), 0) << scratch_.Log();
+    EXPECT_EQ(ReadFile(scratch_.DownloadPath()), kCalendar);
+    auto seen = server.Seen();
+    ASSERT_EQ(seen.size(), 1u);
+    EXPECT_EQ(seen[0].authorization, "Basic " + Base64("admin:secret"));
+}
+
+TEST_F(Download, CurlDebugTracesTheTransfer) {
+    LoopbackServer server;
+    server.Routes().Get("/calendar.ics", [](const httplib::Request &, httplib::Response &res) {
+        res.set_content(kCalendar, "text/calendar");
+    });
+    server.Start();
+
+    EXPECT_EQ(DownloadSourceFile(server.Url("/calendar.ics").c_str()), 0);
+    EXPECT_EQ(scratch_.Log().find("curl debug:"), std::string::npos);
+
+    gCurlDebug = 1;
+    EXPECT_EQ(DownloadSourceFile(server.Url("/calendar.ics").c_str()), 0);
+    std::string log = scratch_.Log();
+    EXPECT_NE(log.find("curl debug: infotype=0: "), std::string::npos);
+    EXPECT_NE(log.find("curl debug: infotype=1: HTTP/1.1 200 OK\n"), std::string::npos) << log;
+    EXPECT_NE(log.find("curl debug: infotype=2: GET /calendar.ics HTTP/1.1"), std::string::npos);
+    EXPECT_NE(log.find("curl debug: infotype=3: size=" + std::to_string(strlen(kCalendar))), std::string::npos);
+}
+
+TEST_F(Download, EntryOfAListingIsJoinedToTheAddress) {
+    LoopbackServer server;
+    server.Routes().Get(R"(/cal/.*)", [](const httplib::Request &req, httplib::Response &res) {
+        if (req.path == "/cal/gone.ics") {
+            res.status = 404;
+            return;
+        }
+        res.set_content("entry " + req.path, "text/calendar");
+    });
+    server.Start();
+
+    gIcsListMade = 1;
+    char outPath[BV_PATH_LEN];
+    std::string spec = server.Url("/cal") + "|bob|pw";
+    EXPECT_EQ(DownloadEntry(spec.c_str(), "team event 1.ics", outPath), 0);
+    EXPECT_STREQ(outPath, scratch_.DownloadPath().c_str());
+    EXPECT_EQ(ReadFile(outPath), "entry /cal/team event 1.ics");
+    // An entry download keeps the session's source and listing.
+    EXPECT_EQ(gIcsListMade, 1);
+    EXPECT_STREQ(gOutputPath, "unchanged");
+
+    EXPECT_EQ(DownloadEntry(spec.c_str(), "gone.ics", outPath), 3);
+    EXPECT_FALSE(std::filesystem::exists(outPath));
+
+    auto seen = server.Seen();
+    ASSERT_EQ(seen.size(), 2u);
+    EXPECT_EQ(seen[0].target, "/cal/team%20event%201.ics");
+    EXPECT_EQ(seen[0].authorization, "Basic " + Base64("bob:pw"));
+}
+
+TEST_F(Download, UnwritableDownloadDirectoryEndsWithoutTransfer) {
+    LoopbackServer server;
+    server.Routes().Get("/calendar.ics", [](const httplib::Request &, httplib::Response &res) {
+        res.set_content(kCalendar, "text/calendar");
+    });
+    server.Start();
+    std::string missing = (scratch_.Root() / "no-such-dir").string() + "/";
+    bvcom_SetHostSetting(6, missing.c_str());
+    EXPECT_EQ(DownloadSourceFile(server.Url("/calendar.ics").c_str()), 3);
+    EXPECT_TRUE(server.Seen().empty());
+    EXPECT_STREQ(gOutputPath, "unchanged");
+    EXPECT_EQ(gDownloadFile, nullptr);
+}
+
+}  // namespace
