@@ -87,9 +87,16 @@ bool ReadUnicode(FILE *file, char *text) {
         if (unit == 0) break;
         units[count++] = unit;
     }
-    char utf8[BV_NK2_UTF8_LEN + 1];
-    int written = count ? plat_WideCharToMultiByte(65001, units, count, utf8, BV_NK2_UTF8_LEN) : 0;
-    utf8[written > 0 ? written : 0] = '\0';
+    // Every unit can take three bytes; the text keeps what fits in 510, cut
+    // at a character boundary.
+    char utf8[3 * (BV_NK2_RAW_LEN / 2) + 1];
+    int written = count ? plat_WideCharToMultiByte(65001, units, count, utf8, (int)sizeof(utf8) - 1) : 0;
+    size_t length = written > 0 ? (size_t)written : 0;
+    if (length > BV_NK2_UTF8_LEN) {
+        length = BV_NK2_UTF8_LEN;
+        while (length > 0 && ((unsigned char)utf8[length] & 0xC0) == 0x80) length--;
+    }
+    utf8[length] = '\0';
     com_strncpy(text, utf8, BV_NK2_TEXT_LEN - 1);
     return true;
 }

@@ -1,0 +1,199 @@
+// Contact files read and written back: the address-book columns hold the
+// values of the source's columns. Also the public corpus, whose contacts are
+// counted independently (Python's csv module).
+#include <dirent.h>
+#include <stdio.h>
+#include <strings.h>
+#include "contact_test_support.h"
+
+namespace contacts_test {
+namespace {
+
+using Table = std::vector<std::vector<std::string>>;
+
+// RFC 4180 records: quoted fields, doubled quotes, line ends inside quotes.
+Table ParseCsv(const std::string &text, char separator) {
+    Table rows(1);
+    std::string field;
+    bool quoted = false, any = false;
+    for (size_t i = 0; i < text.size(); i++) {
+        char c = text[i];
+        if (quoted) {
+            if (c == '"' && i + 1 < text.size() && text[i + 1] == '"') field += '"', i++;
+            else if (c == '"') quoted = false;
+            else field += c;
+        } else if (c == '"') {
+            quoted = any = true;
+        } else if (c == separator) {
+            rows.back().push_back(field);
+            field.clear();
+            any = true;
+        } else if (c == '\n') {
+            if (any || !field.empty()) rows.back().push_back(field);
+            field.clear();
+            any = false;
+            if (!rows.back().empty()) rows.emplace_back();  // blank lines hold no record
+        } else if (c != '\r') {
+            field += c;
+            any = true;
+        }
+    }
+    if (any || !field.empty()) rows.back().push_back(field);
+    while (!rows.empty() && rows.back().empty()) rows.pop_back();
+    return rows;
+}
+
+int Column(const std::vector<std::string> &header, const std::string &name) {
+    for (size_t i = 0; i < header.size(); i++) {
+        std::string h = header[i];
+        if (h.rfind("\xEF\xBB\xBF", 0) == 0) h = h.substr(3);
+        if (strcasecmp(h.c_str(), name.c_str()) == 0) return (int)i;
+    }
+    return -1;
+}
+
+// Columns whose name the reader knows and the address-book layout writes.
+const char *const kSharedColumns[] = {
+    "First Name",   "Last Name",     "Middle Name",      "E-mail Address",       "Business Phone",
+    "Business Fax", "Business Street", "Business City",  "Business State",       "Business Postal Code",
+    "Business Country", "Mobile Phone", "Home Phone",    "Job Title",            "Company",
+    "Title",        "Home Street",   "Home City",        "Home State",           "Home Postal Code",
+    "Home Country", "Department",    "Suffix",           "Birthday",             "Notes"};
+
+// What the address-book writer makes of a source value.
+std::string Expected(const std::string &column, std::string value) {
+    std::string out;
+    for (char c : value) {
+        if (c == '\r') continue;
+        bool cleaned = column == "Notes" || column.find("Street") != std::string::npos;
+        if (cleaned && c == '\n') c = ' ';
+        if (cleaned && c == '"') c = '\'';
+        out += c;
+    }
+    if (column == "Title" || column == "Suffix") out = out.substr(0, 7);
+    if (column == "Birthday" && out.size() == 10 && out[4] == '-')
+        out = std::to_string(std::stoi(out.substr(5, 2))) + "/" + std::to_string(std::stoi(out.substr(8, 2))) + "/" +
+              out.substr(0, 4);
+    return out;
+}
+
+// Every shared column of every source row equals the written one.
+void CompareColumns(const Table &source, const Table &written) {
+    ASSERT_FALSE(source.empty());
+    ASSERT_EQ(written.size(), source.size()) << "one header and one row per contact";
+    int compared = 0;
+    for (const char *name : kSharedColumns) {
+        int from = Column(source[0], name);
+        int to = Column(written[0], name);
+        ASSERT_GE(to, 0) << name;
+        if (from < 0) continue;
+        for (size_t row = 1; row < source.size(); row++) {
+            ASSERT_LT((size_t)to, written[row].size());
+            std::string value = (size_t)from < source[row].size() ? source[row][from] : "";
+            EXPECT_EQ(written[row][to], Expected(name, value)) << name << " row " << row;
+            compared++;
+        }
+    }
+    EXPECT_GT(compared, 10);
+}
+
+class RoundTrip : public ContactTest {
+protected:
+    // Reads source and writes every contact into out as the target side does.
+    std::string ReadAndWriteBack(const std::string &source) {
+        std::string out = dir_ + "/written.csv";
+        com_strncpy(gContactOutPath, out.c_str(), sizeof(gContactOutPath) - 1);
+        EXPECT_EQ(InitContactFile(), 0);
+        writeBack_ = true;
+        Read(source);
+        writeBack_ = false;
+        fclose(gOutFile);
+        gOutFile = nullptr;
+        return ReadWhole(out);
+    }
+};
+
+TEST_F(RoundTrip, GmailOutlookExportThroughTheAddressBookLayout) {
+    std::string source = DataPath("gmail_outlook.csv");
+    std::string written = ReadAndWriteBack(source);
+    CompareColumns(ParseCsv(ReadWhole(source), ','), ParseCsv(written, ','));
+}
+
+TEST_F(RoundTrip, SemicolonUtf8ExportThroughTheAddressBookLayout) {
+    std::string source = DataPath("semicolon_bom.csv");
+    std::string written = ReadAndWriteBack(source);
+    CompareColumns(ParseCsv(ReadWhole(source), ';'), ParseCsv(written, ','));
+    // The written file is read again as a contact source with the same values.
+    gCsvSeparator = ',';
+    FreshWorkDir();
+    auto again = Read(WriteFile("again.csv", written));
+    ASSERT_EQ(again.size(), 2u);
+    EXPECT_EQ(again[0]["company"], "M\xC3\xBCller, Schmidt & Co");
+    EXPECT_EQ(again[1]["lastName"], "\xC3\x85ngstr\xC3\xB6m");
+}
+
+TEST_F(RoundTrip, BvhostMigrate) {
+#ifndef BV_HOST_PATH
+    GTEST_SKIP() << "bvhost is not built";
+#else
+    for (const char *name : {"gmail_outlook.csv", "notes_multiline.csv"}) {
+        std::string source = WriteFile(std::string("src/") + name, ReadWhole(DataPath(name)));
+        std::string target = dir_ + "/target/" + name;
+        // The CSVZ tag makes it a contacts session of address type 2, the
+        // type whose folder list holds the contact file.
+        std::string command = std::string(BV_HOST_PATH) + " migrate --tag CSVZ --source 'contacts:" + source +
+                              "' --target 'contacts:" + target + "' --work-dir '" + workDir_ + "' >'" + dir_ +
+                              "/host.out' 2>&1";
+        ASSERT_EQ(system(command.c_str()), 0) << command << "\n" << ReadWhole(dir_ + "/host.out");
+        CompareColumns(ParseCsv(ReadWhole(source), ','), ParseCsv(ReadWhole(target), ','));
+    }
+#endif
+}
+
+// Contacts of every file of dir by the independent count, by path.
+std::map<std::string, int> PythonCounts(const std::string &dir) {
+    std::map<std::string, int> counts;
+    std::string command = "python3 '" BV_SOURCE_DIR "/tests/contacts/count_csv_contacts.py' '" + dir + "'/*";
+    FILE *pipe = popen(command.c_str(), "r");
+    if (!pipe) return counts;
+    char path[4096];
+    int count;
+    while (fscanf(pipe, "%d %4095[^\n]", &count, path) == 2) counts[path] = count;
+    pclose(pipe);
+    return counts;
+}
+
+TEST_F(ContactTest, CorpusCsvFilesGiveEveryContact) {
+    std::string dir = std::string(BV_CORPUS_DIR) + "/csv";
+    DIR *listing = opendir(dir.c_str());
+    if (!listing) GTEST_SKIP() << "no corpus at " << dir;
+    if (system("python3 -c 'import csv' >/dev/null 2>&1") != 0) GTEST_SKIP() << "no python3";
+    std::map<std::string, int> counts = PythonCounts(dir);
+    int files = 0, total = 0;
+    while (dirent *entry = readdir(listing)) {
+        std::string name = entry->d_name;
+        if (name[0] == '.') continue;
+        std::string path = dir + "/" + name;
+        ASSERT_TRUE(counts.count(path)) << name;
+        int expected = counts[path];
+        // Every file as the first of its session.
+        FreshWorkDir();
+        gCsvSeparator = ',';
+        gUtf8 = 0;
+        int count = -1;
+        auto contacts = Read(path, &count);
+        EXPECT_EQ((int)contacts.size(), expected) << name;
+        EXPECT_EQ(count, expected) << name;
+        gCsvSeparator = ',';
+        EXPECT_EQ(CountCsvContacts(path.c_str()), expected) << name;
+        for (const Contact &contact : contacts) EXPECT_EQ(contact.dataType, 1) << name;
+        files++;
+        total += expected;
+    }
+    closedir(listing);
+    EXPECT_GT(files, 0);
+    EXPECT_GT(total, 0);
+}
+
+}  // namespace
+}  // namespace contacts_test
