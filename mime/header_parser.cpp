@@ -450,7 +450,7 @@ extern "C" int Parse_RFC822_Msg(FILE *stream, mdat *record, const char *tempDir,
     }
     record->priority = 1;
     static HeaderState states[MIME_MAX_NEST_LEVEL + 2];  // one per nesting level, off the stack
-    HeaderState *st = &states[topLevel ? 0 : gNestLevel];
+    HeaderState *st = &states[topLevel ? 0 : (gNestLevel < 1 ? 1 : gNestLevel)];
     InitState(st);
     ReadHeaderBlock(stream, headerFile, record, st, tempDir);
     SettleCharset(record, st);

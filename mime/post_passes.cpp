@@ -65,6 +65,22 @@ void TakeMetaCharset(const char *path, mpart *part) {
     fclose(in);
 }
 
+// Converts one line to UTF-8 and writes it; NUL bytes inside the line are
+// written as they are, the text between them converted.
+void WriteConverted(char *line, size_t len, int codepage, FILE *out) {
+    static char piece[kConvertCapacity];
+    size_t start = 0;
+    while (start <= len) {
+        size_t n = strnlen(line + start, len - start);
+        memcpy(piece, line + start, n);
+        piece[n] = 0;
+        com_CodepageToWindows(piece, codepage, 65001, sizeof(piece));
+        fputs(piece, out);
+        if (start + n < len) fputc(0, out);
+        start += n + 1;
+    }
+}
+
 // Rewrites a text part through the scratch file: HTML gets a meta line
 // naming its charset, other text is converted to UTF-8. False when the
 // scratch file cannot be made.
@@ -92,10 +108,8 @@ bool RewriteTextPart(const char *path, mpart *part, const char *tempDir) {
         CopyRest(in, out);
     } else {
         static char buf[kConvertCapacity];
-        while (ReadChunkLine(in, buf, kConvertChunk) > 0) {
-            com_CodepageToWindows(buf, codepage, 65001, sizeof(buf));
-            fputs(buf, out);
-        }
+        size_t len;
+        while ((len = ReadChunkLine(in, buf, kConvertChunk)) > 0) WriteConverted(buf, len, codepage, out);
     }
     fclose(in);
     fclose(out);
