@@ -40,9 +40,7 @@ void EncodeGroup(Base64Writer *w, const unsigned char *in, size_t n) {
 
 }  // namespace
 
-bool CopyFileToOutput(const char *path, FILE *out, bool *endsWithLineEnd) {
-    FILE *in = plat_fopen(path, "rb");
-    if (!in) return false;
+void CopyStreamToOutput(FILE *in, FILE *out, bool *endsWithLineEnd) {
     static unsigned char block[kCopyBlock];
     bool lineEnd = true;
     size_t n;
@@ -52,12 +50,9 @@ bool CopyFileToOutput(const char *path, FILE *out, bool *endsWithLineEnd) {
     }
     fclose(in);
     if (endsWithLineEnd) *endsWithLineEnd = lineEnd;
-    return true;
 }
 
-bool WriteFileBase64(const char *path, FILE *out) {
-    FILE *in = plat_fopen(path, "rb");
-    if (!in) return false;
+void WriteStreamBase64(FILE *in, FILE *out) {
     static unsigned char block[kCopyBlock];
     static Base64Writer writer;
     writer.lineChars = 0;
@@ -71,7 +66,6 @@ bool WriteFileBase64(const char *path, FILE *out) {
     fclose(in);
     // The line end after a full line also ends the part.
     if (writer.lineChars != 0) bv_fprintf(out, "\r\n");
-    return true;
 }
 
 void BuildAddressText(const char *name, const char *addr, const mdat *record, const char *domain, char *out,

@@ -9,12 +9,12 @@
 #define BV_BASE64_LINE_CHARS 72  // characters per base64 line
 #define BV_ADDRESS_TEXT_LEN 4096  // one sender or recipient text, encoded
 
-// Copies the file byte for byte; *endsWithLineEnd tells whether the last byte
-// written was LF (true for an empty file). False when the file cannot be opened.
-bool CopyFileToOutput(const char *path, FILE *out, bool *endsWithLineEnd);
-// Writes the file in base64, CR LF after every 72 characters and at the end.
-// False when the file cannot be opened.
-bool WriteFileBase64(const char *path, FILE *out);
+// Copies an open file byte for byte and closes it; *endsWithLineEnd tells
+// whether the last byte written was LF (true for an empty file).
+void CopyStreamToOutput(FILE *in, FILE *out, bool *endsWithLineEnd);
+// Writes an open file in base64 and closes it: CR LF after every 72
+// characters and at the end.
+void WriteStreamBase64(FILE *in, FILE *out);
 // The sender or recipient text from a name and an address: a bare name is
 // expanded with the domain, a plain name quoted, non-ASCII text encoded in
 // the record's code page.

@@ -106,6 +106,14 @@ void PartPath(const ComposeJob *job, int index, char *out) {
     com_PartFileName(job->tempDir, job->rec, index, out, kPathCap);
 }
 
+// The part's file opened for reading; nullptr when it cannot be opened, and
+// then the part is left out.
+FILE *OpenPartFile(const ComposeJob *job, int index) {
+    char path[kPathCap];
+    PartPath(job, index, path);
+    return plat_fopen(path, "rb");
+}
+
 const mpart *FindPart(const mdat *rec, int partType, int *index) {
     for (int i = 0; i < rec->partCount; i++) {
         if (rec->parts[i] && rec->parts[i]->partType == partType) {
@@ -302,11 +310,8 @@ void CopyStoredHeaderBlock(const ComposeJob *job, int headerIndex) {
 
 void WriteTextPart(const ComposeJob *job, int index, const char *boundary) {
     const mpart *part = job->rec->parts[index];
-    char path[kPathCap];
-    PartPath(job, index, path);
-    FILE *probe = plat_fopen(path, "rb");
-    if (!probe) return;
-    fclose(probe);
+    FILE *in = OpenPartFile(job, index);
+    if (!in) return;
     FILE *out = job->out;
     bv_fprintf(out, "--%s\r\n", boundary);
     if (strcmp(part->name, kPgpPartName) == 0) {
@@ -316,15 +321,14 @@ void WriteTextPart(const ComposeJob *job, int index, const char *boundary) {
         bv_fprintf(out, "Content-type: text/plain; charset=\"%s\"\r\n\r\n", charset);
     }
     bool lineEnd = true;
-    CopyFileToOutput(path, out, &lineEnd);
+    CopyStreamToOutput(in, out, &lineEnd);
     if (!lineEnd) bv_fprintf(out, "\r\n");
 }
 
-// The charset named by a "charset=" inside an HTML file, "unicode" excepted.
-void FindHtmlCharset(const char *path, char *out, size_t cap) {
+// The charset named by a "charset=" inside an HTML file, "unicode" excepted;
+// the file is left at its start.
+void FindHtmlCharset(FILE *in, char *out, size_t cap) {
     out[0] = 0;
-    FILE *in = plat_fopen(path, "rb");
-    if (!in) return;
     char line[kHeaderLineCap];
     bool complete = true;
     while (!out[0] && ReadLine(in, line, sizeof line, &complete)) {
@@ -338,23 +342,22 @@ void FindHtmlCharset(const char *path, char *out, size_t cap) {
         out[n] = 0;
         if (strcasecmp(out, "unicode") == 0) out[0] = 0;
     }
-    fclose(in);
+    rewind(in);
 }
 
 void WriteHtmlPart(const ComposeJob *job, int index, const char *boundary) {
     const mpart *part = job->rec->parts[index];
-    char path[kPathCap];
-    PartPath(job, index, path);
-    if (!plat_FileExists(path)) return;
+    FILE *in = OpenPartFile(job, index);
+    if (!in) return;
     char charset[BV_CHARSET_LEN];
     com_strncpy(charset, part->charset, sizeof charset - 1);
-    if (!charset[0]) FindHtmlCharset(path, charset, sizeof charset);
+    if (!charset[0]) FindHtmlCharset(in, charset, sizeof charset);
     if (!charset[0]) com_strncpy(charset, job->rec->charset[0] ? job->rec->charset : "UTF-8", sizeof charset - 1);
     FILE *out = job->out;
     bv_fprintf(out, "--%s\r\n", boundary);
     bv_fprintf(out, "Content-type: text/html; charset=\"%s\"\r\n", charset);
     bv_fprintf(out, "Content-Transfer-Encoding: base64\r\n\r\n");
-    WriteFileBase64(path, out);
+    WriteStreamBase64(in, out);
 }
 
 const char *ContentTypeByExtension(const char *name) {
@@ -376,9 +379,8 @@ void ParameterName(const char *name, char *out, size_t cap) {
 
 void WriteInlineImage(const ComposeJob *job, int index, const char *boundary) {
     const mpart *part = job->rec->parts[index];
-    char path[kPathCap];
-    PartPath(job, index, path);
-    if (!plat_FileExists(path)) return;
+    FILE *in = OpenPartFile(job, index);
+    if (!in) return;
     char name[BV_ADDRESS_TEXT_LEN];
     ParameterName(part->name, name, sizeof name);
     FILE *out = job->out;
@@ -386,14 +388,13 @@ void WriteInlineImage(const ComposeJob *job, int index, const char *boundary) {
     bv_fprintf(out, "Content-type: %s;\r\n  name=\"%s\"\r\n", ContentTypeByExtension(part->name), name);
     bv_fprintf(out, "Content-ID: <%s>\r\n", part->contentId);
     bv_fprintf(out, "Content-Transfer-Encoding: base64\r\n\r\n");
-    WriteFileBase64(path, out);
+    WriteStreamBase64(in, out);
 }
 
 void WriteAttachment(const ComposeJob *job, int index, const char *boundary) {
     const mpart *part = job->rec->parts[index];
-    char path[kPathCap];
-    PartPath(job, index, path);
-    if (!plat_FileExists(path)) return;
+    FILE *in = OpenPartFile(job, index);
+    if (!in) return;
     const char *type = ContentTypeByExtension(part->name);
     if (StartsWithNoCase(part->name, "smime.p7s")) type = "application/x-pkcs7-signature";
     if (StartsWithNoCase(part->name, "smime.p7m")) type = "application/pkcs7-mime;smime-type=enveloped-data";
@@ -405,7 +406,7 @@ void WriteAttachment(const ComposeJob *job, int index, const char *boundary) {
     if (part->contentId[0]) bv_fprintf(out, "Content-ID: <%s>\r\n", part->contentId);
     bv_fprintf(out, "Content-Transfer-Encoding: base64\r\n");
     bv_fprintf(out, "Content-Disposition: attachment;\r\n  filename=\"%s\"\r\n\r\n", name);
-    WriteFileBase64(path, out);
+    WriteStreamBase64(in, out);
 }
 
 void WriteOutsideAttachment(const ComposeJob *job, int index, const char *boundary) {
@@ -512,9 +513,9 @@ bool CopyStoredRawMessage(const ComposeJob *job) {
     for (int i = 0; i < job->rec->partCount; i++) {
         const mpart *p = job->rec->parts[i];
         if (!p || p->partType != BV_PART_ATTACHMENT || strcmp(p->name, kRawMessageName) != 0) continue;
-        char path[kPathCap];
-        PartPath(job, i, path);
-        CopyFileToOutput(path, job->out, nullptr);
+        FILE *in = OpenPartFile(job, i);
+        if (!in) return false;  // composed from the record instead
+        CopyStreamToOutput(in, job->out, nullptr);
         return true;
     }
     return false;

@@ -75,13 +75,12 @@ BSTR MakeMessageText(const char *bytes, int64_t size) {
     if (size > 0x7FFFFFFF) return nullptr;
     int units = plat_MultiByteToWideChar(plat_GetACP(), bytes, static_cast<int>(size), nullptr, 0);
     if (units <= 0) return nullptr;
-    WCHAR *wide = static_cast<WCHAR *>(malloc(static_cast<size_t>(units) * sizeof(WCHAR)));
-    if (!wide) return nullptr;
-    BSTR text = nullptr;
-    if (plat_MultiByteToWideChar(plat_GetACP(), bytes, static_cast<int>(size), wide, units) == units) {
-        text = plat_SysAllocStringLen(wide, static_cast<uint32_t>(units));
+    // Converted straight into the COM text, which holds `units` characters.
+    BSTR text = plat_SysAllocStringLen(nullptr, static_cast<uint32_t>(units));
+    if (text && plat_MultiByteToWideChar(plat_GetACP(), bytes, static_cast<int>(size), text, units) != units) {
+        plat_SysFreeString(text);
+        text = nullptr;
     }
-    free(wide);
     return text;
 }
 

@@ -147,7 +147,10 @@ void MaildirStore::Scan() {
     }
 }
 
-bool MaildirStore::EnsureMaildir(const FolderNode &node) const { return MakeMaildir(node.dir, !node.key.empty()); }
+bool MaildirStore::EnsureMaildir(FolderNode &node) {
+    if (!node.ready) node.ready = MakeMaildir(node.dir, !node.key.empty());
+    return node.ready;
+}
 
 bool MaildirStore::CreateFolder(uint32_t parent, const std::u16string &name, uint32_t *id) {
     if (parent >= nodes_.size() || name.empty()) return false;
@@ -190,9 +193,8 @@ std::string MaildirStore::UniqueName() {
 }
 
 std::string MaildirStore::NewTempPath(uint32_t folderId) {
-    const FolderNode *node = Find(folderId);
-    if (!node || !EnsureMaildir(*node)) return "";
-    return node->dir + "/tmp/" + UniqueName();
+    if (folderId >= nodes_.size() || !EnsureMaildir(nodes_[folderId])) return "";
+    return nodes_[folderId].dir + "/tmp/" + UniqueName();
 }
 
 std::string MaildirStore::Deliver(uint32_t folderId, const std::string &tempPath, bool unread) {

@@ -24,6 +24,7 @@ struct FolderNode {
     std::string key;  // encoded levels joined by '.'; empty for the root
     std::string dir;  // the folder's maildir
     std::vector<uint32_t> children;
+    bool ready = false;  // the maildir and its sub-directories exist
 };
 
 class MaildirStore {
@@ -51,7 +52,7 @@ private:
     explicit MaildirStore(const std::string &root) : root_(root) {}
     void Scan();
     uint32_t AddNode(uint32_t parent, const std::u16string &name, const std::string &key);
-    bool EnsureMaildir(const FolderNode &node) const;
+    bool EnsureMaildir(FolderNode &node);
     std::string UniqueName();
 
     int refs_ = 1;
