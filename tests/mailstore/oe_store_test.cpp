@@ -57,7 +57,6 @@ HRESULT BV_CALL FirstChild(OeFolder *f, OeFolder **out) {
     return HandOutChild(Self(f), out);
 }
 HRESULT BV_CALL NextChild(OeFolder *f, OeFolder **out) { return HandOutChild(Self(f), out); }
-HRESULT BV_CALL MessageRelease_(OeMessage *m);
 HRESULT HandOutMessage(FakeFolder *f, OeMessage **out);
 HRESULT BV_CALL FirstMessage(OeFolder *f, OeMessage **out) {
     Self(f)->messageCursor = 0;
