@@ -177,10 +177,15 @@ int SplitFullName(const char *name, char *first, char *last, char *rest) {
 // Plain-ASCII form of UTF-8 text through ICU ("Jörg" -> "Jorg"); false when
 // ICU cannot do it.
 bool Transliterate(const char *text, char *out, size_t outCap) {
-    static const UChar kRules[] = u"Any-Latin; Latin-ASCII";
+    // Building the rules is costly: one transliterator serves the process.
+    static UTransliterator *trans = [] {
+        static const UChar kRules[] = u"Any-Latin; Latin-ASCII";
+        UErrorCode openErr = U_ZERO_ERROR;
+        UTransliterator *t = utrans_openU(kRules, -1, UTRANS_FORWARD, nullptr, 0, nullptr, &openErr);
+        return U_SUCCESS(openErr) ? t : nullptr;
+    }();
+    if (!trans) return false;
     UErrorCode err = U_ZERO_ERROR;
-    UTransliterator *trans = utrans_openU(kRules, -1, UTRANS_FORWARD, nullptr, 0, nullptr, &err);
-    if (U_FAILURE(err)) return false;
     constexpr int kCap = BV_NAME_LEN * 2;
     UChar buf[kCap];
     int32_t len = 0;
@@ -191,7 +196,6 @@ bool Transliterate(const char *text, char *out, size_t outCap) {
         utrans_transUChars(trans, buf, &len, kCap - 1, 0, &limit, &err);
         ok = U_SUCCESS(err);
     }
-    utrans_close(trans);
     if (!ok) return false;
     size_t n = 0;
     for (int32_t i = 0; i < len && n + 1 < outCap; ++i)
