@@ -50,6 +50,8 @@ extern "C" {
 
 int OpenCsvSource(const char *path, CsvSource *source, int quiet) {
     memset(source, 0, sizeof(*source));
+    InitFieldLabels(&source->labels);
+    ReadFieldLabelFile(&source->labels, path);
     FILE *file = plat_fopen(path, "rb");
     if (!file) {
         if (!quiet) com_Log("BV Error: fopen failure %d on file: %s", errno, path);
@@ -70,8 +72,6 @@ int OpenCsvSource(const char *path, CsvSource *source, int quiet) {
     size_t markLength = StripFirstLine(line, length, &source->utf8);
     if (strchr(line, ';')) source->semicolon = 1;
 
-    InitFieldLabels(&source->labels);
-    ReadFieldLabelFile(&source->labels, path);
     if (LabelsGiveColumns(&source->labels)) {
         // No header line: the first line is a record.
         fseek(file, (long)markLength, SEEK_SET);
