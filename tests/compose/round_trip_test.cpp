@@ -305,6 +305,67 @@ TEST_F(RoundTripTest, ParsedMessagesComeBackFromTheStore) {
     for (auto &entry : originals) FreeMailRecord(entry.second.rec, parsedDir.path);
 }
 
+// The parser's own case files: each is written into a folder of its own and
+// read back; what the record carries must survive.
+TEST_F(RoundTripTest, ParserCaseFilesSurviveTheStore) {
+    std::vector<std::string> names;
+    PlatFindData data;
+    PlatFind *find = plat_FindFirstFile(BV_MIME_DATA "/*.eml", &data);
+    if (!find) GTEST_SKIP() << "no parser case files";
+    do {
+        names.push_back(data.name);
+    } while (plat_FindNextFile(find, &data));
+    plat_FindClose(find);
+    ASSERT_EQ(m.LogonTarget(), 0);
+    ScratchDir parsedDir, writeDir, backDir;
+    mdat *folderRec = NewMailRecord(0);
+    int number = 1, compared = 0;
+    for (const std::string &name : names) {
+        SCOPED_TRACE(name);
+        std::string path = std::string(BV_MIME_DATA "/") + name;
+        Parsed original = ParseFile(path, parsedDir.path, number);
+        Parsed copy = ParseFile(path, writeDir.path, number);
+        number++;
+        if (original.result == 0 && copy.result == 0) {
+            std::string folder = "Case " + std::to_string(number);
+            EXPECT_EQ(m.initWrite(folderRec, folder.c_str(), 0, 0), 0);
+            EXPECT_EQ(m.writeMsg(copy.rec, folder.c_str(), writeDir.path.c_str(), 0), 0);
+            m.closeWrite(0);
+            std::vector<std::string> stored = StoredMessages(store + "/." + folder);
+            EXPECT_EQ(stored.size(), 1u);
+            if (stored.size() == 1) {
+                Parsed back = ParseFile(stored[0], backDir.path, 900 + number);
+                EXPECT_EQ(back.result, 0);
+                if (back.result == 0) {
+                    compared++;
+                    EXPECT_STREQ(original.rec->subject, back.rec->subject);
+                    // A sender without "@" is expanded with the folder name.
+                    if (strchr(original.rec->fromAddr, '@')) {
+                        EXPECT_STREQ(original.rec->fromName, back.rec->fromName);
+                        EXPECT_STREQ(original.rec->fromAddr, back.rec->fromAddr);
+                    }
+                    EXPECT_EQ(original.rec->priority, back.rec->priority);
+                    EXPECT_EQ(original.rec->importance, back.rec->importance);
+                    EXPECT_EQ(MessageIdCore(original.rec->messageId), MessageIdCore(back.rec->messageId));
+                    if (!original.rec->dateSubstituted) {
+                        EXPECT_EQ(plat_FileTimeToU64(&original.rec->date), plat_FileTimeToU64(&back.rec->date));
+                    }
+                    // An empty part file gives an empty part, which the parser drops.
+                    std::map<std::string, std::string> before = AttachmentBytes(original.rec, parsedDir.path);
+                    std::erase_if(before, [](const auto &entry) { return entry.second.empty(); });
+                    EXPECT_EQ(before, AttachmentBytes(back.rec, backDir.path));
+                }
+                FreeMailRecord(back.rec, backDir.path);
+            }
+        }
+        FreeMailRecord(original.rec, parsedDir.path);
+        FreeMailRecord(copy.rec, writeDir.path);
+    }
+    m.logoff(0);
+    FreeMailRecord(folderRec, writeDir.path);
+    EXPECT_GT(compared, 10);
+}
+
 TEST_F(RoundTripTest, StoreOpensWithPythonMailbox) {
     if (system("python3 -c 'import mailbox' >/dev/null 2>&1") != 0) GTEST_SKIP() << "no python3";
     bvcom_SetSwitches("/D133");
