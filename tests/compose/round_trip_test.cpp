@@ -28,6 +28,10 @@ struct Module {
     BvInitWriteFn initWrite = nullptr;
     BvWriteMsgFn writeMsg = nullptr;
     BvCloseWriteFn closeWrite = nullptr;
+    BvGetFolderNamesFn getFolderNames = nullptr;
+    BvInitReadFn initRead = nullptr;
+    BvConvertFolderFn convertFolder = nullptr;
+    BvCloseReadFn closeRead = nullptr;
 
     // Each load is a fresh session: a copy of the library is mapped, as the
     // host does for its source and target instances.
@@ -46,7 +50,18 @@ struct Module {
         initWrite = reinterpret_cast<BvInitWriteFn>(dlsym(handle, "InitWrite"));
         writeMsg = reinterpret_cast<BvWriteMsgFn>(dlsym(handle, "WriteMsg"));
         closeWrite = reinterpret_cast<BvCloseWriteFn>(dlsym(handle, "CloseWrite"));
-        return logon && logoff && initWrite && writeMsg && closeWrite;
+        getFolderNames = reinterpret_cast<BvGetFolderNamesFn>(dlsym(handle, "GetFolderNames"));
+        initRead = reinterpret_cast<BvInitReadFn>(dlsym(handle, "InitRead"));
+        convertFolder = reinterpret_cast<BvConvertFolderFn>(dlsym(handle, "ConvertFolder"));
+        closeRead = reinterpret_cast<BvCloseReadFn>(dlsym(handle, "CloseRead"));
+        return logon && logoff && initWrite && writeMsg && closeWrite && getFolderNames && initRead &&
+               convertFolder && closeRead;
+    }
+    // Logs on as the mail source (the live store).
+    int LogonSource() {
+        char path[BV_HOST_TEXT_LEN] = "Default user only";
+        char outText[BV_HOST_TEXT_LEN] = "x";
+        return logon(0, 0, path, 0, 0, 0, 0, 0, 0, 0, outText, 0, 1, 1, 0, "", 0);
     }
     // Logs on as the mail target; returns Logon's result.
     int LogonTarget() {
@@ -364,6 +379,76 @@ TEST_F(RoundTripTest, ParserCaseFilesSurviveTheStore) {
     m.logoff(0);
     FreeMailRecord(folderRec, writeDir.path);
     EXPECT_GT(compared, 10);
+}
+
+// What the reading side of the module sees of a folder.
+struct ReadItem {
+    std::string subject;
+    int unread;
+    std::map<std::string, std::string> attachments;
+};
+std::vector<std::string> gFolderTexts;
+std::vector<ReadItem> gReadItems;
+
+int BV_CALL CollectFolder(const char *text) {
+    gFolderTexts.push_back(text);
+    return 0;
+}
+
+int BV_CALL CollectItem(mdat *rec, const char *, const char *workDir, int) {
+    gReadItems.push_back({rec->subject, rec->unread, AttachmentBytes(rec, workDir)});
+    return 0;
+}
+
+int BV_CALL IgnoreStatus(mdat *, const char *, int, int *, int *, int *) { return 0; }
+
+// A second instance of the module reads back, through the store object's
+// folder walk, message list, state and raw text, what the first one wrote.
+TEST_F(RoundTripTest, ReadingSideListsAndReadsTheStore) {
+    ASSERT_EQ(m.LogonTarget(), 0);
+    ScratchDir parsedDir, writeDir, readDir;
+    mdat *folderRec = NewMailRecord(0);
+    com_strncpy(folderRec->groupFolder, "Migrated", BV_NAME_LEN - 1);
+    ASSERT_EQ(m.initWrite(folderRec, "Inbox^Old", 0, 0), 0);
+    std::map<std::string, ReadItem> expected;  // by subject
+    int number = 1;
+    for (const char *name : kMessages) {
+        Parsed p = ParseFile(std::string(BV_COMPOSE_DATA "/") + name, writeDir.path, number++);
+        ASSERT_EQ(p.result, 0);
+        expected[p.rec->subject] = {p.rec->subject, p.rec->unread, AttachmentBytes(p.rec, writeDir.path)};
+        EXPECT_EQ(m.writeMsg(p.rec, "Inbox^Old", writeDir.path.c_str(), 0), 0);
+        FreeMailRecord(p.rec, writeDir.path);
+    }
+    m.closeWrite(0);
+    m.logoff(0);
+
+    Module reader;
+    ASSERT_TRUE(reader.Load());
+    ASSERT_EQ(reader.LogonSource(), 0);
+    gFolderTexts.clear();
+    char storePath[BV_HOST_TEXT_LEN] = "";
+    EXPECT_EQ(reader.getFolderNames(storePath, CollectFolder), 0);
+    const std::vector<std::string> folders = {"Migrated {BV:0:FCLASS:0}", "Migrated^Inbox {BV:0:FCLASS:0}",
+                                              "Migrated^Inbox^Old {BV:5:FCLASS:0}"};
+    EXPECT_EQ(gFolderTexts, folders);
+    gReadItems.clear();
+    mdat *rec = NewMailRecord(0);
+    reader.initRead(rec, 0, 0, 0, 0, 1000);
+    int count = 0, size = 0;
+    EXPECT_EQ(reader.convertFolder(rec, CollectItem, 2, "", 0, 0, 0, 0, 5000, 0, readDir.path.c_str(), &count, &size,
+                                   IgnoreStatus),
+              0);
+    reader.closeRead(0);
+    reader.logoff(0);
+    FreeMailRecord(rec, readDir.path);
+    FreeMailRecord(folderRec, writeDir.path);
+    EXPECT_EQ(count, 5);
+    ASSERT_EQ(gReadItems.size(), expected.size());
+    for (const ReadItem &item : gReadItems) {
+        ASSERT_EQ(expected.count(item.subject), 1u) << item.subject;
+        EXPECT_EQ(item.unread, expected[item.subject].unread) << item.subject;
+        EXPECT_EQ(item.attachments, expected[item.subject].attachments) << item.subject;
+    }
 }
 
 TEST_F(RoundTripTest, StoreOpensWithPythonMailbox) {
