@@ -57,14 +57,21 @@ protected:
         bvcom_SetRegistryFile("");
     }
     void TearDown() override {
-        module_.reset();
+        Unload();
         bvcom_SetLogFile(nullptr);
         bvcom_SetSwitches("");
         std::error_code ec;
         fs::remove_all(dir_, ec);
     }
 
+    // Logoff frees what the session holds, as a host does before unloading.
+    void Unload() {
+        if (module_) module_->Logoff(0);
+        module_.reset();
+    }
+
     bvhost::ModuleInstance &Load(bool probe = false) {
+        Unload();
         std::string error;
         module_ = bvhost::ModuleInstance::Load(ModulePath(probe), true, &error);
         if (!module_) ADD_FAILURE() << error;
