@@ -4,6 +4,7 @@
 #include <stdlib.h>
 #include <string.h>
 #include <unistd.h>
+#include <memory>
 #include <new>
 #include <string>
 #include <vector>
@@ -173,14 +174,15 @@ HRESULT BV_CALL FolderGetNextMessage(OeFolder *self, OeMessage **out) {
 
 // Writes the UTF-16 text as ISO-8859-1 bytes, so each unit below 256 is one byte.
 bool WriteLatin1(FILE *file, const WCHAR *text, size_t length) {
-    std::vector<char> bytes(kConvertChunk);
+    std::unique_ptr<char[]> bytes(new (std::nothrow) char[kConvertChunk]);
+    if (!bytes) return false;
     for (size_t done = 0; done < length;) {
         int n = static_cast<int>(length - done < kConvertChunk ? length - done : kConvertChunk);
-        int got = plat_WideCharToMultiByte(CP_ACP_ISO, text + done, n, bytes.data(), n);
+        int got = plat_WideCharToMultiByte(CP_ACP_ISO, text + done, n, bytes.get(), n);
         if (got != n) {
             for (int i = 0; i < n; i++) bytes[i] = text[done + i] < 0x100 ? static_cast<char>(text[done + i]) : '?';
         }
-        if (fwrite(bytes.data(), 1, n, file) != static_cast<size_t>(n)) return false;
+        if (fwrite(bytes.get(), 1, n, file) != static_cast<size_t>(n)) return false;
         done += n;
     }
     return true;
@@ -292,19 +294,20 @@ HRESULT BV_CALL MessageGetNextRawText(OeMessage *self, int32_t maxChars, BSTR *t
         msg->reader = fopen(msg->path->c_str(), "rb");
         if (!msg->reader) return E_FAIL;
     }
-    std::vector<char> bytes(limit);
-    size_t got = msg->reader ? fread(bytes.data(), 1, limit, msg->reader) : 0;
+    std::unique_ptr<char[]> bytes(new (std::nothrow) char[limit]);
+    std::unique_ptr<WCHAR[]> units(new (std::nothrow) WCHAR[limit + 1]);
+    if (!bytes || !units) return E_OUTOFMEMORY;
+    size_t got = msg->reader ? fread(bytes.get(), 1, limit, msg->reader) : 0;
     if (got == 0 && msg->reader) {
         fclose(msg->reader);
         msg->reader = nullptr;
         msg->readDone = true;
     }
-    std::vector<WCHAR> units(got + 1);
-    if (got > 0 && plat_MultiByteToWideChar(CP_ACP_ISO, bytes.data(), static_cast<int>(got), units.data(),
+    if (got > 0 && plat_MultiByteToWideChar(CP_ACP_ISO, bytes.get(), static_cast<int>(got), units.get(),
                                             static_cast<int>(got)) != static_cast<int>(got)) {
         for (size_t i = 0; i < got; i++) units[i] = static_cast<unsigned char>(bytes[i]);
     }
-    *text = plat_SysAllocStringLen(units.data(), static_cast<uint32_t>(got));
+    *text = plat_SysAllocStringLen(units.get(), static_cast<uint32_t>(got));
     return *text ? S_OK : E_OUTOFMEMORY;
 }
 
