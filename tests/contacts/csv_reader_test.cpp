@@ -1,5 +1,6 @@
 // The CSV reader through ParseContactFile, on exports in the styles that real
 // address books write.
+#include <algorithm>
 #include <string>
 #include "contact_test_support.h"
 
@@ -169,6 +170,23 @@ TEST_F(Reader, SemicolonFileWithByteOrderMarkSwitchesTheSession) {
     EXPECT_EQ(contacts[0]["firstName"], "Ren\xE9" "e");  // taken as UTF-8, not converted
 }
 
+TEST_F(Reader, OtherByteOrderMarks) {
+    // FE/FF marks go too and make the session UTF-8.
+    auto contacts = Read(WriteFile("ff.csv", "\xFF\xFE" "First Name,Last Name,E-mail Address\r\nR\xC3\xA9mi,Roux,r@x.fr\r\n"));
+    ASSERT_EQ(contacts.size(), 1u);
+    EXPECT_EQ(contacts[0]["firstName"], "R\xC3\xA9mi");
+    EXPECT_EQ(gUtf8, 1);
+
+    // A header-less file read through label-file columns starts after its mark.
+    gUtf8 = 0;
+    WriteFile("bom/fieldlab.dat", ReadWhole(DataPath("labelled/fieldlab.dat")));
+    std::string csv = WriteFile("bom/contacts.csv", "\xEF\xBB\xBF" + ReadWhole(DataPath("labelled/contacts.csv")));
+    contacts = Read(csv);
+    ASSERT_EQ(contacts.size(), 2u);
+    EXPECT_EQ(contacts[0]["firstName"], "Anna");
+    EXPECT_EQ(gUtf8, 1);
+}
+
 TEST_F(Reader, Latin1FieldsBecomeUtf8) {
     auto contacts = Read(DataPath("latin1.csv"));
     ASSERT_EQ(contacts.size(), 1u);
@@ -333,6 +351,10 @@ TEST_F(Reader, MaxReadStopFlagAndHostAnswers) {
     EXPECT_EQ(statuses_, (std::vector<int>{1, 1, 1, 0, 0, 0, 0, 0, 0, 0}));
     EXPECT_EQ(contacts[0].index, 0);
     EXPECT_EQ(contacts[0]["firstName"], "P3");
+    // The register keeps contacts under the folder name "AddressBook".
+    std::string reg = ReadWhole(workDir_ + "bvdupreg.txt");
+    EXPECT_EQ(std::count(reg.begin(), reg.end(), '\n'), 10);
+    EXPECT_NE(reg.find("\tAddressBook\n"), std::string::npos);
 
     // A host that does not take the contact (1234) leaves it unregistered.
     std::string third = WriteFile("third.csv", "First Name,Last Name,E-mail Address\r\nNew,One,new@example.com\r\n");
