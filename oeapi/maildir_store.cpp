@@ -8,6 +8,7 @@
 #include <sys/time.h>
 #include <unistd.h>
 #include <algorithm>
+#include <atomic>
 #include "oeapi/folder_name_codec.h"
 
 namespace oeapi {
@@ -182,13 +183,16 @@ std::vector<std::string> MaildirStore::ListMessages(uint32_t folderId) const {
 
 int MaildirStore::CountMessages(uint32_t folderId) const { return static_cast<int>(ListMessages(folderId).size()); }
 
+// The counter is shared by every store object of the process, so two objects
+// on one tree never hand out the same name.
 std::string MaildirStore::UniqueName() {
     static const std::string host = SafeHostName();
+    static std::atomic<unsigned> counter{0};
     struct timeval now;
     gettimeofday(&now, nullptr);
     char name[128];
     snprintf(name, sizeof name, "%lld.M%06ldP%dQ%u.", static_cast<long long>(now.tv_sec),
-             static_cast<long>(now.tv_usec), static_cast<int>(getpid()), ++counter_);
+             static_cast<long>(now.tv_usec), static_cast<int>(getpid()), ++counter);
     return name + host;
 }
 

@@ -53,13 +53,12 @@ private:
     void Scan();
     uint32_t AddNode(uint32_t parent, const std::u16string &name, const std::string &key);
     bool EnsureMaildir(FolderNode &node);
-    std::string UniqueName();
+    static std::string UniqueName();
 
     int refs_ = 1;
     std::string root_;
     std::vector<FolderNode> nodes_;  // index = id
     std::map<std::string, uint32_t> byKey_;
-    unsigned counter_ = 0;
 };
 
 }  // namespace oeapi
