@@ -284,14 +284,14 @@ void ReadHeaderBlock(FILE *stream, FILE *headerFile, mdat *record, HeaderState *
 
 void ConvertHeaderTexts(mdat *record) {
     int cp = record->codepage;
-    com_CodepageToWindows(record->fromName, cp, 65001, sizeof(record->fromName));
-    com_CodepageToWindows(record->fromAddr, cp, 65001, sizeof(record->fromAddr));
-    com_CodepageToWindows(record->subject, cp, 65001, sizeof(record->subject));
+    ConvertToUtf8(record->fromName, cp, sizeof(record->fromName));
+    ConvertToUtf8(record->fromAddr, cp, sizeof(record->fromAddr));
+    ConvertToUtf8(record->subject, cp, sizeof(record->subject));
     for (int i = 0; i < record->recipCount; i++) {
         mrecip *r = record->recips[i];
         if (!r) continue;
-        com_CodepageToWindows(r->name, cp, 65001, sizeof(r->name));
-        com_CodepageToWindows(r->addr, cp, 65001, sizeof(r->addr));
+        ConvertToUtf8(r->name, cp, sizeof(r->name));
+        ConvertToUtf8(r->addr, cp, sizeof(r->addr));
     }
 }
 

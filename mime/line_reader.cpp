@@ -13,12 +13,6 @@ char gLineBuf[BV_LINE_BUF_LEN];
 int gLineLen;
 }
 
-#if defined(__GLIBC__)
-#define MIME_GETC(f) getc_unlocked(f)
-#else
-#define MIME_GETC(f) getc(f)
-#endif
-
 namespace {
 
 // One past the last byte of gLineBuf written since it was last cleared, so

@@ -26,6 +26,13 @@
 // file of the original platform, it ends in CR LF.
 #define MIME_TEXT_EOL "\r\n"
 
+// One character from a stream that only this thread reads.
+#if defined(__GLIBC__)
+#define MIME_GETC(f) getc_unlocked(f)
+#else
+#define MIME_GETC(f) getc(f)
+#endif
+
 #ifdef __cplusplus
 extern "C" {
 #endif
@@ -47,6 +54,11 @@ void CopyUntil(char *out, size_t limit, const char *src, const char *stops);
 int TakeNameParam(const char *line, char *out, size_t limit);
 int64_t PartFileLength(const char *path);
 void PartPath(const char *tempDir, const mdat *record, int index, char *out, size_t cap);
+// Text in an ASCII-compatible code page that holds only ASCII is already UTF-8.
+int ConvertsAsAscii(int codepage);
+int IsPlainAscii(const char *text, size_t len);
+// com_CodepageToWindows(text, codepage, 65001, capacity), skipped when nothing would change.
+void ConvertToUtf8(char *text, int codepage, size_t capacity);
 void LogDebug(const char *format, ...) __attribute__((format(printf, 1, 2)));
 
 // ---- body copy (part_body.cpp) ----

@@ -50,6 +50,25 @@ void PartPath(const char *tempDir, const mdat *record, int index, char *out, siz
     com_PartFileName(tempDir, record, index, out, cap);
 }
 
+int ConvertsAsAscii(int codepage) {
+    // UTF-7, HZ and the UTF-16/32 forms give ASCII bytes another meaning
+    return codepage != 65000 && codepage != 52936 && codepage != 1200 && codepage != 1201 && codepage != 12000 &&
+           codepage != 12001;
+}
+
+int IsPlainAscii(const char *text, size_t len) {
+    for (size_t i = 0; i < len; i++) {
+        unsigned char c = (unsigned char)text[i];
+        if (c >= 0x80 || c == 0x1B) return 0;  // ESC: an ISO-2022 shift
+    }
+    return 1;
+}
+
+void ConvertToUtf8(char *text, int codepage, size_t capacity) {
+    if (codepage == 65001 || (ConvertsAsAscii(codepage) && IsPlainAscii(text, strlen(text)))) return;
+    com_CodepageToWindows(text, codepage, 65001, capacity);
+}
+
 void LogDebug(const char *format, ...) {
     if (!gDebug) return;
     char line[1024];

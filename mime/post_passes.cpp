@@ -31,7 +31,7 @@ int32_t ClampSize(int64_t size) { return (int32_t)(size < 0 ? 0 : (size > INT32_
 size_t ReadChunkLine(FILE *in, char *buf, size_t cap) {
     size_t n = 0;
     int c;
-    while (n + 1 < cap && (c = getc(in)) != EOF) {
+    while (n + 1 < cap && (c = MIME_GETC(in)) != EOF) {
         buf[n++] = (char)c;
         if (c == '\n') break;
     }
@@ -68,6 +68,23 @@ void TakeMetaCharset(const char *path, mpart *part) {
 // Converts one line to UTF-8 and writes it; NUL bytes inside the line are
 // written as they are, the text between them converted.
 void WriteConverted(char *line, size_t len, int codepage, FILE *out) {
+    if (ConvertsAsAscii(codepage) && IsPlainAscii(line, len)) {
+        fwrite(line, 1, len, out);
+        return;
+    }
+    if (codepage == 28591) {
+        // ISO-8859-1 is the first 256 code points: two bytes for each high one
+        for (size_t i = 0; i < len; i++) {
+            unsigned char c = (unsigned char)line[i];
+            if (c < 0x80) {
+                putc(c, out);
+            } else {
+                putc(0xC0 | (c >> 6), out);
+                putc(0x80 | (c & 0x3F), out);
+            }
+        }
+        return;
+    }
     static char piece[kConvertCapacity];
     size_t start = 0;
     while (start <= len) {
@@ -124,7 +141,7 @@ void ConvertPartName(const mdat *record, mpart *part) {
     if (com_Decode_iso(part->name, 0)) return;
     int codepage = part->charset[0] ? com_iso_codepage(0, part->charset) : record->codepage;
     if (!codepage) codepage = 28591;
-    com_CodepageToWindows(part->name, codepage, 65001, sizeof(part->name));
+    ConvertToUtf8(part->name, codepage, sizeof(part->name));
 }
 
 // Base64 parts decoded; returns true when the part was decoded.
