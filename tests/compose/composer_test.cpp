@@ -299,6 +299,40 @@ TEST_F(ComposerTest, SwitchesChangeWhatIsWritten) {
     EXPECT_EQ(lines, copied);
 }
 
+TEST_F(ComposerTest, OverlongAndGarbageInputsAreCopiedSafely) {
+    // A References line longer than the line buffer is copied whole, with
+    // its continuation; the header part is left at the next header.
+    const std::string longId = "<" + std::string(6000, 'r') + "@example.com>";
+    AddPart(rec, work.path, BV_PART_HEADER, "Internet Headers.txt",
+            "References: " + longId + "\n\t<second@example.com>\nIn-Reply-To: <second@example.com>\n\n");
+    std::vector<std::string> lines = HeaderLines(ComposeToText(rec, work.path));
+    const std::vector<std::string> copied = {"References: " + longId, "\t<second@example.com>",
+                                             "In-Reply-To: <second@example.com>"};
+    EXPECT_NE(std::search(lines.begin(), lines.end(), copied.begin(), copied.end()), lines.end());
+
+    // Garbage where text is expected: header part, HTML without a charset,
+    // names and ids at their full widths.
+    FreeMailRecord(rec, work.path);
+    rec = NewMailRecord(8);
+    AddPart(rec, work.path, BV_PART_HEADER, "Internet Headers.txt", PatternBytes(100000, 9));
+    AddPart(rec, work.path, BV_PART_HTML, "Message Text", PatternBytes(50000, 10));
+    AddPart(rec, work.path, BV_PART_ATTACHMENT, std::string(BV_NAME_LEN - 1, '\xe9'), "x",
+            std::string(BV_CONTENTID_LEN - 1, 'c') + ".png");
+    memset(rec->fromName, 'n', BV_NAME_LEN - 1);
+    memset(rec->fromAddr, '@', BV_ADDR_LEN - 1);
+    memset(rec->originalSender, '\xfc', BV_ORIGSENDER_LEN - 1);
+    memset(rec->subject, '\xa4', BV_SUBJECT_LEN - 1);
+    memset(rec->messageId, '<', BV_MSGID_LEN - 1);
+    for (int i = 0; i < 50; i++) AddRecipient(rec, std::string(BV_NAME_LEN - 1, 'q'), std::string(BV_ADDR_LEN - 1, '@'), 3);
+    gDedup = 1;
+    std::string text = ComposeToText(rec, work.path);
+    EXPECT_EQ(text.substr(text.size() - 4 - strlen(kTop) - 2), "--" + std::string(kTop) + "--\r\n");
+    EXPECT_EQ(CountOf(text, "\r\nTo: "), 50u);
+    gD68 = gEih = 1;
+    text = ComposeToText(rec, work.path);
+    EXPECT_EQ(text.substr(text.size() - 4 - strlen(kTop) - 2), "--" + std::string(kTop) + "--\r\n");
+}
+
 TEST_F(ComposerTest, EmbeddedMessageWithoutBodyGetsASummary) {
     AddPart(rec, work.path, BV_PART_TEXT, "Message Text", "outer\r\n", "", "UTF-8");
     mdat *sub = AddEmbedded(rec);

@@ -217,7 +217,9 @@ size_t SizeOf(const std::map<std::string, std::string> &parts, const std::string
 
 // The originals hold what the round trip is meant to carry.
 void ExpectVariedOriginals(const std::map<std::string, Parsed> &originals, const std::string &dir) {
-    ASSERT_EQ(originals.size(), 5u);
+    ASSERT_EQ(originals.size(), 6u);
+    // More than one piece of raw text when the reading side fetches it.
+    EXPECT_EQ(SizeOf(AttachmentBytes(originals.at("large.7@example.com").rec, dir), "archive.zip"), 150000u);
     const mdat *enc = originals.at("enc.2@example.de").rec;
     EXPECT_STREQ(enc->subject, "Gr\xc3\xbc\xc3\x9f" "e aus K\xc3\xb6ln \xe2\x82\xac");
     EXPECT_STREQ(enc->fromName, "J\xc3\xb6rg M\xc3\xbcller");
@@ -263,7 +265,8 @@ protected:
 };
 
 const char *const kMessages[] = {"plain_three_recipients.eml", "encoded_subject_attachments.eml",
-                                 "html_related_inline.eml", "thread_references.eml", "forwarded_embedded.eml"};
+                                 "html_related_inline.eml", "thread_references.eml", "forwarded_embedded.eml",
+                                 "large_attachment.eml"};
 
 TEST_F(RoundTripTest, ParsedMessagesComeBackFromTheStore) {
     ASSERT_EQ(m.LogonTarget(), 0);
@@ -429,7 +432,7 @@ TEST_F(RoundTripTest, ReadingSideListsAndReadsTheStore) {
     char storePath[BV_HOST_TEXT_LEN] = "";
     EXPECT_EQ(reader.getFolderNames(storePath, CollectFolder), 0);
     const std::vector<std::string> folders = {"Migrated {BV:0:FCLASS:0}", "Migrated^Inbox {BV:0:FCLASS:0}",
-                                              "Migrated^Inbox^Old {BV:5:FCLASS:0}"};
+                                              "Migrated^Inbox^Old {BV:6:FCLASS:0}"};
     EXPECT_EQ(gFolderTexts, folders);
     gReadItems.clear();
     mdat *rec = NewMailRecord(0);
@@ -442,7 +445,7 @@ TEST_F(RoundTripTest, ReadingSideListsAndReadsTheStore) {
     reader.logoff(0);
     FreeMailRecord(rec, readDir.path);
     FreeMailRecord(folderRec, writeDir.path);
-    EXPECT_EQ(count, 5);
+    EXPECT_EQ(count, 6);
     ASSERT_EQ(gReadItems.size(), expected.size());
     for (const ReadItem &item : gReadItems) {
         ASSERT_EQ(expected.count(item.subject), 1u) << item.subject;
@@ -476,7 +479,7 @@ TEST_F(RoundTripTest, StoreOpensWithPythonMailbox) {
     while (fgets(line, sizeof line, pipe)) listing += line;
     EXPECT_EQ(pclose(pipe), 0);
     // The group "root" makes no folder: Inbox is top level, with every message.
-    EXPECT_NE(listing.find("F 496e626f78 5\n"), std::string::npos) << listing;
+    EXPECT_NE(listing.find("F 496e626f78 6\n"), std::string::npos) << listing;
     EXPECT_NE(listing.find("F - 0\n"), std::string::npos) << listing;
 }
 
