@@ -148,6 +148,29 @@ TEST(StoreMigration, EveryMessageArrivesAsItWasSent) {
     }
     EXPECT_EQ(arrived, 12u);
     EXPECT_TRUE(sources.empty());
+
+    // The Maildir store read back as a live store: the folder walk lists the
+    // levels joined by '^', and the message states carry the unread flag.
+    ASSERT_EQ(RunCommand(std::string(BV_BIN_DIR) + "/bvhost folders --source 'oe:" + maildir.string() + "' > '" +
+                         (root / "folders.txt").string() + "' 2>&1"),
+              0);
+    std::string folders = ReadAll(root / "folders.txt");
+    for (const char *line : {"OE Inbox {BV:4:FCLASS:0}\n", "Inbox^Projekte {BV:2:FCLASS:0}\n",
+                             "Inbox^Projekte^2024 {BV:1:FCLASS:0}\n", "Entw\xc3\xbcrfe {BV:1:FCLASS:0}\n",
+                             "Archiv 2023 {BV:2:FCLASS:0}\n"})
+        EXPECT_NE(folders.find(line), std::string::npos) << line << folders;
+    ASSERT_EQ(RunCommand(std::string(BV_BIN_DIR) + "/bvhost dump --source 'oe:" + maildir.string() + "' --out '" +
+                         (root / "live.jsonl").string() + "' --work-dir '" + (root / "work2").string() + "' > /dev/null 2>&1"),
+              0);
+    std::string dump = ReadAll(root / "live.jsonl");
+    auto count = [&](const std::string &text) {
+        size_t n = 0;
+        for (size_t at = dump.find(text); at != std::string::npos; at = dump.find(text, at + 1)) n++;
+        return n;
+    };
+    EXPECT_EQ(count("\"type\":\"item\""), 12u);
+    EXPECT_EQ(count("\"unread\":1"), 1u);
+    EXPECT_EQ(count("\"subject\":\"Still unread: the minutes of Tuesday\""), 1u);
     bvcom_SetLogFile(nullptr);
     if (!::testing::Test::HasFailure()) fs::remove_all(root);
 }
