@@ -10,6 +10,7 @@
 #include "compose/compose.h"
 #include "compose_test_support.h"
 #include "module/session.h"
+#include "platform/platform.h"
 #include "record/com.h"
 
 namespace {
@@ -165,6 +166,7 @@ TEST_F(ComposerTest, NonAsciiSubjectAndSenderAreEncodedWords) {
 }
 
 TEST_F(ComposerTest, DateIsWrittenInLocalTimeAndTheRecordKeepsIt) {
+    if (!plat_FileExists("/usr/share/zoneinfo/Europe/Berlin")) GTEST_SKIP() << "no zone database";
     setenv("TZ", "Europe/Berlin", 1);
     com_strncpy(gGmtOffset, "+0100", sizeof gGmtOffset - 1);
     rec->date = UtcTime(2024, 1, 15, 14, 0, 0);

@@ -454,6 +454,34 @@ TEST_F(RoundTripTest, ReadingSideListsAndReadsTheStore) {
     }
 }
 
+// "/D81" on both sides: the parser keeps the original as RAWRFC.dat and the
+// composer stores exactly those bytes.
+TEST_F(RoundTripTest, D81StoresTheOriginalBytes) {
+    gD81 = 1;  // the parser of this test
+    bvcom_SetSwitches("/D81");  // the module's switches
+    ASSERT_EQ(m.LogonTarget(), 0);
+    ScratchDir writeDir;
+    mdat *folderRec = NewMailRecord(0);
+    ASSERT_EQ(m.initWrite(folderRec, "Raw", 0, 0), 0);
+    std::map<std::string, std::string> originals;  // original bytes -> file name
+    int number = 1;
+    for (const char *name : kMessages) {
+        std::string path = std::string(BV_COMPOSE_DATA "/") + name;
+        Parsed p = ParseFile(path, writeDir.path, number++);
+        ASSERT_EQ(p.result, 0);
+        EXPECT_EQ(m.writeMsg(p.rec, "Raw", writeDir.path.c_str(), 0), 0);
+        FreeMailRecord(p.rec, writeDir.path);
+        originals[ReadWholeFile(path)] = name;
+    }
+    m.closeWrite(0);
+    m.logoff(0);
+    FreeMailRecord(folderRec, writeDir.path);
+    gD81 = 0;
+    std::vector<std::string> stored = StoredMessages(store + "/.Raw");
+    ASSERT_EQ(stored.size(), originals.size());
+    for (const std::string &file : stored) EXPECT_EQ(originals.count(ReadWholeFile(file)), 1u) << file;
+}
+
 TEST_F(RoundTripTest, StoreOpensWithPythonMailbox) {
     if (system("python3 -c 'import mailbox' >/dev/null 2>&1") != 0) GTEST_SKIP() << "no python3";
     bvcom_SetSwitches("/D133");
