@@ -5,7 +5,8 @@
 #   undbx FILE DIR              (the peer tool: index-driven extraction)
 #   bvhost migrate oe-dir -> oe (into a Maildir store), DBX and mbox
 #   bvhost dump oe-dir          (JSON Lines), DBX and mbox
-# each under /usr/bin/time -v for the wall time and the peak resident size.
+# each under /usr/bin/time -v for the wall and CPU (user + system) time and the
+# peak resident size; "messages" counts what each run delivered.
 # A run at a tenth of the size shows whether memory grows with the file.
 #   bench/mailstore_bench.sh [BUILD_DIR] [COUNT] [SIZE_MB]
 set -eu
@@ -27,12 +28,16 @@ measure() {
   label=$1; bytes=$2; shift 2
   /usr/bin/time -v -o "$W/time.txt" "$@" > "$W/out.txt" 2>&1 || { echo "$label failed:"; tail -5 "$W/out.txt"; }
   secs=$(awk -F': ' '/Elapsed \(wall clock\)/ {n=split($2,t,":"); s=0; for(i=1;i<=n;i++) s=s*60+t[i]; print s}' "$W/time.txt")
+  cpu=$(awk -F': ' '/User time|System time/ {s+=$2} END {print s}' "$W/time.txt")
   rss=$(awk -F': ' '/Maximum resident set size/ {printf "%.0f", $2/1024}' "$W/time.txt")
-  items=$(grep -Eo '([0-9]+ items|[0-9]+ messages saved)' "$W/out.txt" | tail -1 | grep -Eo '^[0-9]+' || echo "-")
-  [ "$items" = "" ] && items="-"
-  awk -v l="$label" -v b="$bytes" -v s="$secs" -v r="$rss" -v i="$items" \
-    'BEGIN { mb=b/1048576; printf "| %-34s | %8.1f | %8.2f | %8.1f | %7s | %9s |\n", l, mb, s, (s>0?mb/s:0), r, i }'
-  echo "$label $secs" >> "$W/times.txt"
+  if [ -n "${COUNT_EML_IN:-}" ]; then
+    items=$(find "$COUNT_EML_IN" -name '*.eml' | wc -l)
+  else
+    items=$(grep -Eo '[0-9]+ items' "$W/out.txt" | tail -1 | grep -Eo '^[0-9]+' || true)
+  fi
+  [ -n "$items" ] || items="-"
+  awk -v l="$label" -v b="$bytes" -v s="$secs" -v c="$cpu" -v r="$rss" -v i="$items" \
+    'BEGIN { mb=b/1048576; printf "| %-30s | %6.1f | %7.2f | %7.2f | %7.1f | %7.1f | %4s | %6s |\n", l, mb, s, c, (s>0?mb/s:0), (c>0?mb/c:0), r, i }'
 }
 
 run_set() {
@@ -42,13 +47,13 @@ run_set() {
   "$BIN/dbx_writer" --mbox "$W/$tag/mbox/Bench.mbx" "$W/$tag/dbx/Bench.dbx"
   dbx=$(wc -c < "$W/$tag/dbx/Bench.dbx"); mbx=$(wc -c < "$W/$tag/mbox/Bench.mbx")
   echo "input ($tag): $count messages; DBX $dbx bytes, mbox $mbx bytes"
-  echo "| run | MB in | seconds | MB/s | peak RSS MB | items |"
-  echo "|---|---:|---:|---:|---:|---:|"
+  echo "| run | MB in | wall s | CPU s | MB/s wall | MB/s CPU | peak RSS MB | messages |"
+  echo "|---|---:|---:|---:|---:|---:|---:|---:|"
   cat "$W/$tag/dbx/Bench.dbx" > /dev/null  # warm the page cache for every run alike
   measure "cat DBX" "$dbx" sh -c "cat '$W/$tag/dbx/Bench.dbx' > /dev/null"
   measure "cat mbox" "$mbx" sh -c "cat '$W/$tag/mbox/Bench.mbx' > /dev/null"
   rm -rf "$W/$tag/undbx"; mkdir -p "$W/$tag/undbx"
-  measure "undbx DBX" "$dbx" undbx -v 0 "$W/$tag/dbx/Bench.dbx" "$W/$tag/undbx"
+  COUNT_EML_IN="$W/$tag/undbx" measure "undbx DBX" "$dbx" undbx -v 0 "$W/$tag/dbx/Bench.dbx" "$W/$tag/undbx"
   rm -rf "$W/$tag/undbx"
   measure "bvhost migrate DBX -> Maildir" "$dbx" "$BIN/bvhost" migrate --source "oe-dir:$W/$tag/dbx" --target "oe:$W/$tag/md1" --work-dir "$WORK/$tag-1"
   rm -rf "$W/$tag/md1"
