@@ -16,6 +16,7 @@
 #include "record/com.h"
 
 extern "C" {
+void *gCurl;
 int gHttpStatus;
 int gCurlResult;
 FILE *gDownloadFile;
@@ -142,6 +143,7 @@ int Download(const char *url, const SourceSpec *spec, char *outPath) {
         com_Log("BV Warning: Error in curl init");
         return kDownloadFailed;
     }
+    gCurl = curl;
     SetTransferOptions(curl, url, spec);
 
     char dir[BV_PATH_LEN] = "";
@@ -152,6 +154,7 @@ int Download(const char *url, const SourceSpec *spec, char *outPath) {
     if (!gDownloadFile) {
         com_Log("BV Warning: unable to create download file %s", outPath);
         curl_easy_cleanup(curl);
+        gCurl = nullptr;
         return kDownloadFailed;
     }
 
@@ -169,6 +172,7 @@ int Download(const char *url, const SourceSpec *spec, char *outPath) {
     // A partial body must not be read as a source.
     if (result != 0) plat_DeleteFile(outPath);
     curl_easy_cleanup(curl);
+    gCurl = nullptr;
     return result;
 }
 

@@ -16,6 +16,7 @@ extern "C" {
 #define BV_HTTP_URL_LEN 1023  // an address after EncodeUrlSpaces
 
 // Transfer state of the last download.
+extern void *gCurl;            // libcurl's easy handle (CURL *) during a transfer, else NULL
 extern int gHttpStatus;        // status code of the last response, 0 before a transfer
 extern int gCurlResult;        // libcurl result of the last transfer
 extern FILE *gDownloadFile;    // the open output file during a transfer

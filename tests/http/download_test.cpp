@@ -99,6 +99,7 @@ TEST_F(Download, PlainAndBinaryBodiesArriveByteForByte) {
     EXPECT_STREQ(gOutputPath, scratch_.DownloadPath().c_str());
     EXPECT_STREQ(gSourcePath, scratch_.DownloadPath().c_str());
     EXPECT_EQ(gDownloadFile, nullptr);
+    EXPECT_EQ(gCurl, nullptr);
 
     EXPECT_EQ(DownloadSourceFile(server.Url("/big.bin").c_str()), 0);
     std::string got = ReadFile(scratch_.DownloadPath());
