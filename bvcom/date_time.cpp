@@ -17,12 +17,18 @@ static void ShiftMinutes(FILETIME *time, int64_t minutes) {
 
 extern "C" {
 
-// isLocal: `time` is a wall-clock time of the machine's zone, else UTC.
-BVCOM_API int com_DateIsDST(const FILETIME *time, int isLocal) {
+// Daylight time at `time` (UTC): by the rules of the VTIMEZONE record when it
+// holds any, else by its zone name, else by the machine's zone.
+BVCOM_API int com_DateIsDST(const FILETIME *time, const BvVTimeZone *zone) {
     if (!time) return 0;
-    FILETIME utc = *time;
-    if (isLocal) plat_LocalFileTimeToFileTime(time, &utc);
-    return plat_IsDaylightTime(&utc);
+    if (zone) {
+        int byRules = bvcom_VTimeZoneIsDST(time, zone);
+        if (byRules >= 0) return byRules;
+        int known = 0, dstBias = 0;
+        int byName = com_TZDateIsDST(time, zone->name, &dstBias, &known);
+        if (known) return byName;
+    }
+    return plat_IsDaylightTime(time);
 }
 
 // No date: zero, or any time in the year 1601 (the readers' "no date").

@@ -20,3 +20,6 @@ int bvcom_WildcardMatch(const char *pattern, const char *text);
 void bvcom_FreePartTree(mdat *rec, int index, const char *workDir);
 // An embedded record now hangs from another part (its files were renamed).
 void bvcom_RelinkEmbedded(const mdat *sub, const mdat *parent, int partIndex);
+// Daylight time at `time` (UTC) by a parsed VTIMEZONE's rules: 1 or 0, -1
+// when the record holds no usable rules.
+int bvcom_VTimeZoneIsDST(const FILETIME *time, const BvVTimeZone *zone);

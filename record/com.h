@@ -100,9 +100,24 @@ BVCOM_API int com_ReadNotes(mdat *rec, char *notes, const char *workDir);
 
 // ---- dates ------------------------------------------------------------------------
 BVCOM_API void com_Parse_Mime_Date(const char *text, mdat *rec);
-// Daylight time of the machine's zone in force at `time` (UTC, or local when
-// isLocal).
-BVCOM_API int com_DateIsDST(const FILETIME *time, int isLocal);
+// The first VTIMEZONE of a calendar entry as the entry parser keeps it.
+#define BV_VTZ_NAME_LEN 251
+typedef struct BvVTimeZone {
+    int32_t stdOffset;  // minutes east of UTC of the STANDARD observance
+    FILETIME stdStart;  // its DTSTART
+    int32_t dstOffset;  // of the DAYLIGHT observance
+    FILETIME dstStart;
+    char name[BV_VTZ_NAME_LEN];  // the zone's TZID (or display name), at most 250 characters
+} BvVTimeZone;
+// Non-zero when `time` (UTC) lies in daylight time: by the rules of `zone`
+// when it holds both observances (each DTSTART read as "that weekday in that
+// week of that month", week 5 the last), else by `zone->name` as
+// com_TZDateIsDST reads it, else (zone NULL or empty) by the machine's zone.
+BVCOM_API int com_DateIsDST(const FILETIME *time, const BvVTimeZone *zone);
+// Zone names: a Windows name ("W. Europe Standard Time"), an Olson name
+// ("Europe/Berlin"), or a Windows display name ("(UTC+01:00) Amsterdam, ...").
+// Non-zero when `time` (UTC) is in daylight time there; *dstBias receives the
+// daylight correction (-60 for an hour), *flag 1 when the name was recognised.
 BVCOM_API int com_TZDateIsDST(const FILETIME *time, const char *tzName, int *dstBias, int *flag);
 BVCOM_API int com_DateIsNull(const FILETIME *time);  // zero or year 1601
 // Zero when the fields are not a valid date and time.
@@ -111,11 +126,21 @@ BVCOM_API void com_OffsetFileTime(FILETIME *time, int days, int hours, int minut
 BVCOM_API void com_OffsetFileTimeVal(FILETIME *time, int minutes);
 // With the zone offset in force at that instant.
 BVCOM_API void com_FileTimeToLocalFileTime(const FILETIME *utc, FILETIME *local);
+// Offsets of a zone in Windows terms (UTC = local + bias; dstBias -60 for an
+// hour of daylight time; stdBias 0); zeros and result 0 for an unknown name.
 BVCOM_API int com_GetTZInfo(const char *tzName, int *bias, int *dstBias, int *stdBias, int flag);
-// vtimezoneText: 2048 bytes; tzid: 256 bytes.
+// vtimezoneText: 2048 bytes, the zone's current rules as a VTIMEZONE block with
+// "\n" line ends; tzid: 256 bytes, its TZID (the name as given, or the Olson
+// name for a display name). Result 0 and empty texts for an unknown name.
 BVCOM_API int com_GetVTimeZone(const char *tzName, char *vtimezoneText, char *tzid);
+// Checks the recurrence block (isRecurring follows recurType, interval at
+// least 1, week of month at most 5, a count end without a count never ends)
+// and returns the number of occurrences: recurCount, or those from the start
+// through the day of recurEnd (at most 10000); -1 without end; 0 without rule.
 BVCOM_API int com_ExpandRecur(mdat *rec, const char *workDir);
-BVCOM_API void com_Genrrule(mdat *rec, char *out);  // out: 512 bytes
+// The iCalendar RRULE value of the recurrence block ("FREQ=WEEKLY;INTERVAL=2;
+// BYDAY=MO,WE;COUNT=10"); empty for a record without a rule. out: 512 bytes.
+BVCOM_API void com_Genrrule(mdat *rec, char *out);
 // Ordinal 43: a FILETIME as text ("2024-01-15 14:00:00"), no zone applied.
 BVCOM_API void com_FileTimeText(const FILETIME *time, char *out, size_t outCap);
 
