@@ -37,7 +37,7 @@ private:
     int port_ = 0;
 };
 
-class Sources : public ContactTest {
+class ContactSources : public ContactTest {
 protected:
     void SetUp() override {
         ContactTest::SetUp();
@@ -56,7 +56,7 @@ const char kHomeCsv[] =
     "\"First Name\",\"Last Name\",\"E-mail Address\",\"Company\"\r\n"
     "\"Hilde\",\"Home\",\"hilde@home.example\",\"\"\r\n";
 
-TEST_F(Sources, WebAddressIsDownloadedAndReadWithTheLabelsBesideIt) {
+TEST_F(ContactSources, WebAddressIsDownloadedAndReadWithTheLabelsBesideIt) {
     Server server;
     server.Serve("/user/u/Contacts", kWorkCsv);
     int count = -1;
@@ -80,7 +80,7 @@ TEST_F(Sources, WebAddressIsDownloadedAndReadWithTheLabelsBesideIt) {
 }
 
 #ifdef BV_HOST_PATH
-class Host : public Sources {
+class ContactHost : public ContactSources {
 protected:
     // Runs bvhost with the arguments; returns its standard output.
     std::string Run(const std::string &arguments) {
@@ -93,7 +93,7 @@ protected:
     }
 };
 
-TEST_F(Host, FolderListOfContactFiles) {
+TEST_F(ContactHost, FolderListOfContactFiles) {
     // The CSVZ tag makes the session one of address type 2.
     std::string csv = WriteFile("src/outlook.csv", ReadWhole(DataPath("outlook_export.csv")));
     EXPECT_EQ(Run("folders --tag CSVZ --source 'contacts:" + csv + "'"), "Contacts {BV:3:FCLASS:1}\n");
@@ -108,7 +108,7 @@ TEST_F(Host, FolderListOfContactFiles) {
     EXPECT_NE(written.find("\n\"Jane\",\"Doe\",\"\",\"/o=Org/ou=Admin/cn=Recipients/cn=jdoe\","), std::string::npos);
 }
 
-TEST_F(Host, FoldersListedInZFoldersAreDownloadedOneByOne) {
+TEST_F(ContactHost, FoldersListedInZFoldersAreDownloadedOneByOne) {
     Server server;
     server.Serve("/user/u/Contacts", kWorkCsv);
     server.Serve("/user/u/Work", kWorkCsv);

@@ -7,9 +7,9 @@
 namespace contacts_test {
 namespace {
 
-using Reader = ContactTest;
+using CsvReader = ContactTest;
 
-TEST_F(Reader, OutlookExportFillsEveryLabelledField) {
+TEST_F(CsvReader, OutlookExportFillsEveryLabelledField) {
     int count = -1;
     auto contacts = Read(DataPath("outlook_export.csv"), &count);
     ASSERT_EQ(contacts.size(), 3u);
@@ -63,7 +63,7 @@ TEST_F(Reader, OutlookExportFillsEveryLabelledField) {
     EXPECT_EQ(contacts[2].notes, "Met in Lyon; speaks French, English");
 }
 
-TEST_F(Reader, LabelFileColumnsReadAHeaderlessFile) {
+TEST_F(CsvReader, LabelFileColumnsReadAHeaderlessFile) {
     gDebug = 1;
     std::string csv = DataPath("labelled/contacts.csv");
     auto contacts = Read(csv);
@@ -96,7 +96,7 @@ TEST_F(Reader, LabelFileColumnsReadAHeaderlessFile) {
     EXPECT_NE(LogText().find("BV Warning: unable to locate valid field labels"), std::string::npos);
 }
 
-TEST_F(Reader, ThunderbirdExportWithAndWithoutLabels) {
+TEST_F(CsvReader, ThunderbirdExportWithAndWithoutLabels) {
     auto contacts = Read(DataPath("thunderbird.csv"));
     ASSERT_EQ(contacts.size(), 2u);
     EXPECT_EQ(contacts[0]["firstName"], "Frank");
@@ -120,7 +120,7 @@ TEST_F(Reader, ThunderbirdExportWithAndWithoutLabels) {
     EXPECT_EQ(contacts[1]["company"], "Lind AB");
 }
 
-TEST_F(Reader, GmailExports) {
+TEST_F(CsvReader, GmailExports) {
     auto contacts = Read(DataPath("gmail_outlook.csv"));
     ASSERT_EQ(contacts.size(), 2u);
     const Contact &dave = contacts[0];
@@ -147,7 +147,7 @@ TEST_F(Reader, GmailExports) {
     EXPECT_NE(LogText().find("BV Warning: unable to locate valid field labels"), std::string::npos);
 }
 
-TEST_F(Reader, SemicolonFileWithByteOrderMarkSwitchesTheSession) {
+TEST_F(CsvReader, SemicolonFileWithByteOrderMarkSwitchesTheSession) {
     ASSERT_EQ(gCsvSeparator, ',');
     auto contacts = Read(DataPath("semicolon_bom.csv"));
     ASSERT_EQ(contacts.size(), 2u);
@@ -170,7 +170,7 @@ TEST_F(Reader, SemicolonFileWithByteOrderMarkSwitchesTheSession) {
     EXPECT_EQ(contacts[0]["firstName"], "Ren\xE9" "e");  // taken as UTF-8, not converted
 }
 
-TEST_F(Reader, OtherByteOrderMarks) {
+TEST_F(CsvReader, OtherByteOrderMarks) {
     // FE/FF marks go too and make the session UTF-8.
     auto contacts = Read(WriteFile("ff.csv", "\xFF\xFE" "First Name,Last Name,E-mail Address\r\nR\xC3\xA9mi,Roux,r@x.fr\r\n"));
     ASSERT_EQ(contacts.size(), 1u);
@@ -187,7 +187,7 @@ TEST_F(Reader, OtherByteOrderMarks) {
     EXPECT_EQ(gUtf8, 1);
 }
 
-TEST_F(Reader, Latin1FieldsBecomeUtf8) {
+TEST_F(CsvReader, Latin1FieldsBecomeUtf8) {
     auto contacts = Read(DataPath("latin1.csv"));
     ASSERT_EQ(contacts.size(), 1u);
     EXPECT_EQ(contacts[0]["firstName"], "Ren\xC3\xA9" "e");
@@ -196,7 +196,7 @@ TEST_F(Reader, Latin1FieldsBecomeUtf8) {
     EXPECT_EQ(gUtf8, 0);
 }
 
-TEST_F(Reader, QuotedMultiLineNotesAndBlankLines) {
+TEST_F(CsvReader, QuotedMultiLineNotesAndBlankLines) {
     int count = -1;
     auto contacts = Read(DataPath("notes_multiline.csv"), &count);
     ASSERT_EQ(contacts.size(), 3u);
@@ -219,7 +219,7 @@ TEST_F(Reader, QuotedMultiLineNotesAndBlankLines) {
     EXPECT_EQ(contacts[0]["lastName"], "Lee");
 }
 
-TEST_F(Reader, RecordReaderEdges) {
+TEST_F(CsvReader, RecordReaderEdges) {
     // CRs vanish everywhere, a quote ends where a single quote is followed by
     // anything, one-column lines give nothing, and the end of the file ends
     // the last record wherever it comes.
@@ -251,7 +251,7 @@ TEST_F(Reader, RecordReaderEdges) {
     EXPECT_NE(LogText().find("BV Error: fopen failure 2 on file: " + missing), std::string::npos);
 }
 
-TEST_F(Reader, HeaderMatching) {
+TEST_F(CsvReader, HeaderMatching) {
     // Quoted and padded tokens, any letter case, further names, and the last
     // of two matching tokens wins.
     std::string text =
@@ -272,7 +272,7 @@ TEST_F(Reader, HeaderMatching) {
     EXPECT_EQ(contacts[0]["emailAddr"], "x@example.com");
 }
 
-TEST_F(Reader, FullNameIsSplitWhenNoNamesAreGiven) {
+TEST_F(CsvReader, FullNameIsSplitWhenNoNamesAreGiven) {
     gLSub = 1;
     std::string text =
         "Name,E-mail Address,First Name\r\n"
@@ -289,7 +289,7 @@ TEST_F(Reader, FullNameIsSplitWhenNoNamesAreGiven) {
     EXPECT_NE(log.find("CSV Contact: Maria  <mary@example.com>"), std::string::npos);
 }
 
-TEST_F(Reader, DistributionListsInBothColumnOrders) {
+TEST_F(CsvReader, DistributionListsInBothColumnOrders) {
     auto lists = Read(DataPath("dlist_nickname_after.csv"));
     ASSERT_EQ(lists.size(), 2u);
     EXPECT_EQ(lists[0].itemFlag, 1);
@@ -316,7 +316,7 @@ TEST_F(Reader, DistributionListsInBothColumnOrders) {
     EXPECT_EQ(lists[0].members.size(), 2u);
 }
 
-TEST_F(Reader, BirthdaysWrittenYearFirstAreRewritten) {
+TEST_F(CsvReader, BirthdaysWrittenYearFirstAreRewritten) {
     auto contacts = Read(DataPath("birthdays.csv"));
     ASSERT_EQ(contacts.size(), 8u);
     std::vector<std::string> birthdays;
@@ -325,7 +325,7 @@ TEST_F(Reader, BirthdaysWrittenYearFirstAreRewritten) {
                                                     "12.05.1980", "1960-05", ""}));
 }
 
-TEST_F(Reader, MaxReadStopFlagAndHostAnswers) {
+TEST_F(CsvReader, MaxReadStopFlagAndHostAnswers) {
     gMaxRead = 2;
     int count = -1;
     auto contacts = Read(DataPath("ten_rows.csv"), &count);
@@ -368,7 +368,7 @@ TEST_F(Reader, MaxReadStopFlagAndHostAnswers) {
     EXPECT_EQ(statuses_, (std::vector<int>{1}));
 }
 
-TEST_F(Reader, FolderIndexOutsideTheTableReadsNothing) {
+TEST_F(CsvReader, FolderIndexOutsideTheTableReadsNothing) {
     int count = -1;
     ParseContactFile(5, record_, nullptr, workDir_.c_str(), &count, nullptr);
     EXPECT_EQ(count, 0);

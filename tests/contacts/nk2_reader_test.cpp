@@ -6,9 +6,10 @@
 namespace contacts_test {
 namespace {
 
-using NK2 = ContactTest;
+using NK2Reader = ContactTest;
+using NK2Corpus = ContactTest;
 
-TEST_F(NK2, RowsBecomeContacts) {
+TEST_F(NK2Reader, RowsBecomeContacts) {
     std::string path = BuildNK2("nk2_rows.txt", "Outlook.NK2");
     EXPECT_EQ(CountNK2Contacts(path.c_str()), 5);
     int count = -1;
@@ -53,7 +54,7 @@ std::string ManyRows(int n) {
     return text;
 }
 
-TEST_F(NK2, ThousandEntriesAreHeldAndTheTrueCountIsReported) {
+TEST_F(NK2Reader, ThousandEntriesAreHeldAndTheTrueCountIsReported) {
     std::string description = WriteFile("many.txt", ManyRows(1005));
     std::string path = BuildNK2(description, "many.nk2");
     EXPECT_EQ(CountNK2Contacts(path.c_str()), 1005);
@@ -74,7 +75,7 @@ TEST_F(NK2, ThousandEntriesAreHeldAndTheTrueCountIsReported) {
     EXPECT_EQ(count, 4);
 }
 
-TEST_F(NK2, DamagedFilesEndCleanly) {
+TEST_F(NK2Reader, DamagedFilesEndCleanly) {
     std::string whole = ManyRows(3);
     // Cut inside the third row: the two complete rows are entries.
     std::string cut = BuildNK2(WriteFile("cut.txt", whole + "TRUNCATE 300\n"), "cut.nk2");
@@ -106,7 +107,7 @@ TEST_F(NK2, DamagedFilesEndCleanly) {
     EXPECT_EQ(CountNK2Contacts((dir_ + "/absent.nk2").c_str()), 0);
 }
 
-TEST_F(NK2, LongTextsAreCut) {
+TEST_F(NK2Reader, LongTextsAreCut) {
     std::string longName(2000, 'x');
     std::string text = "ROW\n001F 3001 " + longName + "\n001F 3002 SMTP\n001E 3003 " + std::string(1500, 'a') +
                        "@example.com\n";
@@ -117,7 +118,7 @@ TEST_F(NK2, LongTextsAreCut) {
     EXPECT_EQ(contacts[0]["emailAddr"], std::string(255, 'a'));
 }
 
-TEST_F(NK2, CorpusFragments) {
+TEST_F(NK2Corpus, Fragments) {
     std::string dir = std::string(BV_CORPUS_DIR) + "/nk2";
     DIR *listing = opendir(dir.c_str());
     if (!listing) GTEST_SKIP() << "no corpus at " << dir;

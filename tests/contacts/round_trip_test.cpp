@@ -97,7 +97,7 @@ void CompareColumns(const Table &source, const Table &written) {
     EXPECT_GT(compared, 10);
 }
 
-class RoundTrip : public ContactTest {
+class ContactRoundTrip : public ContactTest {
 protected:
     // Reads source and writes every contact into out as the target side does.
     std::string ReadAndWriteBack(const std::string &source) {
@@ -113,13 +113,13 @@ protected:
     }
 };
 
-TEST_F(RoundTrip, GmailOutlookExportThroughTheAddressBookLayout) {
+TEST_F(ContactRoundTrip, GmailOutlookExportThroughTheAddressBookLayout) {
     std::string source = DataPath("gmail_outlook.csv");
     std::string written = ReadAndWriteBack(source);
     CompareColumns(ParseCsv(ReadWhole(source), ','), ParseCsv(written, ','));
 }
 
-TEST_F(RoundTrip, SemicolonUtf8ExportThroughTheAddressBookLayout) {
+TEST_F(ContactRoundTrip, SemicolonUtf8ExportThroughTheAddressBookLayout) {
     std::string source = DataPath("semicolon_bom.csv");
     std::string written = ReadAndWriteBack(source);
     CompareColumns(ParseCsv(ReadWhole(source), ';'), ParseCsv(written, ','));
@@ -132,7 +132,7 @@ TEST_F(RoundTrip, SemicolonUtf8ExportThroughTheAddressBookLayout) {
     EXPECT_EQ(again[1]["lastName"], "\xC3\x85ngstr\xC3\xB6m");
 }
 
-TEST_F(RoundTrip, BvhostMigrate) {
+TEST_F(ContactRoundTrip, BvhostMigrate) {
 #ifndef BV_HOST_PATH
     GTEST_SKIP() << "bvhost is not built";
 #else
@@ -163,7 +163,9 @@ std::map<std::string, int> PythonCounts(const std::string &dir) {
     return counts;
 }
 
-TEST_F(ContactTest, CorpusCsvFilesGiveEveryContact) {
+using ContactCorpus = ContactTest;
+
+TEST_F(ContactCorpus, CsvFilesGiveEveryContact) {
     std::string dir = std::string(BV_CORPUS_DIR) + "/csv";
     DIR *listing = opendir(dir.c_str());
     if (!listing) GTEST_SKIP() << "no corpus at " << dir;

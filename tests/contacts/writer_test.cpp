@@ -6,7 +6,7 @@
 namespace contacts_test {
 namespace {
 
-class Writer : public ContactTest {
+class ContactWriter : public ContactTest {
 protected:
     void SetUp() override {
         ContactTest::SetUp();
@@ -45,7 +45,7 @@ const std::string kHeader =
     "\"Manager's Name\",\"Assistant's Name\",\"Home Fax\",\"Suffix\",\"Birthday\",\"Children\","
     "\"E-mail Display Name\",\"Notes\"\n";
 
-TEST_F(Writer, AddressBookLayout) {
+TEST_F(ContactWriter, AddressBookLayout) {
     ASSERT_EQ(InitContactFile(), 0);
     Fill("Anna", "Schmidt", "anna@acme.example");
     // One distinct value per column, so a column out of place shows.
@@ -93,7 +93,7 @@ TEST_F(Writer, AddressBookLayout) {
     EXPECT_EQ(second.substr(kHeader.size(), bob.size()), bob);
 }
 
-TEST_F(Writer, FileAsAndUnidColumns) {
+TEST_F(ContactWriter, FileAsAndUnidColumns) {
     gFas = gUnid = 1;
     ASSERT_EQ(InitContactFile(), 0);
     Fill("Anna", "Schmidt", "anna@acme.example");
@@ -119,7 +119,7 @@ TEST_F(Writer, FileAsAndUnidColumns) {
     EXPECT_EQ(columns(row), 41u);
 }
 
-TEST_F(Writer, ListLayout) {
+TEST_F(ContactWriter, ListLayout) {
     gD153 = 1;
     ASSERT_EQ(InitContactFile(), 0);
     Fill("Anna", "Schmidt", "anna@acme.example");
@@ -144,7 +144,7 @@ TEST_F(Writer, ListLayout) {
     EXPECT_EQ(text.substr(text.size() - 26), "dan@example.com;Dan Brown\n");
 }
 
-TEST_F(Writer, DirectoryImportLayout) {
+TEST_F(ContactWriter, DirectoryImportLayout) {
     gActDir = 1;
     gD153 = 1;  // the directory layout takes precedence
     WriteFile("out/uadomain.dat", "a.b\nhr\nacme\n");
@@ -198,7 +198,7 @@ TEST_F(Writer, DirectoryImportLayout) {
     EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 3);
 }
 
-TEST_F(Writer, DomainFileDefaultsAndDots) {
+TEST_F(ContactWriter, DomainFileDefaultsAndDots) {
     char out[256];
     DotsToDN("a.b.c", "DC=", out, sizeof(out));
     EXPECT_STREQ(out, "DC=a,DC=b,DC=c");
@@ -219,7 +219,7 @@ TEST_F(Writer, DomainFileDefaultsAndDots) {
     EXPECT_STREQ(gOrgName, "olddept");
 }
 
-TEST_F(Writer, UnopenableOutput) {
+TEST_F(ContactWriter, UnopenableOutput) {
     std::string bad = dir_ + "/no/such/dir/out.csv";
     com_strncpy(gContactOutPath, bad.c_str(), sizeof(gContactOutPath) - 1);
     EXPECT_EQ(InitContactFile(), 1);
