@@ -26,7 +26,7 @@ struct KindEntry {
 const KindEntry kSources[] = {
     {"oe-dir", 0, 0, "", "/OED", 0, DIRECTORY, "a directory of DBX/MBX files"},
     {"oe", 0, 0, "", "", 0, DIRECTORY, "the root directory of the Maildir-backed store"},
-    {"contacts", 1, 2, "", "", 1, FILE_OR_ADDRESS, "a CSV or NK2 file, or an http(s) address"},
+    {"contacts", 2, 2, "", "", 1, FILE_OR_ADDRESS, "a CSV or NK2 file, or an http(s) address"},
     {"calendar", 99, 4, "", "", 2, FILE_DIR_MASK_OR_ADDRESS,
      "a vCalendar/iCalendar file, a directory or mask, a listing page, or an http(s) address"},
     {"tasks", 100, 4, "", "", 3, FILE_DIR_MASK_OR_ADDRESS,
@@ -36,7 +36,7 @@ const KindEntry kSources[] = {
 
 const KindEntry kTargets[] = {
     {"oe", 0, 0, "", "", 0, TARGET_DIRECTORY, "the root directory of the Maildir store"},
-    {"contacts", 1, 2, "", "", 1, TARGET_FILE, "a CSV file"},
+    {"contacts", 2, 2, "", "", 1, TARGET_FILE, "a CSV file"},
     {"calendar", 99, 4, "", "", 2, TARGET_FILE, "a .vcs or .ics file"},
     {"tasks", 100, 4, "", "", 3, TARGET_FILE, "a .vcs or .ics file"},
 };

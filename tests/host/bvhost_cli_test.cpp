@@ -110,11 +110,11 @@ TEST_F(BvhostTest, WorkDirectoryIsRemovedUnlessKept) {
     EXPECT_TRUE(fs::is_empty(dir_ / "tmp")) << "the default work directory is removed";
     std::string log = Read(dir_ / "module.log");
     EXPECT_NE(log.find("Running bvole.dll, compile time "), std::string::npos) << log;
-    EXPECT_NE(log.find("Outlook Express logon, Param=1, AdrType=1, DB=" + (dir_ / "list.csv").string() +
+    EXPECT_NE(log.find("Outlook Express logon, Param=1, AdrType=2, DB=" + (dir_ / "list.csv").string() +
                        ", Checkvalue=0, Tag=\n"),
               std::string::npos)
         << log;
-    EXPECT_NE(log.find("GetLogonParameters BVOLE: DataType=2, AdrType=1, Tag=\n"), std::string::npos) << log;
+    EXPECT_NE(log.find("GetLogonParameters BVOLE: DataType=2, AdrType=2, Tag=\n"), std::string::npos) << log;
 
     run = Bvhost("folders" + source + " --keep-work");
     EXPECT_EQ(run.status, 0);

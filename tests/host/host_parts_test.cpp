@@ -42,7 +42,7 @@ TEST(EndpointTest, KindsMapToTheModulesValues) {
     EXPECT_EQ(e.impliedSwitch, "/OED");
 
     ASSERT_TRUE(ParseEndpoint("contacts:" + (dir.path / "list.csv").string(), false, "", &e, &error)) << error;
-    EXPECT_EQ(e.adrType, 1);
+    EXPECT_EQ(e.adrType, 2) << "the address type that lists a contacts folder";
     EXPECT_EQ(e.dataType, 2);
     EXPECT_EQ(e.folderClass, 1);
 

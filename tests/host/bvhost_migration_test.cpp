@@ -1,0 +1,166 @@
+// bvhost end to end on the hand-written store and contact file under
+// tests/host/data: folder list, dump, migrations into the Maildir store and
+// into a contact file, the duplicate register across runs, --max-read.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "host/record_json.h"
+
+namespace fs = std::filesystem;
+using nlohmann::json;
+
+namespace {
+
+const std::string kData = std::string(BV_SOURCE_DIR) + "/tests/host/data";
+
+class MigrationTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string pattern = (fs::temp_directory_path() / "bvmigtest-XXXXXX").string();
+        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+        dir_ = pattern;
+    }
+    void TearDown() override {
+        std::error_code ec;
+        fs::remove_all(dir_, ec);
+    }
+    static std::string Read(const fs::path &path) {
+        std::ifstream in(path, std::ios::binary);
+        std::stringstream text;
+        text << in.rdbuf();
+        return text.str();
+    }
+    int Bvhost(const std::string &args) {
+        std::string command = "'" + std::string(BV_BINARY_DIR) + "/bin/bvhost' " + args + " >'" +
+                              (dir_ / "out.txt").string() + "' 2>'" + (dir_ / "err.txt").string() + "' </dev/null";
+        int raw = system(command.c_str());
+        out_ = Read(dir_ / "out.txt");
+        err_ = Read(dir_ / "err.txt");
+        return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    }
+    // Message files of the Maildir tree, by folder directory name.
+    std::vector<std::pair<std::string, std::string>> Messages(const fs::path &root) {
+        std::vector<std::pair<std::string, std::string>> found;
+        if (!fs::exists(root)) return found;
+        for (auto &entry : fs::recursive_directory_iterator(root)) {
+            std::string leaf = entry.path().parent_path().filename().string();
+            if (entry.is_regular_file() && (leaf == "cur" || leaf == "new"))
+                found.emplace_back(entry.path().parent_path().parent_path().filename().string(), Read(entry.path()));
+        }
+        return found;
+    }
+    fs::path dir_;
+    std::string out_, err_;
+};
+
+TEST_F(MigrationTest, FoldersOfAStoreDirectory) {
+    ASSERT_EQ(Bvhost("folders --source oe-dir:" + kData + "/oe-dir"), 0) << err_;
+    EXPECT_EQ(out_, "OE Inbox {BV:3:FCLASS:0}\n");
+    EXPECT_EQ(err_, "summary: 1 folders\n");
+}
+
+TEST_F(MigrationTest, DumpHasEveryItemAndStatusInCallOrder) {
+    fs::path dump = dir_ / "dump.jsonl";
+    ASSERT_EQ(Bvhost("dump --source oe-dir:" + kData + "/oe-dir --out " + dump.string()), 0) << err_;
+    std::vector<json> lines;
+    std::istringstream in(Read(dump));
+    for (std::string line; std::getline(in, line);) lines.push_back(json::parse(line));
+    ASSERT_EQ(lines.size(), 6u);
+    for (size_t i = 0; i < lines.size(); i++) {
+        EXPECT_EQ(lines[i]["type"], i % 2 == 0 ? "item" : "status") << i;
+        EXPECT_EQ(lines[i]["folder"], 0);
+    }
+    for (size_t i = 1; i < lines.size(); i += 2) EXPECT_EQ(lines[i]["status"], 0);
+    EXPECT_EQ(lines[0]["folderName"], "OE Inbox");
+    EXPECT_EQ(lines[0]["item"], 0);
+    EXPECT_EQ(lines[4]["item"], 2);
+
+    const json &first = lines[0]["record"];
+    EXPECT_EQ(first["subject"], "Engine notes");
+    EXPECT_EQ(first["fromAddr"], "ada@example.org");
+    EXPECT_EQ(first["messageId"], "<engine-1@example.org>");
+    EXPECT_EQ(first["date"], "2024-01-15T14:00:00Z");
+    EXPECT_EQ(first["groupFolder"], "root");
+    EXPECT_EQ(first["digest"].get<std::string>().size(), 32u);
+    ASSERT_TRUE(first.contains("recips"));
+    EXPECT_EQ(first["recips"][0]["addr"], "charles@example.org");
+    EXPECT_EQ(first["recips"][0]["type"], 3);
+
+    const json &second = lines[2]["record"];
+    EXPECT_EQ(second["subject"], "Drawings attached");
+    std::ofstream(dir_ / "mill.txt", std::ios::binary) << "The mill and the store.\n";
+    std::string millSha = bvhost::FileSha256((dir_ / "mill.txt").string());
+    bool attachment = false;
+    for (const json &part : second["parts"]) {
+        if (part["name"] == "mill.txt") {
+            attachment = true;
+            EXPECT_EQ(part["size"], 24);
+            EXPECT_EQ(part["sha256"], millSha) << part.dump();
+        }
+    }
+    EXPECT_TRUE(attachment) << second.dump();
+    EXPECT_EQ(lines[4]["record"]["date"], "2024-01-17T17:05:00Z") << "times are UTC";
+
+    EXPECT_NE(out_.find("folder 0 OE Inbox: 3 items, 0 skipped, "), std::string::npos) << out_;
+    EXPECT_NE(out_.find("summary: 1 folders, 3 items, skipped 0 duplicate, 0 date limit, 0 excluded, 0 other; "),
+              std::string::npos)
+        << out_;
+}
+
+TEST_F(MigrationTest, IntoTheStoreAndASecondRunSkipsDuplicates) {
+    fs::path maildir = dir_ / "maildir";
+    std::string args = "migrate --source oe-dir:" + kData + "/oe-dir --target oe:" + maildir.string() +
+                       " --work-dir " + (dir_ / "work").string() + " --switches \"/GN Archive\"";
+    ASSERT_EQ(Bvhost(args), 0) << err_ << out_;
+    auto messages = Messages(maildir);
+    ASSERT_EQ(messages.size(), 3u) << out_;
+    int drawings = 0;
+    for (auto &[folder, text] : messages) {
+        EXPECT_EQ(folder, ".Archive.OE Inbox") << "the group folder holds the migrated folder";
+        drawings += text.find("Subject: Drawings attached") != std::string::npos;
+    }
+    EXPECT_EQ(drawings, 1);
+    EXPECT_NE(out_.find("summary: 1 folders, 3 items, skipped 0 duplicate"), std::string::npos) << out_;
+
+    ASSERT_EQ(Bvhost(args), 0) << err_;
+    EXPECT_NE(out_.find("summary: 1 folders, 0 items, skipped 3 duplicate"), std::string::npos) << out_;
+    EXPECT_EQ(Messages(maildir).size(), 3u);
+}
+
+TEST_F(MigrationTest, MaxReadAndChosenFolders) {
+    fs::path maildir = dir_ / "maildir";
+    ASSERT_EQ(Bvhost("migrate --source oe-dir:" + kData + "/oe-dir --target oe:" + maildir.string() +
+                     " --max-read 2 --folder 0"),
+              0)
+        << err_;
+    EXPECT_EQ(Messages(maildir).size(), 2u);
+    for (auto &message : Messages(maildir)) EXPECT_EQ(message.first, ".OE Inbox") << "no group folder for root";
+
+    EXPECT_EQ(Bvhost("migrate --source oe-dir:" + kData + "/oe-dir --target oe:" + maildir.string() + " --folder 4"),
+              2);
+    EXPECT_NE(out_.find("there is no folder 4"), std::string::npos) << out_;
+}
+
+TEST_F(MigrationTest, ContactsIntoAContactFile) {
+    fs::path target = dir_ / "out" / "book.csv";
+    ASSERT_EQ(Bvhost("migrate --source contacts:" + kData + "/contacts.csv --target contacts:" + target.string()), 0)
+        << err_;
+    std::string book = Read(target);
+    EXPECT_NE(book.find("Lovelace"), std::string::npos) << book;
+    EXPECT_NE(book.find("charles@example.org"), std::string::npos) << book;
+    EXPECT_NE(out_.find("2 items"), std::string::npos) << out_;
+
+    // A contacts folder does not go into a mail store.
+    ASSERT_EQ(Bvhost("migrate --source contacts:" + kData + "/contacts.csv --target oe:" + (dir_ / "m").string()), 0);
+    EXPECT_NE(out_.find("skipped, a contacts folder does not fit a oe target"), std::string::npos) << out_;
+}
+
+}  // namespace
