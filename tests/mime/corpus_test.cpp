@@ -58,7 +58,7 @@ void ExpectRecordWithHeaderPart(const std::string &message, const std::string &l
     FreeRun(&run);
 }
 
-TEST(Corpus, EveryEmlMessageYieldsARecord) {
+TEST(MimeCorpus, EveryEmlMessageYieldsARecord) {
     if (!fs::is_directory(kCorpus / "eml")) GTEST_SKIP() << "no corpus at " << kCorpus;
     int count = 0;
     for (const fs::path &file : FilesIn(kCorpus / "eml")) {
@@ -68,7 +68,7 @@ TEST(Corpus, EveryEmlMessageYieldsARecord) {
     EXPECT_GT(count, 0);
 }
 
-TEST(Corpus, EveryMboxMessageYieldsARecord) {
+TEST(MimeCorpus, EveryMboxMessageYieldsARecord) {
     if (!fs::is_directory(kCorpus / "mbox")) GTEST_SKIP() << "no corpus at " << kCorpus;
     int count = 0;
     for (const fs::path &file : FilesIn(kCorpus / "mbox")) {

@@ -54,7 +54,7 @@ std::string Decode(const char *text, int *codepage) {
     return buf;
 }
 
-TEST(EncodedWords, DecodedToUtf8) {
+TEST(MimeEncodedWords, DecodedToUtf8) {
     int cp;
     EXPECT_EQ(Decode("=?ISO-8859-1?Q?Andr=E9?= Pirard <PIRARD@vm1.ulg.ac.be>", &cp), "André Pirard <PIRARD@vm1.ulg.ac.be>");
     EXPECT_EQ(cp, 28591);
@@ -83,7 +83,7 @@ TEST(EncodedWords, DecodedToUtf8) {
     EXPECT_EQ(out.size() % 3, 0u);
 }
 
-TEST(Addresses, EntriesAndParts) {
+TEST(MimeAddresses, EntriesAndParts) {
     const char *list = "\"Doe, John\" <john@x.org>, plain@x.org (Plain Person); "
                        "Friends: a@x.org, \"B, b\" <b@x.org>;, <c@x.org>";
     const char *cursor = list;
@@ -113,7 +113,7 @@ TEST(Addresses, EntriesAndParts) {
     }
 }
 
-TEST(Decoders, Base64AndUuencodeFilesInPlace) {
+TEST(MimeDecoders, Base64AndUuencodeFilesInPlace) {
     std::string dir = MakeWorkDir("decoders");
     std::string bytes;
     for (int i = 0; i < 70000; i++) bytes.push_back((char)(i * 7 + i / 251));
@@ -144,7 +144,7 @@ TEST(Decoders, Base64AndUuencodeFilesInPlace) {
     EXPECT_EQ(ReadFileBytes(part), "Cat");
 }
 
-TEST(Decoders, ModifiedUtf7FolderNames) {
+TEST(MimeDecoders, ModifiedUtf7FolderNames) {
     struct Case {
         const char *in, *out;
     } cases[] = {

@@ -42,7 +42,7 @@ const mdat *Innermost(const mdat *r, int *depth) {
     }
 }
 
-TEST(Nesting, ThirtyLevelsParseTheThirtyFirstIsRefused) {
+TEST(MimeNesting, ThirtyLevelsParseTheThirtyFirstIsRefused) {
     for (bool multipart : {false, true}) {
         SCOPED_TRACE(multipart ? "multipart chain" : "direct chain");
         std::string ok = multipart ? MultipartChain(0, 30) : DirectChain(30);
@@ -65,7 +65,7 @@ TEST(Nesting, ThirtyLevelsParseTheThirtyFirstIsRefused) {
     }
 }
 
-TEST(Nesting, EmbeddedMessagesBeyondFiveHundredAreOrdinaryParts) {
+TEST(MimeNesting, EmbeddedMessagesBeyondFiveHundredAreOrdinaryParts) {
     // three outer parts, each a message holding 200 tiny embedded messages
     std::string m = "From: a@example.com\r\nSubject: many\r\nContent-Type: multipart/mixed; boundary=\"top\"\r\n\r\n";
     for (int outer = 0; outer < 3; outer++) {
