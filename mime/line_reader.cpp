@@ -109,7 +109,9 @@ extern "C" int ReadMimeLine(FILE *stream, FILE *echoFile, int unfold, int startO
     s.echo = echoFile;
     s.pos = startOffset;
     s.quotes = 0;
-    for (int i = 0; i < startOffset; i++)
+    // the quotes before the offset count for unfolding only; appends without
+    // unfolding (soft line breaks) must not rescan a long line each time
+    for (int i = 0; unfold && i < startOffset; i++)
         if (gLineBuf[i] == '"') s.quotes++;
     s.echoLen = 0;
     int semicolonJoins = 0;
