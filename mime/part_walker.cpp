@@ -240,6 +240,7 @@ int StoreLeafPart(mdat *record, PartHeader *h, const char *boundary, const char 
     }
     if (!com_AllocPart(record)) {
         fclose(file);
+        plat_DeleteFile(path);  // no record will name it
         return 0;
     }
     mpart *part = record->parts[index];

@@ -1,0 +1,51 @@
+// Oversized input: lines beyond the line limit, values beyond their fields.
+#include <gtest/gtest.h>
+#include <filesystem>
+#include <string>
+#include "mime_test_support.h"
+#include "record/com.h"
+
+using namespace mimetest;
+
+namespace {
+
+TEST(MimeLongInput, LinesAndValuesAreCut) {
+    std::string subject(300000, 's');
+    std::string body(250000, 'b');
+    body[199989] = 'E';  // the last character kept
+    std::string m = "From: a@example.com\r\nSubject: " + subject + "\r\nTo: " + std::string(10000, 'x') +
+                    "@example.com\r\n\r\n" + body + "\r\nafter\r\n";
+    ParseRun run = ParseBytes(m, ParseOptions(), false, "long");
+    ASSERT_EQ(run.result, 0);
+    EXPECT_EQ(std::string(run.record->subject), std::string(500, 's'));
+    ASSERT_EQ(run.record->recipCount, 1);
+    EXPECT_EQ(strlen(run.record->recips[0]->addr), 255u);
+    auto dump = DumpRecord(run.record, run.workDir);
+    // the header part echoes at most 4095 characters of each physical line
+    std::string header = dump["part 0 bytes"];
+    EXPECT_NE(header.find("Subject: " + std::string(4095 - 9, 's') + "\r\n"), std::string::npos);
+    // the body line is cut at 199,990 characters; the next line is intact
+    std::string part = dump["part 1 bytes"];
+    ASSERT_EQ(part.size(), 199990u + 2 + 5 + 2);
+    EXPECT_EQ(part[199989], 'E');
+    EXPECT_EQ(part.substr(199990), "\r\nafter\r\n");
+    FreeRun(&run);
+}
+
+TEST(MimeLongInput, ManyPartsStopAtThePartLimit) {
+    std::string m = "From: a@example.com\r\nContent-Type: multipart/mixed; boundary=\"p\"\r\n\r\n";
+    for (int i = 0; i < 620; i++)
+        m += "--p\r\nContent-Type: application/octet-stream; name=\"f" + std::to_string(i) + ".bin\"\r\n\r\nx\r\n";
+    m += "--p--\r\n";
+    ParseRun run = ParseBytes(m, ParseOptions(), true, "manyparts");
+    EXPECT_EQ(run.result, 0);
+    EXPECT_EQ(run.record->partCount, 500);
+    EXPECT_STREQ(run.record->parts[499]->name, "f498.bin");
+    // freeing the record deletes its part files: no file is left without a record
+    com_Deallocate(run.record, run.workDir.c_str());
+    for (const auto &e : std::filesystem::directory_iterator(run.workDir))
+        ADD_FAILURE() << "left behind: " << e.path().filename();
+    FreeRun(&run);
+}
+
+}  // namespace
