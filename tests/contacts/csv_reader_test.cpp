@@ -15,6 +15,7 @@ TEST_F(CsvReader, OutlookExportFillsEveryLabelledField) {
     ASSERT_EQ(contacts.size(), 3u);
     EXPECT_EQ(count, 3);
     EXPECT_EQ(statuses_, (std::vector<int>{0, 0, 0}));
+    EXPECT_EQ(CountCsvContacts(DataPath("outlook_export.csv").c_str()), 3);
 
     const Contact &anna = contacts[0];
     EXPECT_EQ(anna.index, 0);
@@ -68,6 +69,7 @@ TEST_F(CsvReader, LabelFileColumnsReadAHeaderlessFile) {
     std::string csv = DataPath("labelled/contacts.csv");
     auto contacts = Read(csv);
     ASSERT_EQ(contacts.size(), 2u);
+    EXPECT_EQ(CountCsvContacts(csv.c_str()), 2);
     EXPECT_EQ(contacts[0]["firstName"], "Anna");
     EXPECT_EQ(contacts[0]["lastName"], "Schmidt");
     EXPECT_EQ(contacts[0]["emailAddr"], "anna@acme.example");
@@ -201,6 +203,7 @@ TEST_F(CsvReader, QuotedMultiLineNotesAndBlankLines) {
     auto contacts = Read(DataPath("notes_multiline.csv"), &count);
     ASSERT_EQ(contacts.size(), 3u);
     EXPECT_EQ(count, 3);
+    EXPECT_EQ(CountCsvContacts(DataPath("notes_multiline.csv").c_str()), 3);
     EXPECT_EQ(contacts[0].notes, "Line one\nLine two, with a comma\nLine three; with \"quotes\" inside");
     EXPECT_EQ(contacts[1]["firstName"], "Ida");
     EXPECT_EQ(contacts[1].notes, "Short");
@@ -231,9 +234,11 @@ TEST_F(CsvReader, RecordReaderEdges) {
         ",,\n"
         "Last,Row,\"last@example.com";
     int count = -1;
-    auto contacts = Read(WriteFile("edges.csv", text), &count);
+    std::string edges = WriteFile("edges.csv", text);
+    auto contacts = Read(edges, &count);
     ASSERT_EQ(contacts.size(), 4u);
     EXPECT_EQ(count, 4);
+    EXPECT_EQ(CountCsvContacts(edges.c_str()), 4);
     EXPECT_EQ(contacts[0]["firstName"], "Alma");
     EXPECT_EQ(contacts[0]["lastName"], "Ross");
     EXPECT_EQ(contacts[1]["firstName"], "Q,uoted");
