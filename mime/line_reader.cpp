@@ -19,6 +19,11 @@ namespace {
 // that a clear touches only what earlier lines used.
 int sDirtyEnd;
 
+// The blank that began a continuation read as a line of its own (the 22nd
+// ";" join): it belongs at the front of that line's echo.
+int sCarriedBlank = -1;
+FILE *sCarriedEcho;
+
 void ClearFrom(int start) {
     int end = sDirtyEnd > start ? sDirtyEnd : start;
     // text that another reader of gLineBuf put behind the mark
@@ -102,7 +107,10 @@ extern "C" int ReadMimeLine(FILE *stream, FILE *echoFile, int unfold, int startO
     if (startOffset < 0) startOffset = 0;
     if (startOffset > MIME_MAX_LINE_CHARS) startOffset = MIME_MAX_LINE_CHARS;
     int c = MIME_GETC(stream);
-    if (c == EOF) return 1;
+    if (c == EOF) {
+        sCarriedBlank = -1;
+        return 1;
+    }
     ClearFrom(startOffset);
     LineState s;
     s.stream = stream;
@@ -114,6 +122,8 @@ extern "C" int ReadMimeLine(FILE *stream, FILE *echoFile, int unfold, int startO
     for (int i = 0; unfold && i < startOffset; i++)
         if (gLineBuf[i] == '"') s.quotes++;
     s.echoLen = 0;
+    if (sCarriedBlank >= 0 && echoFile == sCarriedEcho) Echo(&s, sCarriedBlank);
+    sCarriedBlank = -1;
     int semicolonJoins = 0;
     for (;;) {
         bool lineEnded = ReadPhysicalLine(&s, c);
@@ -128,7 +138,10 @@ extern "C" int ReadMimeLine(FILE *stream, FILE *echoFile, int unfold, int startO
         bool semicolon = gLineBuf[s.pos - 1] != '=' && !FoldsWithSpace(gLineBuf) && s.quotes % 2 == 0;
         if (semicolon) {
             if (++semicolonJoins > MIME_MAX_SEMICOLON_JOINS) {
-                s.echoLen = 0;  // the rest of this continuation is the next line
+                // the rest of this continuation is the next line
+                s.echoLen = 0;
+                sCarriedBlank = next;
+                sCarriedEcho = echoFile;
                 break;
             }
             Store(&s, ';');

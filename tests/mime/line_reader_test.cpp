@@ -73,6 +73,18 @@ TEST(ReadMimeLine, TwentySecondContinuationStartsANewLine) {
     for (int i = 1; i <= 25; i++) input += " v" + std::to_string(i) + "\n";
     auto lines = AllLines(input, 1);
     ASSERT_EQ(lines.size(), 2u);
+    // the echo still holds every physical line as it came
+    MemStream s(input);
+    char *echoBuf = nullptr;
+    size_t echoLen = 0;
+    FILE *echo = open_memstream(&echoBuf, &echoLen);
+    while (ReadMimeLine(s.f, echo, 1, 0) == 0) {
+    }
+    fclose(echo);
+    std::string raw = input;
+    for (size_t at = 0; (at = raw.find('\n', at)) != std::string::npos; at += 2) raw.replace(at, 1, "\r\n");
+    EXPECT_EQ(std::string(echoBuf, echoLen), raw);
+    free(echoBuf);
     std::string first = "X-List: v0";
     for (int i = 1; i <= 21; i++) first += ";v" + std::to_string(i);
     EXPECT_EQ(lines[0], first);
