@@ -175,6 +175,45 @@ TEST_F(HandOverTest, MaxReadLimitsTheItemsHandedOver) {
               (std::vector<std::string>{"status:d:1", "status:e:1", "item:h:0", "status:h:0"}));
 }
 
+BvHostValue gFilterArgs[3];
+
+int RejectSubjectsWithX(mdat *rec, BvHostValue a, BvHostValue b, BvHostValue c) {
+    gFilterArgs[0] = a;
+    gFilterArgs[1] = b;
+    gFilterArgs[2] = c;
+    return strchr(rec->subject, 'x') == nullptr;
+}
+
+// Date limit first, then the host's filter, then the register; none of the
+// skipped messages reaches the item callback or the count.
+TEST_F(HandOverTest, DateLimitAndFilterStatuses) {
+    SYSTEMTIME from{};
+    from.wYear = 2020;
+    from.wMonth = 3;
+    from.wDay = 3;
+    FILETIME fromTime{};
+    plat_SystemTimeToFileTime(&from, &fromTime);
+    bvcom_SetDateRange(&fromTime, nullptr);
+    bvcom_SetSearchFilter(RejectSubjectsWithX);
+
+    MailHandOver h = NewHandOver();
+    h.search1 = 11;
+    h.search2 = 22;
+    h.search3 = 33;
+    // Offer dates message i on March (1 + i): the first two fall before the limit.
+    ReadFolder(h, {"old x", "old", "new x", "new", "newer"});
+    bvcom_SetDateRange(nullptr, nullptr);
+    bvcom_SetSearchFilter(nullptr);
+
+    EXPECT_EQ(calls_.events, (std::vector<std::string>{"status:old x:2", "status:old:2", "status:new x:6",
+                                                         "item:new:0", "status:new:0", "item:newer:1",
+                                                         "status:newer:0"}));
+    EXPECT_EQ(h.itemNumber, 2);
+    EXPECT_EQ(gFilterArgs[0], 11);
+    EXPECT_EQ(gFilterArgs[1], 22);
+    EXPECT_EQ(gFilterArgs[2], 33);
+}
+
 TEST_F(HandOverTest, RecordIsMarkedAsMail) {
     MailHandOver h = NewHandOver();
     Offer(h, "typed", 0, 3);  // OnItem checks dataType 0
