@@ -135,6 +135,22 @@ TEST_F(MigrationTest, IntoTheStoreAndASecondRunSkipsDuplicates) {
     EXPECT_EQ(Messages(maildir).size(), 3u);
 }
 
+// Two live stores in one process: each instance's store object has its own root.
+TEST_F(MigrationTest, FromOneStoreIntoAnother) {
+    fs::path first = dir_ / "first", second = dir_ / "second";
+    ASSERT_EQ(Bvhost("migrate --source oe-dir:" + kData + "/oe-dir --target oe:" + first.string()), 0) << err_;
+    ASSERT_EQ(Bvhost("folders --source oe:" + first.string()), 0) << err_;
+    EXPECT_NE(out_.find("OE Inbox {BV:3:FCLASS:0}\n"), std::string::npos) << out_;
+
+    ASSERT_EQ(Bvhost("migrate --source oe:" + first.string() + " --target oe:" + second.string()), 0) << err_;
+    EXPECT_EQ(Messages(first).size(), 3u) << "the source is left as it was";
+    auto copied = Messages(second);
+    ASSERT_EQ(copied.size(), 3u) << out_;
+    int replies = 0;
+    for (auto &message : copied) replies += message.second.find("Subject: Re: Engine notes") != std::string::npos;
+    EXPECT_EQ(replies, 1);
+}
+
 TEST_F(MigrationTest, MaxReadAndChosenFolders) {
     fs::path maildir = dir_ / "maildir";
     ASSERT_EQ(Bvhost("migrate --source oe-dir:" + kData + "/oe-dir --target oe:" + maildir.string() +
