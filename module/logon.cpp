@@ -22,6 +22,15 @@ const char kKerioDefault[] = "c:\\program files\\kerio\\mailserver\\store\\mail\
 const char kOeMailDefault[] = "c:\\Windows\\Application Data\\Microsoft\\Outlook Express\\Mail";
 const char kDefaultUserOnly[] = "Default user only";
 
+// The host's path text is UTF-8; the file functions take paths in the
+// platform's path encoding: the ANSI code page on Win32, UTF-8 on POSIX
+// (where converting to ISO-8859-1 would make every non-ASCII name unopenable).
+#ifdef _WIN32
+const int kPathCodepage = CP_ACP_ISO;
+#else
+const int kPathCodepage = CP_UTF8;
+#endif
+
 const int kZFoldersLineCap = 250;  // a folder-list line holds at most 249 characters
 const int kAdrTypeCalendar = 99;
 const int kAdrTypeTasks = 100;
@@ -239,8 +248,10 @@ int LogonSourceFile(const char *path) {
     com_strncpy(gOutputPath, path, sizeof gOutputPath - 1);
     com_strncpy(gCalSourceSpec, path, sizeof gCalSourceSpec - 1);
     if (strncasecmp(path, "http", 4) == 0) return DownloadSourceFile(gCalSourceSpec);
-    com_CodepageToWindows(gOutputPath, CP_UTF8, CP_ACP_ISO, sizeof gOutputPath);
-    com_CodepageToWindows(gSourcePath, CP_UTF8, CP_ACP_ISO, sizeof gSourcePath);
+    if (kPathCodepage != CP_UTF8) {
+        com_CodepageToWindows(gOutputPath, CP_UTF8, kPathCodepage, sizeof gOutputPath);
+        com_CodepageToWindows(gSourcePath, CP_UTF8, kPathCodepage, sizeof gSourcePath);
+    }
     char dir[BV_PATH_LEN];
     if (!DirectoryOfPathHasEntries(gSourcePath, dir, sizeof dir)) {
         com_Log("BV Error: invalid source specification: %s", dir);

@@ -174,6 +174,15 @@ TEST_F(MigrationTest, ContactsIntoAContactFile) {
     EXPECT_NE(book.find("charles@example.org"), std::string::npos) << book;
     EXPECT_NE(out_.find("2 items"), std::string::npos) << out_;
 
+    // A file name that is not ASCII.
+    fs::path named = dir_ / "Kontakte \xC3\xA4\xC3\xB6.csv";
+    fs::copy_file(kData + "/contacts.csv", named);
+    ASSERT_EQ(Bvhost("migrate --source 'contacts:" + named.string() + "' --target contacts:" +
+                     (dir_ / "second.csv").string()),
+              0)
+        << err_;
+    EXPECT_NE(out_.find("2 items"), std::string::npos) << out_;
+
     // A contacts folder does not go into a mail store.
     ASSERT_EQ(Bvhost("migrate --source contacts:" + kData + "/contacts.csv --target oe:" + (dir_ / "m").string()), 0);
     EXPECT_NE(out_.find("skipped, a contacts folder does not fit a oe target"), std::string::npos) << out_;
