@@ -3,6 +3,7 @@
 # and a DBX file of the same messages, read by
 #   cat FILE > /dev/null        (the reading limit)
 #   undbx FILE DIR              (the peer tool: index-driven extraction)
+#   bvhost folders oe-dir       (the folder list: ParseDBX counting every block)
 #   bvhost migrate oe-dir -> oe (into a Maildir store), DBX and mbox
 #   bvhost dump oe-dir          (JSON Lines), DBX and mbox
 # each under /usr/bin/time -v for the wall and CPU (user + system) time and the
@@ -52,6 +53,7 @@ run_set() {
   cat "$W/$tag/dbx/Bench.dbx" > /dev/null  # warm the page cache for every run alike
   measure "cat DBX" "$dbx" sh -c "cat '$W/$tag/dbx/Bench.dbx' > /dev/null"
   measure "cat mbox" "$mbx" sh -c "cat '$W/$tag/mbox/Bench.mbx' > /dev/null"
+  measure "bvhost folders DBX (scan only)" "$dbx" "$BIN/bvhost" folders --source "oe-dir:$W/$tag/dbx"
   rm -rf "$W/$tag/undbx"; mkdir -p "$W/$tag/undbx"
   COUNT_EML_IN="$W/$tag/undbx" measure "undbx DBX" "$dbx" undbx -v 0 "$W/$tag/dbx/Bench.dbx" "$W/$tag/undbx"
   rm -rf "$W/$tag/undbx"
