@@ -51,7 +51,7 @@ struct Expectation {
     std::string key, op, value;
 };
 
-struct CaseSpec {
+struct CaseExpectations {
     ParseOptions options;
     int result = 0;
     std::vector<Expectation> checks;
@@ -68,8 +68,8 @@ void ApplyOption(const std::string &opt, ParseOptions *o) {
     else ADD_FAILURE() << "unknown option " << opt;
 }
 
-CaseSpec ReadSpec(const std::string &path) {
-    CaseSpec spec;
+CaseExpectations ReadExpectations(const std::string &path) {
+    CaseExpectations expected;
     std::istringstream in(ReadFileBytes(path));
     std::string line;
     while (std::getline(in, line)) {
@@ -92,11 +92,11 @@ CaseSpec ReadSpec(const std::string &path) {
             ADD_FAILURE() << "unreadable expect line: " << line;
             continue;
         }
-        if (e.key == "option") ApplyOption(Trim(e.value), &spec.options);
-        else if (e.key == "result" && e.op == "=") spec.result = std::stoi(e.value);
-        else spec.checks.push_back(e);
+        if (e.key == "option") ApplyOption(Trim(e.value), &expected.options);
+        else if (e.key == "result" && e.op == "=") expected.result = std::stoi(e.value);
+        else expected.checks.push_back(e);
     }
-    return spec;
+    return expected;
 }
 
 std::vector<std::string> CaseNames() {
@@ -126,17 +126,17 @@ class CaseFile : public ::testing::TestWithParam<std::string> {};
 
 TEST_P(CaseFile, RecordMatchesExpectation) {
     const std::string name = GetParam();
-    CaseSpec spec = ReadSpec(kDataDir + "/" + name + ".expect");
+    CaseExpectations expected = ReadExpectations(kDataDir + "/" + name + ".expect");
     std::string input = ReadFileBytes(kDataDir + "/" + name + ".eml");
-    ParseRun fromFile = ParseBytes(input, spec.options, false, name);
-    ParseRun fromMemory = ParseBytes(input, spec.options, true, name + "_mem");
-    EXPECT_EQ(fromFile.result, spec.result);
+    ParseRun fromFile = ParseBytes(input, expected.options, false, name);
+    ParseRun fromMemory = ParseBytes(input, expected.options, true, name + "_mem");
+    EXPECT_EQ(fromFile.result, expected.result);
     auto dump = DumpRecord(fromFile.record, fromFile.workDir);
     auto memDump = DumpRecord(fromMemory.record, fromMemory.workDir);
     EXPECT_EQ(fromMemory.result, fromFile.result) << "memory stream differs from file";
     if (dump.count("dateSubstituted")) dump.erase("date"), memDump.erase("date");
     EXPECT_EQ(dump, memDump) << "memory stream differs from file";
-    for (const Expectation &e : spec.checks) {
+    for (const Expectation &e : expected.checks) {
         if (e.key == "absent") {
             EXPECT_EQ(dump.count(Trim(e.value)), 0u) << "field present: " << e.value;
             continue;
