@@ -46,10 +46,11 @@ void FreeNotesBuf(void) {
     gNotesBuf = nullptr;
 }
 
-// "%d/%d/%d" month/day/year of a time; empty for no date.
+// "%d/%d/%d" month/day/year of a time (a task without a start date shows
+// 1/1/1601, as the list has always written it).
 void CsvDate(const FILETIME *time, char *out, size_t outCap) {
     SYSTEMTIME parts;
-    if (com_DateIsNull(time) || !plat_FileTimeToSystemTime(time, &parts)) {
+    if (!plat_FileTimeToSystemTime(time, &parts)) {
         out[0] = '\0';
         return;
     }

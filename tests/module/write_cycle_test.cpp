@@ -31,7 +31,7 @@ protected:
         com_Deallocate(rec_.get(), work_.c_str());
         ModuleTest::TearDown();
     }
-    void Event(const char *title, int itemFlag, int importance, const char *notes) {
+    void Event(const char *title, int itemFlag, int importance, const char *notes, bool dated = true) {
         com_Deallocate_All(rec_.get(), work_.c_str());
         com_Deallocate(rec_.get(), work_.c_str());
         com_ResetObject(rec_.get());
@@ -39,8 +39,10 @@ protected:
         snprintf(rec_->title, sizeof rec_->title, "%s", title);
         rec_->itemFlag = itemFlag;
         rec_->importance = importance;
-        rec_->startTime = Day(2024, 1, 15);
-        rec_->endTime = Day(2024, 11, 2);
+        if (dated) {
+            rec_->startTime = Day(2024, 1, 15);
+            rec_->endTime = Day(2024, 11, 2);
+        }
         if (notes) com_WriteNotes(rec_.get(), notes, work_.c_str());
         EXPECT_EQ(module_->WriteMsg(rec_.get(), "Calendar", work_.c_str(), 0), 0);
     }
@@ -56,13 +58,15 @@ TEST_F(WriteCycleTest, CsvTaskRows) {
     Event("Call \"Bob\"", 1, 0, "Line one\r\nsays \"hi\"");
     Event("Review", 0, 2, nullptr);
     Event("Plain", 1, 1, "");
+    Event("Undated", 1, 1, nullptr, false);
     ASSERT_EQ(module_->CloseWrite(2), 0);
 
     EXPECT_EQ(ReadText(dir_ / "out" / "cal.CSV"),
               "\"Subject\",\"Start Date\",\"Due Date\",\"Date Completed\",\"Notes\",\"Priority\"\n"
               "\"Call \"Bob\"\",\"1/15/2024\",\"11/2/2024\",\"\",\"Line onesays 'hi'\",\"Low\"\n"
               "\"Review\",\"1/15/2024\",\"11/2/2024\",\"\",\"\",\"High\"\n"
-              "\"Plain\",\"1/15/2024\",\"11/2/2024\",\"\",\"\",\"\"\n");
+              "\"Plain\",\"1/15/2024\",\"11/2/2024\",\"\",\"\",\"\"\n"
+              "\"Undated\",\"1/1/1601\",\"1/1/1601\",\"\",\"\",\"\"\n");
     std::string vcs = ReadText(calendar);
     EXPECT_EQ(vcs.rfind("BEGIN:VCALENDAR\nVERSION:1.0\n", 0), 0u) << vcs;
     EXPECT_EQ(vcs.substr(vcs.size() - 14), "END:VCALENDAR\n");
