@@ -339,6 +339,57 @@ TEST(OeStoreObject, MessagesKeepEveryByteAndTheirState) {
     root->lpVtbl->Release(root);
 }
 
+// A tree written by other mail software: a nested folder without its parent
+// directory, flags beside S, a message still in new/, dot files.
+TEST(OeStoreObject, TreesOfOtherSoftwareAreRead) {
+    TempStore store;
+    const std::string a = store.root + "/.Lists.Dev&AOk-";
+    for (const char *sub : {"", "/cur", "/new", "/tmp"}) ASSERT_EQ(mkdir((a + sub).c_str(), 0700), 0);
+    FILE *f = fopen((a + "/cur/1700000000.M1P1Q1.host:2,RS").c_str(), "wb");
+    fputs("Subject: replied and seen\r\n\r\n", f);
+    fclose(f);
+    f = fopen((a + "/cur/1700000001.M1P1Q2.host:2,F").c_str(), "wb");
+    fputs("Subject: flagged, not seen\r\n\r\n", f);
+    fclose(f);
+    f = fopen((a + "/new/1700000002.M1P1Q3.host").c_str(), "wb");
+    fputs("Subject: new\r\n\r\n", f);
+    fclose(f);
+    f = fopen((a + "/cur/.hidden").c_str(), "wb");
+    fclose(f);
+    OeRoot *root = nullptr;
+    ASSERT_EQ(CreateStore(&root), S_OK);
+    OeFolder *top = nullptr;
+    ASSERT_EQ(root->lpVtbl->GetRootFolder(root, &top), S_OK);
+    std::map<std::u16string, uint32_t> walked;
+    WalkFolders(top, u"", walked);
+    top->lpVtbl->Release(top);
+    ASSERT_EQ(walked.size(), 2u);
+    ASSERT_EQ(walked.count(u"Lists|Dev\u00e9"), 1u);
+    uint32_t dev = walked[u"Lists|Dev\u00e9"];
+    EXPECT_EQ(MessageCount(root, dev), 3);
+    EXPECT_EQ(MessageCount(root, walked[u"Lists"]), 0) << "a parent without a directory holds nothing";
+    OeFolder *folder = nullptr;
+    ASSERT_EQ(root->lpVtbl->GetFolder(root, dev, &folder), S_OK);
+    std::vector<int32_t> states;
+    OeMessage *message = nullptr;
+    HRESULT hr = folder->lpVtbl->GetFirstMessage(folder, &message);
+    while (SUCCEEDED(hr)) {
+        int32_t state = -1;
+        message->lpVtbl->GetState(message, &state);
+        states.push_back(state);
+        message->lpVtbl->Release(message);
+        hr = folder->lpVtbl->GetNextMessage(folder, &message);
+    }
+    folder->lpVtbl->Release(folder);
+    EXPECT_EQ(states, (std::vector<int32_t>{0, OE_STATE_UNREAD, OE_STATE_UNREAD})) << "in delivery order";
+    // Writing into the parent makes its maildir.
+    OeMessage *m = CreateMessage(root, walked[u"Lists"], "Subject: into the parent\r\n\r\n", false);
+    m->lpVtbl->Release(m);
+    EXPECT_EQ(MessageCount(root, walked[u"Lists"]), 1);
+    EXPECT_TRUE(plat_DirectoryExists((store.root + "/.Lists/cur").c_str()));
+    root->lpVtbl->Release(root);
+}
+
 TEST(OeStoreObject, PythonMailboxReadsTheTree) {
     if (system("python3 -c 'import mailbox, hashlib' >/dev/null 2>&1") != 0) GTEST_SKIP() << "no python3";
     TempStore store;
