@@ -50,7 +50,7 @@ double Now() {
     return ts.tv_sec + ts.tv_nsec / 1e9;
 }
 
-void WritePartFile(const char *workDir, mdat *rec, int index, const BenchPart &spec) {
+void WritePartFile(const char *workDir, mdat *rec, int index, const BenchPart &shape) {
     char path[1024];
     com_PartFileName(workDir, rec, index, path, sizeof path);
     FILE *f = plat_fopen(path, "wb");
@@ -58,13 +58,13 @@ void WritePartFile(const char *workDir, mdat *rec, int index, const BenchPart &s
         fprintf(stderr, "cannot write %s\n", path);
         exit(1);
     }
-    if (spec.partType == BV_PART_HEADER) {
+    if (shape.partType == BV_PART_HEADER) {
         fputs("From: a@example.com\nReferences: <r1@example.com>\n <r2@example.com>\nSubject: x\n\n", f);
-    } else if (spec.partType == BV_PART_TEXT || spec.partType == BV_PART_HTML) {
-        for (size_t i = 0; i < spec.size; i++) fputc(i % 72 == 71 ? '\n' : 'a' + static_cast<int>(i % 26), f);
+    } else if (shape.partType == BV_PART_TEXT || shape.partType == BV_PART_HTML) {
+        for (size_t i = 0; i < shape.size; i++) fputc(i % 72 == 71 ? '\n' : 'a' + static_cast<int>(i % 26), f);
     } else {
-        uint32_t x = static_cast<uint32_t>(spec.size);
-        for (size_t i = 0; i < spec.size; i++) {
+        uint32_t x = static_cast<uint32_t>(shape.size);
+        for (size_t i = 0; i < shape.size; i++) {
             x = x * 1103515245u + 12345u;
             fputc(static_cast<int>(x >> 16) & 0xff, f);
         }
@@ -87,17 +87,17 @@ mdat *MakeRecord(const char *workDir) {
         snprintf(r->addr, sizeof r->addr, "r%d@example.org", i);
         r->type = i == 2 ? 11 : 3;
     }
-    for (const BenchPart &spec : kParts) {
+    for (const BenchPart &shape : kParts) {
         com_AllocPart(rec);
         int index = rec->partCount++;
         mpart *p = rec->parts[index];
-        p->partType = spec.partType;
-        com_strncpy(p->name, spec.name, BV_NAME_LEN - 1);
-        com_strncpy(p->contentId, spec.contentId, BV_CONTENTID_LEN - 1);
-        com_strncpy(p->charset, spec.partType == BV_PART_TEXT || spec.partType == BV_PART_HTML ? "UTF-8" : "",
+        p->partType = shape.partType;
+        com_strncpy(p->name, shape.name, BV_NAME_LEN - 1);
+        com_strncpy(p->contentId, shape.contentId, BV_CONTENTID_LEN - 1);
+        com_strncpy(p->charset, shape.partType == BV_PART_TEXT || shape.partType == BV_PART_HTML ? "UTF-8" : "",
                     BV_CHARSET_LEN - 1);
-        p->size = static_cast<int32_t>(spec.size);
-        WritePartFile(workDir, rec, index, spec);
+        p->size = static_cast<int32_t>(shape.size);
+        WritePartFile(workDir, rec, index, shape);
     }
     return rec;
 }
