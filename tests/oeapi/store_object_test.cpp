@@ -264,6 +264,44 @@ TEST(OeStoreObject, FoldersAreFoundOrCreatedAndKeepTheirNames) {
     root->lpVtbl->Release(root);
 }
 
+// Any UTF-16 name (controls, lone surrogates, separators, NUL) is stored and
+// found again by a second object over the same tree.
+TEST(OeStoreObject, ArbitraryNamesReadBackUnchanged) {
+    TempStore store;
+    OeRoot *root = nullptr;
+    ASSERT_EQ(CreateStore(&root), S_OK);
+    const char16_t alphabet[] = {u'a', u'Z', u'.', u'/', u'&', u'-', u'+', u',', u'~', u' ', 0x00,   0x01,
+                                 0x7f, 0xe9,  0x3b1, 0x65e5, 0xd800, 0xdc00, 0xfffd, 0xffff, u'\\', u':', u'*'};
+    uint32_t x = 12345;
+    std::set<std::u16string> names;
+    while (names.size() < 200) {
+        std::u16string name;
+        x = x * 1103515245u + 12345u;
+        size_t length = 1 + (x >> 16) % 30;
+        for (size_t i = 0; i < length; i++) {
+            x = x * 1103515245u + 12345u;
+            name += alphabet[(x >> 16) % (sizeof alphabet / sizeof alphabet[0])];
+        }
+        names.insert(name);
+    }
+    for (const auto &name : names) CreateFolder(root, 0, name);
+    root->lpVtbl->Release(root);
+    ASSERT_EQ(CreateStore(&root), S_OK);
+    OeFolder *top = nullptr;
+    ASSERT_EQ(root->lpVtbl->GetRootFolder(root, &top), S_OK);
+    std::set<std::u16string> found;
+    OeFolder *child = nullptr;
+    HRESULT hr = top->lpVtbl->GetFirstChild(top, &child);
+    while (SUCCEEDED(hr)) {
+        found.insert(FolderName(child));
+        child->lpVtbl->Release(child);
+        hr = top->lpVtbl->GetNextChild(top, &child);
+    }
+    top->lpVtbl->Release(top);
+    root->lpVtbl->Release(root);
+    EXPECT_EQ(found, names);
+}
+
 TEST(OeStoreObject, MessagesKeepEveryByteAndTheirState) {
     TempStore store;
     OeRoot *root = nullptr;
