@@ -180,7 +180,12 @@ int RunCommand(const std::string &command, const CommandLine &line) {
     return 0;
 }
 
-void OnInterrupt(int) { RequestStop(); }
+// The first Ctrl-C lets the module end the folder cleanly; a second one
+// ends the program at once.
+void OnInterrupt(int) {
+    RequestStop();
+    signal(SIGINT, SIG_DFL);
+}
 
 void AddCommonOptions(CLI::App *command, CommandLine &line) {
     command->add_option("--source", line.source, "the source as KIND:PATH (oe-dir, oe, contacts, calendar, tasks, kerio)")
