@@ -12,9 +12,9 @@
 // Texts that open a message: a block whose data begins with one of them is a
 // message start (compared with regard to case).
 static const char *const kMessageStartPrefixes[] = {
-    "From: ",    "Reply-", "Date: ",  "Deliv",        "Status",        "Return-",
-    "Received: ", "from ",  "Subject: ", "Message-",  "X-",            "Path: ",
-    "Sender: ",  "Envelope-to: ", "Content-Type: ", "To: ", "From ",
+    "From: ",   "Reply-",  "Date: ",        "Deliv",          "Status", "Return-",
+    "Received: ", "from ", "Subject: ",     "Message-",       "X-",     "Path: ",
+    "Sender: ", "Envelope-to: ", "Content-Type: ", "To: ",    "From ",
 };
 
 static int gSegmentCapacity;  // slots allocated in gSegmentTable
