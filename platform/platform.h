@@ -17,6 +17,14 @@
 #define BV_PATH_SEP_STR "/"
 #endif
 
+// Case-insensitive ASCII comparison under its POSIX names on every backend.
+#ifdef _WIN32
+#define strcasecmp _stricmp
+#define strncasecmp _strnicmp
+#else
+#include <strings.h>
+#endif
+
 #ifdef __cplusplus
 extern "C" {
 #endif
