@@ -1,58 +1,40 @@
 // bvhost run as a program: help, usage errors, logon failures, the work
 // directory and the log.
 #include <gtest/gtest.h>
-#include <stdlib.h>
-#include <sys/wait.h>
-
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <string>
+
+#include "support/file_text.h"
+#include "support/program_run.h"
+#include "support/temp_dir.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-struct Outcome {
-    int status = -1;
-    std::string out, err;
-};
+using Outcome = bvtest::ProgramRun;
+using bvtest::ReadFileText;
 
 class BvhostTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "bvclitest-XXXXXX").string();
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        dir_ = pattern;
+        ASSERT_FALSE(scratch_.Path().empty());
+        dir_ = scratch_.Path();
         fs::create_directories(dir_ / "tmp");
-    }
-    void TearDown() override {
-        std::error_code ec;
-        fs::remove_all(dir_, ec);
-    }
-    static std::string Read(const fs::path &path) {
-        std::ifstream in(path, std::ios::binary);
-        std::stringstream text;
-        text << in.rdbuf();
-        return text.str();
     }
     // Runs bvhost with TMPDIR inside the scratch directory.
     Outcome Bvhost(const std::string &args) {
-        std::string command = "TMPDIR='" + (dir_ / "tmp").string() + "' '" + std::string(BV_BINARY_DIR) +
-                              "/bin/bvhost' " + args + " >'" + (dir_ / "out.txt").string() + "' 2>'" +
-                              (dir_ / "err.txt").string() + "' </dev/null";
-        Outcome run;
-        int raw = system(command.c_str());
-        run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-        run.out = Read(dir_ / "out.txt");
-        run.err = Read(dir_ / "err.txt");
-        return run;
+        return bvtest::RunProgram("TMPDIR=" + bvtest::ShellQuote((dir_ / "tmp").string()) + " " +
+                                      bvtest::ShellQuote(bvtest::BuildProgram("bvhost")) + " " + args,
+                                  dir_);
     }
     static int Lines(const std::string &text) {
         int lines = 0;
         for (char c : text) lines += c == '\n';
         return lines;
     }
+    bvtest::TempDir scratch_{"bvclitest"};
     fs::path dir_;
 };
 
@@ -108,7 +90,7 @@ TEST_F(BvhostTest, WorkDirectoryIsRemovedUnlessKept) {
     Outcome run = Bvhost("folders" + source + " --log " + (dir_ / "module.log").string());
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_TRUE(fs::is_empty(dir_ / "tmp")) << "the default work directory is removed";
-    std::string log = Read(dir_ / "module.log");
+    std::string log = ReadFileText(dir_ / "module.log");
     EXPECT_NE(log.find("Running bvole.dll, compile time "), std::string::npos) << log;
     EXPECT_NE(log.find("Outlook Express logon, Param=1, AdrType=2, DB=" + (dir_ / "list.csv").string() +
                        ", Checkvalue=0, Tag=\n"),
@@ -135,7 +117,7 @@ TEST_F(BvhostTest, UpcomingAndTagReachTheLogon) {
     Outcome run = Bvhost("folders --source calendar:" + (dir_ / "cal.ics").string() + " --upcoming --tag VCSZ --log " +
                      (dir_ / "module.log").string());
     EXPECT_EQ(run.status, 0) << run.err;
-    EXPECT_NE(Read(dir_ / "module.log").find(", Checkvalue=1, Tag=VCSZ\n"), std::string::npos);
+    EXPECT_NE(ReadFileText(dir_ / "module.log").find(", Checkvalue=1, Tag=VCSZ\n"), std::string::npos);
 }
 
 }  // namespace

@@ -2,20 +2,20 @@
 // tests/host/data: folder list, dump, migrations into the Maildir store and
 // into a contact file, the duplicate register across runs, --max-read.
 #include <gtest/gtest.h>
-#include <stdlib.h>
-#include <sys/wait.h>
-
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "host/record_json.h"
+#include "support/file_text.h"
+#include "support/program_run.h"
+#include "support/temp_dir.h"
 
 namespace fs = std::filesystem;
 using nlohmann::json;
+using bvtest::ReadFileText;
 
 namespace {
 
@@ -24,27 +24,15 @@ const std::string kData = std::string(BV_SOURCE_DIR) + "/tests/host/data";
 class MigrationTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "bvmigtest-XXXXXX").string();
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        dir_ = pattern;
-    }
-    void TearDown() override {
-        std::error_code ec;
-        fs::remove_all(dir_, ec);
-    }
-    static std::string Read(const fs::path &path) {
-        std::ifstream in(path, std::ios::binary);
-        std::stringstream text;
-        text << in.rdbuf();
-        return text.str();
+        ASSERT_FALSE(scratch_.Path().empty());
+        dir_ = scratch_.Path();
     }
     int Bvhost(const std::string &args) {
-        std::string command = "'" + std::string(BV_BINARY_DIR) + "/bin/bvhost' " + args + " >'" +
-                              (dir_ / "out.txt").string() + "' 2>'" + (dir_ / "err.txt").string() + "' </dev/null";
-        int raw = system(command.c_str());
-        out_ = Read(dir_ / "out.txt");
-        err_ = Read(dir_ / "err.txt");
-        return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+        bvtest::ProgramRun run =
+            bvtest::RunProgram(bvtest::ShellQuote(bvtest::BuildProgram("bvhost")) + " " + args, dir_);
+        out_ = run.out;
+        err_ = run.err;
+        return run.status;
     }
     // Message files of the Maildir tree, by folder directory name.
     std::vector<std::pair<std::string, std::string>> Messages(const fs::path &root) {
@@ -53,10 +41,11 @@ protected:
         for (auto &entry : fs::recursive_directory_iterator(root)) {
             std::string leaf = entry.path().parent_path().filename().string();
             if (entry.is_regular_file() && (leaf == "cur" || leaf == "new"))
-                found.emplace_back(entry.path().parent_path().parent_path().filename().string(), Read(entry.path()));
+                found.emplace_back(entry.path().parent_path().parent_path().filename().string(), ReadFileText(entry.path()));
         }
         return found;
     }
+    bvtest::TempDir scratch_{"bvmigtest"};
     fs::path dir_;
     std::string out_, err_;
 };
@@ -71,7 +60,7 @@ TEST_F(MigrationTest, DumpHasEveryItemAndStatusInCallOrder) {
     fs::path dump = dir_ / "dump.jsonl";
     ASSERT_EQ(Bvhost("dump --source oe-dir:" + kData + "/oe-dir --out " + dump.string()), 0) << err_;
     std::vector<json> lines;
-    std::istringstream in(Read(dump));
+    std::istringstream in(ReadFileText(dump));
     for (std::string line; std::getline(in, line);) lines.push_back(json::parse(line));
     ASSERT_EQ(lines.size(), 6u);
     for (size_t i = 0; i < lines.size(); i++) {
@@ -169,7 +158,7 @@ TEST_F(MigrationTest, ContactsIntoAContactFile) {
     fs::path target = dir_ / "out" / "book.csv";
     ASSERT_EQ(Bvhost("migrate --source contacts:" + kData + "/contacts.csv --target contacts:" + target.string()), 0)
         << err_;
-    std::string book = Read(target);
+    std::string book = ReadFileText(target);
     EXPECT_NE(book.find("Lovelace"), std::string::npos) << book;
     EXPECT_NE(book.find("charles@example.org"), std::string::npos) << book;
     EXPECT_NE(out_.find("2 items"), std::string::npos) << out_;

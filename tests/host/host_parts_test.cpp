@@ -12,36 +12,26 @@
 #include "host/record_json.h"
 #include "platform/platform.h"
 #include "record/com.h"
+#include "support/temp_dir.h"
 
 namespace fs = std::filesystem;
 using namespace bvhost;
 
 namespace {
 
-class ScratchDir {
-public:
-    ScratchDir() {
-        std::string pattern = (fs::temp_directory_path() / "bvhosttest-XXXXXX").string();
-        if (mkdtemp(pattern.data())) path = pattern;
-    }
-    ~ScratchDir() {
-        std::error_code ec;
-        fs::remove_all(path, ec);
-    }
-    fs::path path;
-};
+using ScratchDir = bvtest::TempDir;
 
 TEST(EndpointTest, KindsMapToTheModulesValues) {
     ScratchDir dir;
-    std::ofstream(dir.path / "list.csv") << "a\n";
+    std::ofstream(dir.Path() / "list.csv") << "a\n";
     Endpoint e;
     std::string error;
-    ASSERT_TRUE(ParseEndpoint("oe-dir:" + dir.path.string(), false, "", &e, &error)) << error;
+    ASSERT_TRUE(ParseEndpoint("oe-dir:" + dir.Path().string(), false, "", &e, &error)) << error;
     EXPECT_EQ(e.adrType, 0);
     EXPECT_EQ(e.dataType, 0);
     EXPECT_EQ(e.impliedSwitch, "/OED");
 
-    ASSERT_TRUE(ParseEndpoint("contacts:" + (dir.path / "list.csv").string(), false, "", &e, &error)) << error;
+    ASSERT_TRUE(ParseEndpoint("contacts:" + (dir.Path() / "list.csv").string(), false, "", &e, &error)) << error;
     EXPECT_EQ(e.adrType, 2) << "the address type that lists a contacts folder";
     EXPECT_EQ(e.dataType, 2);
     EXPECT_EQ(e.folderClass, 1);
@@ -50,21 +40,21 @@ TEST(EndpointTest, KindsMapToTheModulesValues) {
     EXPECT_TRUE(e.isAddress);
     EXPECT_EQ(e.tag, "CSVZ");
 
-    ASSERT_TRUE(ParseEndpoint("kerio:" + dir.path.string(), false, "", &e, &error)) << error;
+    ASSERT_TRUE(ParseEndpoint("kerio:" + dir.Path().string(), false, "", &e, &error)) << error;
     EXPECT_EQ(e.tag, "VCSK");
     EXPECT_EQ(e.adrType, 99);
 
-    ASSERT_TRUE(ParseEndpoint("calendar:" + (dir.path / "*.ics").string(), false, "", &e, &error)) << error;
+    ASSERT_TRUE(ParseEndpoint("calendar:" + (dir.Path() / "*.ics").string(), false, "", &e, &error)) << error;
     EXPECT_EQ(e.adrType, 99);
-    ASSERT_TRUE(ParseEndpoint("tasks:" + (dir.path / "new" / "t.vcs").string(), true, "", &e, &error)) << error;
+    ASSERT_TRUE(ParseEndpoint("tasks:" + (dir.Path() / "new" / "t.vcs").string(), true, "", &e, &error)) << error;
     EXPECT_EQ(e.adrType, 100);
     EXPECT_EQ(e.folderClass, 3);
 
     // Relative paths become absolute.
     fs::path old = fs::current_path();
-    fs::current_path(dir.path);
+    fs::current_path(dir.Path());
     ASSERT_TRUE(ParseEndpoint("contacts:list.csv", false, "", &e, &error)) << error;
-    EXPECT_EQ(e.path, (fs::canonical(dir.path) / "list.csv").string());
+    EXPECT_EQ(e.path, (fs::canonical(dir.Path()) / "list.csv").string());
     fs::current_path(old);
 }
 
@@ -79,15 +69,15 @@ TEST(EndpointTest, ErrorsNameTheValidChoices) {
     EXPECT_EQ(error, "unknown target kind 'kerio'; valid target kinds: oe, contacts, calendar, tasks (as KIND:PATH)");
     EXPECT_FALSE(ParseEndpoint("oe-dir", false, "", &e, &error));
     EXPECT_NE(error.find("missing ':PATH'"), std::string::npos) << error;
-    EXPECT_FALSE(ParseEndpoint("oe-dir:" + (dir.path / "none").string(), false, "", &e, &error));
+    EXPECT_FALSE(ParseEndpoint("oe-dir:" + (dir.Path() / "none").string(), false, "", &e, &error));
     EXPECT_NE(error.find("no such directory (oe-dir expects a directory of DBX/MBX files)"), std::string::npos)
         << error;
-    EXPECT_FALSE(ParseEndpoint("contacts:" + dir.path.string(), false, "", &e, &error));
+    EXPECT_FALSE(ParseEndpoint("contacts:" + dir.Path().string(), false, "", &e, &error));
     EXPECT_NE(error.find("no such file"), std::string::npos) << error;
-    EXPECT_FALSE(ParseEndpoint("calendar:" + dir.path.string(), true, "", &e, &error));
+    EXPECT_FALSE(ParseEndpoint("calendar:" + dir.Path().string(), true, "", &e, &error));
     EXPECT_NE(error.find("is a directory"), std::string::npos) << error;
     EXPECT_FALSE(ParseEndpoint("oe-dir:http://x/y", false, "", &e, &error));
-    EXPECT_FALSE(ParseEndpoint("calendar:" + dir.path.string(), false, "XXXX", &e, &error));
+    EXPECT_FALSE(ParseEndpoint("calendar:" + dir.Path().string(), false, "XXXX", &e, &error));
     EXPECT_EQ(error, "unknown tag 'XXXX'; valid tags: CSVZ, VCSZ, VCSG, VCSK");
 }
 
@@ -127,7 +117,7 @@ FILETIME At(int year, int month, int day, int hour, int minute) {
 
 TEST(RecordJsonTest, FieldsTimesDigestAndLists) {
     ScratchDir dir;
-    std::string work = dir.path.string() + "/";
+    std::string work = dir.Path().string() + "/";
     auto rec = std::make_unique<mdat>();
     snprintf(rec->subject, sizeof rec->subject, "Hello");
     snprintf(rec->fromAddr, sizeof rec->fromAddr, "a@example.org");
