@@ -61,7 +61,7 @@ protected:
         rec_->partCount = 1;
         char partFile[1024];
         com_PartFileName(work_.c_str(), rec_.get(), 0, partFile, sizeof partFile);
-        WriteText(partFile, "body of " + subject + "\n");
+        WriteFileText(partFile, "body of " + subject + "\n");
         rec_->parts[0]->size = (int32_t)fs::file_size(partFile);
         lastPartFile_ = partFile;
         int header = 0;

@@ -74,13 +74,13 @@ TEST_F(LogonTest, ZoneValuesAndSessionKinds) {
 
 TEST_F(LogonTest, StoreDirectoryNeedsADbxOrMbxFile) {
     fs::path store = dir_ / "store";
-    WriteText(store / "notes.txt", "x");
-    WriteText(store / "inbox.DBX.bak", "x");
+    WriteFileText(store / "notes.txt", "x");
+    WriteFileText(store / "inbox.DBX.bak", "x");
     Load(true);
     bvcom_SetSwitches("/OED");
     EXPECT_EQ(Logon(store.string(), 0, 1), 3);
 
-    WriteText(store / "inbox.DBX", "x");
+    WriteFileText(store / "inbox.DBX", "x");
     Load(true);
     std::string pathAfter;
     EXPECT_EQ(Logon(store.string(), 0, 1, "", 0, 1, &pathAfter), 0) << "the extension test ignores case";
@@ -88,7 +88,7 @@ TEST_F(LogonTest, StoreDirectoryNeedsADbxOrMbxFile) {
     EXPECT_EQ(ProbeText("gStoreRoot"), store.string() + "/");
 
     fs::path mbxOnly = dir_ / "mbx";
-    WriteText(mbxOnly / "Sent.mbx", "x");
+    WriteFileText(mbxOnly / "Sent.mbx", "x");
     Load();
     EXPECT_EQ(Logon(mbxOnly.string(), 0, 1), 0);
 
@@ -132,7 +132,7 @@ TEST_F(LogonTest, SourcePaths) {
     EXPECT_NE(Log().find("BV Error: invalid source specification: " + missingDir.string() + "\n"), std::string::npos)
         << Log();
 
-    WriteText(dir_ / "src" / "list.csv", "a,b\n");
+    WriteFileText(dir_ / "src" / "list.csv", "a,b\n");
     Load(true);
     EXPECT_EQ(Logon((dir_ / "src" / "list.csv").string(), 1, 1), 0);
     EXPECT_EQ(ProbeText("gSourcePath"), (dir_ / "src" / "list.csv").string());
@@ -153,7 +153,7 @@ TEST_F(LogonTest, SourcePaths) {
 
 TEST_F(LogonTest, TargetPaths) {
     fs::path existing = dir_ / "out" / "contacts.csv";
-    WriteText(existing, "old contents\n");
+    WriteFileText(existing, "old contents\n");
     Load(true);
     EXPECT_EQ(Logon(existing.string(), 1, 0), 0);
     EXPECT_FALSE(fs::exists(existing)) << "each run writes a fresh file";
@@ -165,7 +165,7 @@ TEST_F(LogonTest, TargetPaths) {
     EXPECT_EQ(Logon(nested.string(), 99, 0), 0);
     EXPECT_TRUE(fs::is_directory(nested.parent_path())) << "the missing directory is created";
 
-    WriteText(dir_ / "blocker", "a file where a directory should be");
+    WriteFileText(dir_ / "blocker", "a file where a directory should be");
     Load();
     EXPECT_EQ(Logon((dir_ / "blocker" / "cal.vcs").string(), 99, 0), 3);
 }
@@ -174,9 +174,11 @@ TEST_F(LogonTest, TargetPaths) {
 // lines with classes 1 to 3 make records, at most 500 of them.
 TEST_F(LogonTest, FolderListFile) {
     std::string text = "Header^x=1=1\nFolders:\nno caret=1=1\nNoEq^x\nOneEq^x=5\nClass4^a=1=4\nClass0^a=1=0\n";
-    for (int i = 0; i < 502; i++) text += "F" + std::to_string(i) + "^any=" + std::to_string(i) + "=" +
-                                          std::to_string(1 + i % 3) + "\r\n";
-    WriteText(dir_ / "zf.txt", text);
+    for (int i = 0; i < 502; i++) {
+        text += 'F';
+        text += std::to_string(i) + "^any=" + std::to_string(i) + "=" + std::to_string(1 + i % 3) + "\r\n";
+    }
+    WriteFileText(dir_ / "zf.txt", text);
     Load(true);
     bvcom_SetSwitches(("/ZFOLDERS " + (dir_ / "zf.txt").string()).c_str());
     ASSERT_EQ(Logon((dir_ / "cal.ics").string(), 99, 1), 0);
@@ -206,7 +208,7 @@ TEST_F(LogonTest, FolderListFile) {
 
 TEST_F(LogonTest, FolderListLongLinesAreCut) {
     std::string longName(400, 'L');
-    WriteText(dir_ / "zf.txt", "Folders:\n" + longName + "^x=1=2\nShort^x=3=3\n");
+    WriteFileText(dir_ / "zf.txt", "Folders:\n" + longName + "^x=1=2\nShort^x=3=3\n");
     Load(true);
     bvcom_SetSwitches(("/ZFOLDERS " + (dir_ / "zf.txt").string()).c_str());
     ASSERT_EQ(Logon((dir_ / "cal.ics").string(), 100, 1), 0);
@@ -282,7 +284,7 @@ TEST_F(LogonTest, GoDaddyTemplateNamesTheCalendarPath) {
 }
 
 TEST_F(LogonTest, StoreRootFromTheRegistry) {
-    WriteText(dir_ / "registry.ini",
+    WriteFileText(dir_ / "registry.ini",
               "[HKEY_USERS\\.DEFAULT\\Identities]\n"
               "\"Default User ID\"=\"{ABC-123}\"\n"
               "[HKEY_USERS\\.DEFAULT\\Identities\\{ABC-123}\\Software\\Microsoft\\Outlook Express\\5.0]\n"
@@ -295,7 +297,7 @@ TEST_F(LogonTest, StoreRootFromTheRegistry) {
     EXPECT_EQ(LogonParameters(0, 0, "", "/given").pathValue, "/given");
 
     // Without the identity the default directory is offered.
-    WriteText(dir_ / "registry.ini", "[HKEY_USERS\\.DEFAULT\\Identities\\{ABC-123}\\Software\\Microsoft\\Outlook "
+    WriteFileText(dir_ / "registry.ini", "[HKEY_USERS\\.DEFAULT\\Identities\\{ABC-123}\\Software\\Microsoft\\Outlook "
                                      "Express\\5.0]\n\"Store Root\"=\"/stores/oe\"\n");
     EXPECT_EQ(LogonParameters(0, 0, "", "").pathValue,
               "c:\\Windows\\Application Data\\Microsoft\\Outlook Express\\Mail");

@@ -10,43 +10,26 @@
 #include <string.h>
 
 #include <filesystem>
-#include <fstream>
 #include <memory>
-#include <sstream>
 #include <string>
 
 #include "host/module_instance.h"
 #include "module/exports.h"
+#include "support/file_text.h"
+#include "support/module_loader.h"
+#include "support/temp_dir.h"
 
 namespace bvtest {
 
 namespace fs = std::filesystem;
-
-inline std::string ReadText(const fs::path &path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-inline void WriteText(const fs::path &path, const std::string &text) {
-    fs::create_directories(path.parent_path());
-    std::ofstream out(path, std::ios::binary);
-    out << text;
-}
-
-inline std::string ModulePath(bool probe) {
-    return std::string(BV_BINARY_DIR) + (probe ? "/lib/libbvole_probe.so" : "/lib/libbvole.so");
-}
 
 // A scratch directory with the common library's log and work directory in
 // it; the switch string is cleared.
 class ModuleTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "bvmodtest-XXXXXX").string();
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        dir_ = pattern;
+        ASSERT_FALSE(scratch_.Path().empty());
+        dir_ = scratch_.Path();
         work_ = (dir_ / "work").string() + "/";
         fs::create_directories(work_);
         logPath_ = dir_ / "module.log";
@@ -60,8 +43,6 @@ protected:
         Unload();
         bvcom_SetLogFile(nullptr);
         bvcom_SetSwitches("");
-        std::error_code ec;
-        fs::remove_all(dir_, ec);
     }
 
     // Logoff frees what the session holds, as a host does before unloading.
@@ -73,12 +54,12 @@ protected:
     bvhost::ModuleInstance &Load(bool probe = false) {
         Unload();
         std::string error;
-        module_ = bvhost::ModuleInstance::Load(ModulePath(probe), true, &error);
+        module_ = LoadModuleCopy(BuildLibrary(probe ? "libbvole_probe.so" : "libbvole.so"), &error);
         if (!module_) ADD_FAILURE() << error;
         return *module_;
     }
 
-    std::string Log() const { return ReadText(logPath_); }
+    std::string Log() const { return ReadFileText(logPath_); }
 
     int Logon(const std::string &path, int adrType, int readFlag, const char *tag = "", int checkValue = 0,
               int param = 1, std::string *pathAfter = nullptr) {
@@ -121,18 +102,12 @@ protected:
         return text ? text : "<none>";
     }
 
+    TempDir scratch_{"bvmodtest"};
     fs::path dir_;
     std::string work_;
     fs::path logPath_;
     std::unique_ptr<bvhost::ModuleInstance> module_;
 };
-
-// Counts the occurrences of needle in text.
-inline int CountOf(const std::string &text, const std::string &needle) {
-    int count = 0;
-    for (size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + needle.size())) count++;
-    return count;
-}
 
 // Sets an environment variable for the life of the object.
 class ScopedEnv {

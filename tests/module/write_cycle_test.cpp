@@ -61,13 +61,13 @@ TEST_F(WriteCycleTest, CsvTaskRows) {
     Event("Undated", 1, 1, nullptr, false);
     ASSERT_EQ(module_->CloseWrite(2), 0);
 
-    EXPECT_EQ(ReadText(dir_ / "out" / "cal.CSV"),
+    EXPECT_EQ(ReadFileText(dir_ / "out" / "cal.CSV"),
               "\"Subject\",\"Start Date\",\"Due Date\",\"Date Completed\",\"Notes\",\"Priority\"\n"
               "\"Call \"Bob\"\",\"1/15/2024\",\"11/2/2024\",\"\",\"Line onesays 'hi'\",\"Low\"\n"
               "\"Review\",\"1/15/2024\",\"11/2/2024\",\"\",\"\",\"High\"\n"
               "\"Plain\",\"1/15/2024\",\"11/2/2024\",\"\",\"\",\"\"\n"
               "\"Undated\",\"1/1/1601\",\"1/1/1601\",\"\",\"\",\"\"\n");
-    std::string vcs = ReadText(calendar);
+    std::string vcs = ReadFileText(calendar);
     EXPECT_EQ(vcs.rfind("BEGIN:VCALENDAR\nVERSION:1.0\n", 0), 0u) << vcs;
     EXPECT_EQ(vcs.substr(vcs.size() - 14), "END:VCALENDAR\n");
 }
@@ -90,12 +90,12 @@ TEST_F(WriteCycleTest, D301LeavesTheCalendarUnwrapped) {
     ASSERT_EQ(Logon(calendar.string(), 99, 0), 0);
     module_->InitWrite(rec_.get(), "Calendar", 0, 2);
     module_->CloseWrite(2);
-    EXPECT_EQ(ReadText(calendar), "");
+    EXPECT_EQ(ReadFileText(calendar), "");
 }
 
 TEST_F(WriteCycleTest, TaskFileFrame) {
     fs::path tasks = dir_ / "tasks.vcs";
-    WriteText(tasks, "from an earlier run\n");
+    WriteFileText(tasks, "from an earlier run\n");
     Load();
     ASSERT_EQ(Logon(tasks.string(), 100, 0), 0);
     EXPECT_EQ(module_->CloseWrite(3), 0);
@@ -104,7 +104,7 @@ TEST_F(WriteCycleTest, TaskFileFrame) {
     ASSERT_EQ(module_->InitWrite(rec_.get(), "Tasks", 0, 3), 0);
     EXPECT_EQ(module_->CloseWrite(3), 0);
     EXPECT_EQ(module_->CloseWrite(3), 0);
-    EXPECT_EQ(ReadText(tasks), "BEGIN:VCALENDAR\nVERSION:1.0\nEND:VCALENDAR\n");
+    EXPECT_EQ(ReadFileText(tasks), "BEGIN:VCALENDAR\nVERSION:1.0\nEND:VCALENDAR\n");
 }
 
 TEST_F(WriteCycleTest, MailGroupFolderIsCreatedOnce) {
@@ -162,7 +162,7 @@ TEST_F(WriteCycleTest, MailFoldersInTheStore) {
     for (auto &entry : fs::recursive_directory_iterator(root)) {
         std::string relative = fs::relative(entry.path(), root).string();
         if (entry.is_directory() && relative.find('/') == std::string::npos) folders.push_back(relative);
-        if (entry.is_regular_file() && ReadText(entry.path()).find("Filed under Sent") != std::string::npos)
+        if (entry.is_regular_file() && ReadFileText(entry.path()).find("Filed under Sent") != std::string::npos)
             messageFolder = relative;
     }
     std::string all;
@@ -194,7 +194,7 @@ TEST_F(WriteCycleTest, ReadSideWithoutFolders) {
 // recipient limit are set whatever the class.
 TEST_F(WriteCycleTest, ConvertFolderDispatchesOnTheClass) {
     Load(true);
-    WriteText(dir_ / "mail.mbx", "From - x\nSubject: hi\n\nbody\n");
+    WriteFileText(dir_ / "mail.mbx", "From - x\nSubject: hi\n\nbody\n");
     ASSERT_EQ(Logon((dir_ / "mail.mbx").string(), 1, 1), 0);
     auto addFolder = reinterpret_cast<int (*)(const char *, const char *, int, int)>(module_->Symbol("BvProbeAddFolder"));
     ASSERT_NE(addFolder, nullptr);
