@@ -8,6 +8,7 @@
 #include <memory>
 #include <thread>
 #include "contact_test_support.h"
+#include "support/program_run.h"
 
 namespace contacts_test {
 namespace {
@@ -84,18 +85,17 @@ class ContactHost : public ContactSources {
 protected:
     // Runs bvhost with the arguments; returns its standard output.
     std::string Run(const std::string &arguments) {
-        std::string out = dir_ + "/host.out";
-        std::string command = std::string(BV_HOST_PATH) + " " + arguments + " --work-dir '" + workDir_ + "' >'" +
-                              out + "' 2>'" + dir_ + "/host.err'";
-        int status = system(command.c_str());
-        EXPECT_EQ(status, 0) << command << "\n" << ReadWhole(dir_ + "/host.err");
-        return ReadWhole(out);
+        std::string command = bvtest::ShellQuote(BV_HOST_PATH) + " " + arguments + " --work-dir " +
+                              bvtest::ShellQuote(workDir_);
+        bvtest::ProgramRun run = bvtest::RunProgram(command, dir_);
+        EXPECT_EQ(run.status, 0) << command << "\n" << run.err;
+        return run.out;
     }
 };
 
 TEST_F(ContactHost, FolderListOfContactFiles) {
     // The CSVZ tag makes the session one of address type 2.
-    std::string csv = WriteFile("src/outlook.csv", ReadWhole(DataPath("outlook_export.csv")));
+    std::string csv = WriteFile("src/outlook.csv", bvtest::ReadFileText(DataPath("outlook_export.csv")));
     EXPECT_EQ(Run("folders --tag CSVZ --source 'contacts:" + csv + "'"), "Contacts {BV:3:FCLASS:1}\n");
     std::string nk2 = BuildNK2("nk2_rows.txt", "src/Outlook.NK2");
     EXPECT_EQ(Run("folders --tag CSVZ --source 'contacts:" + nk2 + "'"), "Contacts {BV:5:FCLASS:1}\n");
@@ -103,7 +103,7 @@ TEST_F(ContactHost, FolderListOfContactFiles) {
     // Migrated into the address-book layout, NK2 entries keep their names.
     std::string target = dir_ + "/target/nk2.csv";
     Run("migrate --tag CSVZ --source 'contacts:" + nk2 + "' --target 'contacts:" + target + "'");
-    std::string written = ReadWhole(target);
+    std::string written = bvtest::ReadFileText(target);
     EXPECT_EQ(std::count(written.begin(), written.end(), '\n'), 6);
     EXPECT_NE(written.find("\n\"Jane\",\"Doe\",\"\",\"/o=Org/ou=Admin/cn=Recipients/cn=jdoe\","), std::string::npos);
 }
@@ -123,7 +123,7 @@ TEST_F(ContactHost, FoldersListedInZFoldersAreDownloadedOneByOne) {
 
     std::string target = dir_ + "/target/zimbra.csv";
     Run("migrate --tag CSVZ --source 'contacts:" + source + "' --target 'contacts:" + target + "'" + switches);
-    std::string written = ReadWhole(target);
+    std::string written = bvtest::ReadFileText(target);
     // Each folder appends its header and its rows.
     EXPECT_EQ(std::count(written.begin(), written.end(), '\n'), 5);
     EXPECT_NE(written.find("\"Walt\",\"Work\",\"\",\"walt@work.example\""), std::string::npos);

@@ -1,9 +1,10 @@
 #include "contact_test_support.h"
 
 #include <stdlib.h>
-#include <fstream>
-#include <sstream>
 #include <filesystem>
+
+#include "support/file_text.h"
+#include "support/program_run.h"
 
 namespace contacts_test {
 
@@ -59,9 +60,8 @@ std::vector<std::pair<std::string, std::string>> ContactTextFields(const mdat *r
 
 void ContactTest::SetUp() {
     current_ = this;
-    char pattern[] = "/tmp/bv_contacts_XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir_ = pattern;
+    ASSERT_FALSE(scratch_.Path().empty());
+    dir_ = scratch_.Path().string();
     workDir_ = dir_ + "/work/";
     std::filesystem::create_directories(workDir_);
     logPath_ = dir_ + "/bv.log";
@@ -93,7 +93,6 @@ void ContactTest::TearDown() {
     gFolderTable = nullptr;
     gFolderCount = 0;
     bvcom_SetLogFile(nullptr);
-    std::filesystem::remove_all(dir_);
     current_ = nullptr;
 }
 
@@ -114,9 +113,7 @@ std::vector<Contact> ContactTest::Read(const std::string &path, int *countOut) {
 
 std::string ContactTest::WriteFile(const std::string &name, const std::string &text) {
     std::string path = dir_ + "/" + name;
-    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
-    std::ofstream out(path, std::ios::binary);
-    out << text;
+    bvtest::WriteFileText(path, text);
     return path;
 }
 
@@ -125,16 +122,10 @@ std::string ContactTest::DataPath(const std::string &name) const { return std::s
 std::string ContactTest::BuildNK2(const std::string &description, const std::string &name) {
     std::string out = dir_ + "/" + name;
     std::string source = description[0] == '/' ? description : DataPath(description);
-    std::string command = std::string(BV_NK2_WRITER) + " '" + source + "' '" + out + "'";
+    std::string command = bvtest::ShellQuote(BV_NK2_WRITER) + " " + bvtest::ShellQuote(source) + " " +
+                          bvtest::ShellQuote(out);
     EXPECT_EQ(system(command.c_str()), 0) << command;
     return out;
-}
-
-std::string ContactTest::ReadWhole(const std::string &path) const {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
 }
 
 void ContactTest::FreshWorkDir() {
@@ -144,6 +135,6 @@ void ContactTest::FreshWorkDir() {
     bvcom_SetWorkDir(workDir_.c_str());
 }
 
-std::string ContactTest::LogText() const { return ReadWhole(logPath_); }
+std::string ContactTest::LogText() const { return bvtest::ReadFileText(logPath_); }
 
 }  // namespace contacts_test

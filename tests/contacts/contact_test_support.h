@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 #include "contacts/contacts.h"
+#include "support/file_text.h"
+#include "support/temp_dir.h"
 
 namespace contacts_test {
 
@@ -48,8 +50,8 @@ protected:
     std::string LogText() const;
     // A new, empty work directory: the duplicate register starts afresh.
     void FreshWorkDir();
-    std::string ReadWhole(const std::string &path) const;
 
+    bvtest::TempDir scratch_{"bv_contacts"};
     std::string dir_;      // scratch area of this test
     std::string workDir_;  // the host's work directory (trailing separator)
     std::string logPath_;

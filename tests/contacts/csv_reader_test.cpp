@@ -83,7 +83,7 @@ TEST_F(CsvReader, LabelFileColumnsReadAHeaderlessFile) {
     EXPECT_NE(log.find("debug: parsing field labels"), std::string::npos);
 
     // "/D223" names the label file instead of the one beside the source.
-    std::string copy = WriteFile("elsewhere/contacts.csv", ReadWhole(csv));
+    std::string copy = WriteFile("elsewhere/contacts.csv", bvtest::ReadFileText(csv));
     FreshWorkDir();
     com_strncpy(gD223Text, DataPath("labelled/fieldlab.dat").c_str(), sizeof(gD223Text) - 1);
     contacts = Read(copy);
@@ -181,8 +181,8 @@ TEST_F(CsvReader, OtherByteOrderMarks) {
 
     // A header-less file read through label-file columns starts after its mark.
     gUtf8 = 0;
-    WriteFile("bom/fieldlab.dat", ReadWhole(DataPath("labelled/fieldlab.dat")));
-    std::string csv = WriteFile("bom/contacts.csv", "\xEF\xBB\xBF" + ReadWhole(DataPath("labelled/contacts.csv")));
+    WriteFile("bom/fieldlab.dat", bvtest::ReadFileText(DataPath("labelled/fieldlab.dat")));
+    std::string csv = WriteFile("bom/contacts.csv", "\xEF\xBB\xBF" + bvtest::ReadFileText(DataPath("labelled/contacts.csv")));
     contacts = Read(csv);
     ASSERT_EQ(contacts.size(), 2u);
     EXPECT_EQ(contacts[0]["firstName"], "Anna");
@@ -342,7 +342,7 @@ TEST_F(CsvReader, MaxReadStopFlagAndHostAnswers) {
     gMaxRead = 1000;
     stopAfter_ = 3;
     FreshWorkDir();
-    std::string copy = WriteFile("again.csv", ReadWhole(DataPath("ten_rows.csv")));
+    std::string copy = WriteFile("again.csv", bvtest::ReadFileText(DataPath("ten_rows.csv")));
     contacts = Read(copy, &count);
     EXPECT_EQ(contacts.size(), 3u);
     EXPECT_EQ(count, 3);
@@ -357,7 +357,7 @@ TEST_F(CsvReader, MaxReadStopFlagAndHostAnswers) {
     EXPECT_EQ(contacts[0].index, 0);
     EXPECT_EQ(contacts[0]["firstName"], "P3");
     // The register keeps contacts under the folder name "AddressBook".
-    std::string reg = ReadWhole(workDir_ + "bvdupreg.txt");
+    std::string reg = bvtest::ReadFileText(workDir_ + "bvdupreg.txt");
     EXPECT_EQ(std::count(reg.begin(), reg.end(), '\n'), 10);
     EXPECT_NE(reg.find("\tAddressBook\n"), std::string::npos);
 

@@ -2,23 +2,18 @@
 // Logon, GetFolderNames (address types 2 and 10 list the file, others none),
 // InitRead/ConvertFolder, and InitWrite/WriteMsg/CloseWrite on the target side.
 #ifdef BV_MODULE_PATH
-#include <dlfcn.h>
 #include <string.h>
 #include <algorithm>
+#include <memory>
 #include "contact_test_support.h"
-#include "module/exports.h"
+#include "support/host_callbacks.h"
+#include "support/module_loader.h"
 
 namespace contacts_test {
 namespace {
 
-std::vector<std::string> gFolderTexts;
 std::vector<mdat *> gKept;  // copies of the records handed over (no sub-records)
 std::vector<std::string> gKeptNotes;
-
-int BV_CALL KeepFolder(const char *text) {
-    gFolderTexts.push_back(text);
-    return 0;
-}
 
 int BV_CALL KeepRecord(mdat *record, const char *, const char *workDir, int) {
     mdat *copy = static_cast<mdat *>(malloc(sizeof(mdat)));
@@ -34,101 +29,82 @@ int BV_CALL KeepRecord(mdat *record, const char *, const char *workDir, int) {
     return 0;
 }
 
-int BV_CALL NoStop(mdat *, const char *, int, int *, int *, int *) { return 0; }
-
 class ContactModule : public ContactTest {
 protected:
     void SetUp() override {
         ContactTest::SetUp();
-        handle_ = dlopen(BV_MODULE_PATH, RTLD_NOW | RTLD_LOCAL);
-        ASSERT_NE(handle_, nullptr) << dlerror();
-        logon_ = reinterpret_cast<BvLogonFn>(dlsym(handle_, "Logon"));
-        logoff_ = reinterpret_cast<BvLogoffFn>(dlsym(handle_, "Logoff"));
-        folders_ = reinterpret_cast<BvGetFolderNamesFn>(dlsym(handle_, "GetFolderNames"));
-        initRead_ = reinterpret_cast<BvInitReadFn>(dlsym(handle_, "InitRead"));
-        convert_ = reinterpret_cast<BvConvertFolderFn>(dlsym(handle_, "ConvertFolder"));
-        initWrite_ = reinterpret_cast<BvInitWriteFn>(dlsym(handle_, "InitWrite"));
-        write_ = reinterpret_cast<BvWriteMsgFn>(dlsym(handle_, "WriteMsg"));
-        closeWrite_ = reinterpret_cast<BvCloseWriteFn>(dlsym(handle_, "CloseWrite"));
-        ASSERT_TRUE(logon_ && logoff_ && folders_ && initRead_ && convert_ && initWrite_ && write_ && closeWrite_);
-        gFolderTexts.clear();
+        std::string error;
+        module_ = bvtest::LoadModuleCopy(BV_MODULE_PATH, &error);
+        ASSERT_NE(module_, nullptr) << error;
     }
     void TearDown() override {
         for (mdat *kept : gKept) free(kept);
         gKept.clear();
         gKeptNotes.clear();
-        if (handle_) dlclose(handle_);
+        module_.reset();
         ContactTest::TearDown();
     }
     int LogOn(const std::string &path, int readFlag, int adrType) {
         char pathText[BV_PATH_LEN];
         com_strncpy(pathText, path.c_str(), sizeof(pathText) - 1);
         char outText[BV_HOST_TEXT_LEN] = "x";
-        return logon_(0, 0, pathText, 0, 0, 0, 0, 0, 0, 0, outText, 0, 1, readFlag, adrType, "", 0);
+        return module_->Logon(0, 0, pathText, 0, 0, 0, 0, 0, 0, 0, outText, 0, 1, readFlag, adrType, "", 0);
     }
     std::vector<std::string> Folders() {
-        gFolderTexts.clear();
+        bvtest::gCollectedFolderTexts.clear();
         char store[BV_PATH_LEN] = "";
-        folders_(store, KeepFolder);
-        return gFolderTexts;
+        module_->GetFolderNames(store, bvtest::CollectFolderText);
+        return bvtest::gCollectedFolderTexts;
     }
 
-    void *handle_ = nullptr;
-    BvLogonFn logon_;
-    BvLogoffFn logoff_;
-    BvGetFolderNamesFn folders_;
-    BvInitReadFn initRead_;
-    BvConvertFolderFn convert_;
-    BvInitWriteFn initWrite_;
-    BvWriteMsgFn write_;
-    BvCloseWriteFn closeWrite_;
+    std::unique_ptr<bvhost::ModuleInstance> module_;
 };
 
 TEST_F(ContactModule, AddressTypesListTheContactFile) {
-    std::string csv = WriteFile("src/outlook.csv", ReadWhole(DataPath("outlook_export.csv")));
+    std::string csv = WriteFile("src/outlook.csv", bvtest::ReadFileText(DataPath("outlook_export.csv")));
     for (int adrType : {2, 10}) {
         ASSERT_EQ(LogOn(csv, 1, adrType), 0);
         EXPECT_EQ(Folders(), (std::vector<std::string>{"Contacts {BV:3:FCLASS:1}"})) << adrType;
-        logoff_(0);
+        module_->Logoff(0);
     }
     // Other contact address types have no folder.
     for (int adrType : {1, 5}) {
         ASSERT_EQ(LogOn(csv, 1, adrType), 0);
         EXPECT_TRUE(Folders().empty()) << adrType;
-        logoff_(0);
+        module_->Logoff(0);
     }
     std::string nk2 = BuildNK2("nk2_rows.txt", "src/Outlook.nk2");
     ASSERT_EQ(LogOn(nk2, 1, 10), 0);
     EXPECT_EQ(Folders(), (std::vector<std::string>{"Contacts {BV:5:FCLASS:1}"}));
-    logoff_(0);
+    module_->Logoff(0);
 }
 
 TEST_F(ContactModule, ConvertFolderThenWriteMsgGivesTheAddressBook) {
-    std::string csv = WriteFile("src/outlook.csv", ReadWhole(DataPath("outlook_export.csv")));
+    std::string csv = WriteFile("src/outlook.csv", bvtest::ReadFileText(DataPath("outlook_export.csv")));
     ASSERT_EQ(LogOn(csv, 1, 2), 0);
     ASSERT_EQ(Folders().size(), 1u);
-    initRead_(record_, 0, 0, 0, 0, 1000);
+    module_->InitRead(record_, 0, 0, 0, 0, 1000);
     int count = -1, size = -1;
-    EXPECT_EQ(convert_(record_, KeepRecord, 0, "", 0, 0, 0, 0, 5000, 0, workDir_.c_str(), &count, &size, NoStop), 0);
+    EXPECT_EQ(module_->ConvertFolder(record_, KeepRecord, 0, "", 0, 0, 0, 0, 5000, 0, workDir_.c_str(), &count, &size, bvtest::NeverStop), 0);
     EXPECT_EQ(count, 3);
     EXPECT_EQ(record_->folderTotal, 3);
     ASSERT_EQ(gKept.size(), 3u);
-    logoff_(0);
+    module_->Logoff(0);
 
     std::string target = dir_ + "/target/contacts.csv";
     WriteFile("target/contacts.csv", "stale text from an earlier run\n");
     ASSERT_EQ(LogOn(target, 0, 2), 0);
     for (int folder = 0; folder < 2; folder++) {
-        initWrite_(gKept[0], "Contacts", 0, 1);
+        module_->InitWrite(gKept[0], "Contacts", 0, 1);
         for (size_t i = 0; i < gKept.size(); i++) {
             com_WriteNotes(gKept[i], gKeptNotes[i].c_str(), workDir_.c_str());
-            write_(gKept[i], "Contacts", workDir_.c_str(), 0);
+            module_->WriteMsg(gKept[i], "Contacts", workDir_.c_str(), 0);
             com_WriteNotes(gKept[i], "", workDir_.c_str());
         }
-        closeWrite_(1);
+        module_->CloseWrite(1);
     }
-    logoff_(0);
-    std::string written = ReadWhole(target);
+    module_->Logoff(0);
+    std::string written = bvtest::ReadFileText(target);
     EXPECT_EQ(written.find("stale"), std::string::npos);
     EXPECT_EQ(std::count(written.begin(), written.end(), '\n'), 8);
     EXPECT_NE(written.find("\n\"Anna\",\"Schmidt\",\"Maria\",\"anna.schmidt@acme.example\",\"+1 217 555 0101\","),

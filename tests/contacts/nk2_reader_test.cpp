@@ -41,7 +41,7 @@ TEST_F(NK2Reader, RowsBecomeContacts) {
     EXPECT_EQ(contacts[4].index, 4);
 
     // Any path containing ".dat" is read the same way.
-    std::string dat = WriteFile("nicknames.dat", ReadWhole(path));
+    std::string dat = WriteFile("nicknames.dat", bvtest::ReadFileText(path));
     EXPECT_EQ(Read(dat).size(), 5u);
 }
 
@@ -92,7 +92,7 @@ TEST_F(NK2Reader, DamagedFilesEndCleanly) {
 
     // A string length far beyond the file.
     std::string text = "ROW\n001F 3001 Name\n001E 3002 SMTP\n001E 3003 a@b.c\n";
-    std::string bytes = ReadWhole(BuildNK2(WriteFile("one.txt", text), "one.nk2"));
+    std::string bytes = bvtest::ReadFileText(BuildNK2(WriteFile("one.txt", text), "one.nk2"));
     bytes[16 + 4 + 16] = '\xFF';
     bytes[16 + 4 + 17] = '\xFF';
     bytes[16 + 4 + 18] = '\xFF';

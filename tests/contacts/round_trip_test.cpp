@@ -5,6 +5,7 @@
 #include <stdio.h>
 #include <strings.h>
 #include "contact_test_support.h"
+#include "support/program_run.h"
 
 namespace contacts_test {
 namespace {
@@ -109,20 +110,20 @@ protected:
         writeBack_ = false;
         fclose(gOutFile);
         gOutFile = nullptr;
-        return ReadWhole(out);
+        return bvtest::ReadFileText(out);
     }
 };
 
 TEST_F(ContactRoundTrip, GmailOutlookExportThroughTheAddressBookLayout) {
     std::string source = DataPath("gmail_outlook.csv");
     std::string written = ReadAndWriteBack(source);
-    CompareColumns(ParseCsv(ReadWhole(source), ','), ParseCsv(written, ','));
+    CompareColumns(ParseCsv(bvtest::ReadFileText(source), ','), ParseCsv(written, ','));
 }
 
 TEST_F(ContactRoundTrip, SemicolonUtf8ExportThroughTheAddressBookLayout) {
     std::string source = DataPath("semicolon_bom.csv");
     std::string written = ReadAndWriteBack(source);
-    CompareColumns(ParseCsv(ReadWhole(source), ';'), ParseCsv(written, ','));
+    CompareColumns(ParseCsv(bvtest::ReadFileText(source), ';'), ParseCsv(written, ','));
     // The written file is read again as a contact source with the same values.
     gCsvSeparator = ',';
     FreshWorkDir();
@@ -137,15 +138,16 @@ TEST_F(ContactRoundTrip, BvhostMigrate) {
     GTEST_SKIP() << "bvhost is not built";
 #else
     for (const char *name : {"gmail_outlook.csv", "notes_multiline.csv"}) {
-        std::string source = WriteFile(std::string("src/") + name, ReadWhole(DataPath(name)));
+        std::string source = WriteFile(std::string("src/") + name, bvtest::ReadFileText(DataPath(name)));
         std::string target = dir_ + "/target/" + name;
         // The CSVZ tag makes it a contacts session of address type 2, the
         // type whose folder list holds the contact file.
-        std::string command = std::string(BV_HOST_PATH) + " migrate --tag CSVZ --source 'contacts:" + source +
-                              "' --target 'contacts:" + target + "' --work-dir '" + workDir_ + "' >'" + dir_ +
-                              "/host.out' 2>&1";
-        ASSERT_EQ(system(command.c_str()), 0) << command << "\n" << ReadWhole(dir_ + "/host.out");
-        CompareColumns(ParseCsv(ReadWhole(source), ','), ParseCsv(ReadWhole(target), ','));
+        std::string command = bvtest::ShellQuote(BV_HOST_PATH) + " migrate --tag CSVZ --source " +
+                              bvtest::ShellQuote("contacts:" + source) + " --target " +
+                              bvtest::ShellQuote("contacts:" + target) + " --work-dir " + bvtest::ShellQuote(workDir_);
+        bvtest::ProgramRun run = bvtest::RunProgram(command, dir_);
+        ASSERT_EQ(run.status, 0) << command << "\n" << run.out << run.err;
+        CompareColumns(ParseCsv(bvtest::ReadFileText(source), ','), ParseCsv(bvtest::ReadFileText(target), ','));
     }
 #endif
 }

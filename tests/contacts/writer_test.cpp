@@ -32,7 +32,7 @@ protected:
         com_strncpy(record_->lastName, last, 100);
         com_strncpy(record_->emailAddr, email, 100);
     }
-    std::string Output() { return ReadWhole(out_); }
+    std::string Output() { return bvtest::ReadFileText(out_); }
     std::string out_;
 };
 
