@@ -1,7 +1,7 @@
 // The DBX block scan over written stores and hand-made block sequences.
-#include <fstream>
 #include "mailstore/dbx_scan.h"
 #include "mailstore_fixture.h"
+#include "support/file_text.h"
 
 namespace {
 
@@ -19,8 +19,6 @@ std::string BlockHeader(uint32_t self, uint32_t size, uint32_t count, uint32_t n
     return h;
 }
 
-void WriteFile(const fs::path &p, const std::string &bytes) { std::ofstream(p, std::ios::binary) << bytes; }
-
 int Starts() {
     int n = 0;
     for (int i = 0; i < gSegmentCount; i++) n += gSegmentTable[i]->isStart;
@@ -37,7 +35,7 @@ TEST_F(DbxScanTest, MissingAndEmptyFiles) {
     EXPECT_EQ(count, 0);
     EXPECT_EQ(CountInLog("BV Warning: Cannot open input file"), 1);
 
-    WriteFile(store_ / "empty.dbx", "");
+    bvtest::WriteFileText(store_ / "empty.dbx", "");
     count = -1;
     EXPECT_EQ(ParseDBX((store_ / "empty.dbx").c_str(), &count, 0), 0);
     EXPECT_EQ(count, 0);
@@ -106,7 +104,7 @@ TEST_F(DbxScanTest, AcceptTestNeedsSize512AndFullDataOrLastBlock) {
     bytes += BlockHeader(300, 512, 17, 4000) + std::string(16, 'c');   // neither
     bytes += BlockHeader(400, 511, 512, 0) + std::string(16, 'd');     // wrong size
     bytes += BlockHeader(500, 512, 99999, 0) + "From: x@y.org\r\n\r";  // any count when last
-    WriteFile(store_ / "b.dbx", bytes);
+    bvtest::WriteFileText(store_ / "b.dbx", bytes);
     int count = 0;
     ASSERT_EQ(ParseDBX((store_ / "b.dbx").c_str(), &count, 0), 0);
     ASSERT_EQ(gSegmentCount, 3);
@@ -123,7 +121,7 @@ TEST_F(DbxScanTest, HeadersAcrossReadBoundariesAndTheBufferScanAgree) {
     fs::path in = root_ / "in";
     std::string filler(7000, 'z');
     for (int i = 0; i < 700; i++)
-        WriteEml(in, "m" + std::to_string(1000 + i) + ".eml",
+        WriteEml(in, NumberedEml(1000 + i),
                  "From: n" + std::to_string(i) + "@example.org\n\n" + filler.substr(0, 1000 + (size_t)(i * 13) % 6000) + "\n");
     ASSERT_EQ(Tool("dbx_writer", Quote(store_ / "big.dbx") + " " + Quote(in)), 0);
     ASSERT_GT(fs::file_size(store_ / "big.dbx"), 2u << 20);
@@ -133,7 +131,7 @@ TEST_F(DbxScanTest, HeadersAcrossReadBoundariesAndTheBufferScanAgree) {
     std::vector<std::pair<uint32_t, uint32_t>> fromFile;
     for (int i = 0; i < gSegmentCount; i++)
         fromFile.emplace_back(gSegmentTable[i]->fileOffset, gSegmentTable[i]->selfOffset);
-    std::string bytes = ReadAll(store_ / "big.dbx");
+    std::string bytes = bvtest::ReadFileText(store_ / "big.dbx");
     int bufferCount = 0;
     ParseDBXBuffer((const unsigned char *)bytes.data(), bytes.size(), &bufferCount, 0);
     EXPECT_EQ(bufferCount, 700);
@@ -149,17 +147,21 @@ TEST_F(DbxScanTest, TruncatedStoreKeepsTheBlocksBeforeTheCut) {
     WriteEml(in, "1.eml", Data("plain.eml"));
     WriteEml(in, "2.eml", Data("subject_first.eml"));
     ASSERT_EQ(Tool("dbx_writer", Quote(store_ / "full.dbx") + " " + Quote(in)), 0);
-    std::string bytes = ReadAll(store_ / "full.dbx");
+    std::string bytes = bvtest::ReadFileText(store_ / "full.dbx");
     // Cut before, inside and after the first block's window, and at the end.
     for (size_t cut : {(size_t)0, (size_t)5, (size_t)0x24BC + 20, (size_t)0x24BC + 40, bytes.size() / 2,
                        bytes.size() - 1}) {
-        WriteFile(store_ / "cut.dbx", bytes.substr(0, cut));
+        bvtest::WriteFileText(store_ / "cut.dbx", bytes.substr(0, cut));
         int count = -1;
         EXPECT_EQ(ParseDBX((store_ / "cut.dbx").c_str(), &count, 0), 0);
         EXPECT_GE(count, 0);
         EXPECT_LE(count, 2);
-        if (cut <= 0x24BC + 20) EXPECT_EQ(count, 0) << cut;
-        if (cut >= 0x24BC + 40) EXPECT_GE(count, 1) << cut;
+        if (cut <= 0x24BC + 20) {
+            EXPECT_EQ(count, 0) << cut;
+        }
+        if (cut >= 0x24BC + 40) {
+            EXPECT_GE(count, 1) << cut;
+        }
     }
 }
 
@@ -167,7 +169,7 @@ TEST_F(DbxScanTest, FileOfNothingButAcceptedHeaders) {
     // Every 16 bytes a header; the data of each block is the next header.
     std::string bytes;
     for (uint32_t i = 0; i < 1000; i++) bytes += BlockHeader(0x10000 + i * 16, 512, 512, 0);
-    WriteFile(store_ / "headers.dbx", bytes);
+    bvtest::WriteFileText(store_ / "headers.dbx", bytes);
     int count = -1;
     ASSERT_EQ(ParseDBX((store_ / "headers.dbx").c_str(), &count, 0), 0);
     EXPECT_EQ(count, 0);           // no block holds message text
@@ -185,7 +187,7 @@ TEST_F(DbxScanTest, ScanStopsAtSixHundredThousandHeaders) {
     std::string bytes;
     bytes.reserve((size_t)headers * 32);
     for (uint32_t i = 0; i < headers; i++) bytes += BlockHeader(0x1000000 + i * 32, 512, 512, 0) + "X-Test: 12345\r\n\r";
-    WriteFile(store_ / "many.dbx", bytes);
+    bvtest::WriteFileText(store_ / "many.dbx", bytes);
     for (int countOnly : {1, 0}) {
         int count = 0;
         ASSERT_EQ(ParseDBX((store_ / "many.dbx").c_str(), &count, countOnly), 0);

@@ -2,6 +2,7 @@
 // file's own index, must extract exactly the indexed messages.
 #include <algorithm>
 #include "mailstore_fixture.h"
+#include "support/file_text.h"
 
 class DbxWriterTest : public MailStoreTest {};
 
@@ -13,7 +14,7 @@ TEST_F(DbxWriterTest, UndbxExtractsTheIndexedMessages) {
     for (int i = 0; i < 130; i++) {
         std::string m = "From: n" + std::to_string(i) + "@example.org\r\nSubject: Number " + std::to_string(i) +
                         "\r\n\r\n" + std::string((size_t)(i * 37) % 1500, (char)('a' + i % 26)) + "\r\n";
-        WriteEml(in, "m" + std::to_string(1000 + i) + ".eml", m);
+        WriteEml(in, NumberedEml(1000 + i), m);
         if (i != 7) sources.push_back(m);  // message 7 is written as deleted
     }
     ASSERT_EQ(Tool("dbx_writer", "--deleted 7 " + Quote(store_ / "Inbox.dbx") + " " + Quote(in)), 0);
@@ -23,7 +24,7 @@ TEST_F(DbxWriterTest, UndbxExtractsTheIndexedMessages) {
               0);
     std::vector<std::string> extracted;
     for (const auto &e : fs::recursive_directory_iterator(out))
-        if (e.is_regular_file() && e.path().extension() == ".eml") extracted.push_back(ReadAll(e.path()));
+        if (e.is_regular_file() && e.path().extension() == ".eml") extracted.push_back(bvtest::ReadFileText(e.path()));
     std::sort(sources.begin(), sources.end());
     std::sort(extracted.begin(), extracted.end());
     EXPECT_EQ(extracted.size(), 129u);

@@ -2,6 +2,7 @@
 // parser and hand-over behind it.
 #include <fstream>
 #include "mailstore_fixture.h"
+#include "support/file_text.h"
 
 namespace {
 
@@ -25,7 +26,7 @@ class MailReaderTest : public MailStoreTest {
     // the store; returns the folder index of the file.
     void WriteDbx(const std::vector<std::string> &messages, const std::string &options = "") {
         fs::path in = root_ / "in";
-        for (size_t i = 0; i < messages.size(); i++) WriteEml(in, "m" + std::to_string(10 + i) + ".eml", messages[i]);
+        for (size_t i = 0; i < messages.size(); i++) WriteEml(in, NumberedEml(10 + i), messages[i]);
         ASSERT_EQ(Tool("dbx_writer", options + " " + Quote(store_ / "Inbox.dbx") + " " + Quote(in)), 0);
         ListFolders(store_);
         ASSERT_EQ(gFolderCount, 1);
@@ -68,7 +69,7 @@ TEST_F(MailReaderTest, BlocksLaidOutBackwardsAreFollowed) {
     ASSERT_EQ(host.items.size(), 2u);
     EXPECT_EQ(host.items[0].subject, "Backwards");
     std::string expected;
-    for (char c : BodyOf(ReadAll(root_ / "in" / "m10.eml"))) expected += c;
+    for (char c : BodyOf(bvtest::ReadFileText(root_ / "in" / "m10.eml"))) expected += c;
     EXPECT_EQ(host.items[0].bodyPart, expected);
 }
 
@@ -103,7 +104,7 @@ TEST_F(MailReaderTest, ChainThatComesBackStopsAtTheDuplicate) {
     ASSERT_EQ(host.items.size(), 1u);
     EXPECT_EQ(CountInLog("BV Warning: Duplicate segment found!"), 1);
     // The loop leaves from the last full block: the blocks before it arrive once.
-    std::string eml = ReadAll(root_ / "in" / "m10.eml");
+    std::string eml = bvtest::ReadFileText(root_ / "in" / "m10.eml");
     size_t fullBlocks = eml.size() / 512;
     // The parser ends the cut last line with a line end.
     EXPECT_EQ(host.items[0].bodyPart, BodyOf(eml.substr(0, fullBlocks * 512)) + "\r\n");

@@ -1,30 +1,15 @@
 #include "mailstore_fixture.h"
 
-#include <fstream>
-#include <sstream>
 #include "mime/mime.h"
 #include "platform/platform.h"
+#include "support/file_text.h"
+#include "support/host_callbacks.h"
+#include "support/program_run.h"
 
 namespace {
 
-std::vector<std::string> *gFolderTexts;
 HostSide *gHost;
 int gStatusCalls;
-
-int BV_CALL CollectFolder(const char *text) {
-    gFolderTexts->push_back(text);
-    return 0;
-}
-
-std::string PartText(mdat *rec, const char *workDir, int index) {
-    if (index >= rec->partCount) return "";
-    char path[1024];
-    com_PartFileName(workDir, rec, index, path, sizeof(path));
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
 
 int BV_CALL CollectItem(mdat *rec, const char *, const char *workDir, int) {
     ReceivedItem item;
@@ -32,8 +17,8 @@ int BV_CALL CollectItem(mdat *rec, const char *, const char *workDir, int) {
     item.fromAddr = rec->fromAddr;
     item.unread = rec->unread;
     item.partCount = rec->partCount;
-    item.headerPart = PartText(rec, workDir, 0);
-    item.bodyPart = PartText(rec, workDir, 1);
+    item.headerPart = bvtest::PartFileText(rec, workDir, 0);
+    item.bodyPart = bvtest::PartFileText(rec, workDir, 1);
     gHost->items.push_back(item);
     return 0;
 }
@@ -77,10 +62,10 @@ void MailStoreTest::TearDown() {
     if (!HasFailure()) fs::remove_all(root_);
 }
 
-std::string MailStoreTest::Quote(const fs::path &p) { return "'" + p.string() + "'"; }
+std::string MailStoreTest::Quote(const fs::path &p) { return bvtest::ShellQuote(p.string()); }
 
 int MailStoreTest::Tool(const std::string &name, const std::string &args) {
-    std::string cmd = std::string(BV_TOOLS_DIR) + "/" + name + " " + args;
+    std::string cmd = Quote(fs::path(BV_TOOLS_DIR) / name) + " " + args;
     return std::system(cmd.c_str());
 }
 
@@ -92,34 +77,29 @@ fs::path MailStoreTest::WriteEml(const fs::path &dir, const std::string &name, c
         out += text[i];
     }
     fs::path p = dir / name;
-    std::ofstream(p, std::ios::binary) << out;
+    bvtest::WriteFileText(p, out);
     return p;
 }
 
-std::string MailStoreTest::Data(const std::string &name) { return ReadAll(fs::path(BV_MAILSTORE_DATA) / name); }
-
-std::string MailStoreTest::ReadAll(const fs::path &p) {
-    std::ifstream in(p, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
+std::string MailStoreTest::Data(const std::string &name) {
+    return bvtest::ReadFileText(fs::path(BV_MAILSTORE_DATA) / name);
 }
 
-std::string MailStoreTest::LogText() const { return ReadAll(log_); }
-
-int MailStoreTest::CountInLog(const std::string &text) const {
-    std::string log = LogText();
-    int n = 0;
-    for (size_t at = log.find(text); at != std::string::npos; at = log.find(text, at + 1)) n++;
-    return n;
+std::string MailStoreTest::NumberedEml(size_t number) {
+    std::string name = "m";
+    name += std::to_string(number);
+    name += ".eml";
+    return name;
 }
+
+std::string MailStoreTest::LogText() const { return bvtest::ReadFileText(log_); }
+
+int MailStoreTest::CountInLog(const std::string &text) const { return bvtest::CountOf(LogText(), text); }
 
 std::vector<std::string> MailStoreTest::ListFolders(const fs::path &storeDir) {
-    std::vector<std::string> texts;
-    gFolderTexts = &texts;
-    DiscoverFolders(storeDir.c_str(), CollectFolder);
-    gFolderTexts = nullptr;
-    return texts;
+    bvtest::gCollectedFolderTexts.clear();
+    DiscoverFolders(storeDir.c_str(), bvtest::CollectFolderText);
+    return bvtest::gCollectedFolderTexts;
 }
 
 int MailStoreTest::ReadFolder(int index, HostSide *host) {

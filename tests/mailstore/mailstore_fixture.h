@@ -38,7 +38,8 @@ class MailStoreTest : public ::testing::Test {
     // Writes a message file; CR LF line ends unless the text brings its own.
     fs::path WriteEml(const fs::path &dir, const std::string &name, const std::string &text);
     static std::string Data(const std::string &name);  // a file of tests/mailstore/data
-    static std::string ReadAll(const fs::path &p);
+    // "m<number>.eml", a message file name the writers sort by number.
+    static std::string NumberedEml(size_t number);
     std::string LogText() const;
     int CountInLog(const std::string &text) const;
 
