@@ -269,6 +269,25 @@ std::string Assemble(const std::string &prefix, const std::vector<std::string> &
     return out + suffix;
 }
 
+// A fold right in front of the first encoded word takes the blank before it
+// away from a reader that joins a continuation beginning with "=" directly
+// (as this module's header reader does). The fold goes to the last blank
+// between the literal words of the prefix instead, when the first word still
+// gets enough room on the new line. False when there is no such blank.
+bool FoldInsidePrefix(std::string *prefix, size_t overhead, size_t *firstLimit) {
+    size_t nl = prefix->rfind('\n');
+    size_t lineStart = nl == std::string::npos ? 0 : nl + 1;
+    size_t head = prefix->find_last_not_of(" \t");
+    if (head == std::string::npos || head < lineStart) return false;
+    size_t blank = prefix->find_last_of(" \t", head);
+    if (blank == std::string::npos || blank <= lineStart) return false;
+    size_t newLine = prefix->size() - blank;  // the blank, the last word and the blanks after it
+    if (newLine + overhead + kMinFirstPayload > kMaxLineLen) return false;
+    *firstLimit = std::min(kMaxWordLen, kMaxLineLen - newLine);
+    prefix->insert(blank, "\r\n");
+    return true;
+}
+
 }  // namespace
 
 BVCOM_API void com_Encode_iso(char *text, int codepage, char *charsetOut, size_t capacity) {
@@ -315,14 +334,27 @@ BVCOM_API void com_Encode_iso(char *text, int codepage, char *charsetOut, size_t
     WordEncoder enc{target, charset, QLength(targetBytes) <= bLen + bLen / 4};
     std::string prefix = utf8.substr(0, span.from);
     std::string suffix = utf8.substr(span.to);
-    size_t used = kHeaderNameReserve + LastLineLength(prefix);
     bool fold = false;
     size_t firstLimit = kMaxWordLen;
-    if (used + enc.Overhead() + kMinFirstPayload <= kMaxLineLen) {
-        firstLimit = std::min(kMaxWordLen, kMaxLineLen - used);
-    } else {
-        fold = !prefix.empty();
-        if (!fold) firstLimit = enc.Overhead() + kMinFirstPayload;
+    for (;;) {
+        size_t used = kHeaderNameReserve + LastLineLength(prefix);
+        if (used + enc.Overhead() + kMinFirstPayload <= kMaxLineLen) {
+            firstLimit = std::min(kMaxWordLen, kMaxLineLen - used);
+            break;
+        }
+        if (FoldInsidePrefix(&prefix, enc.Overhead(), &firstLimit)) break;
+        // No blank to fold at: the last literal word and the blank after it
+        // go into the encoded words, which then need no fold in front.
+        size_t head = prefix.find_last_not_of(" \t");
+        if (head == std::string::npos || head + 1 == prefix.size() || prefix.find('\n') != std::string::npos) {
+            fold = !prefix.empty();
+            if (!fold) firstLimit = enc.Overhead() + kMinFirstPayload;
+            break;
+        }
+        size_t blank = prefix.find_last_of(" \t", head);
+        span.from = blank == std::string::npos ? 0 : blank + 1;
+        span.phrase = utf8.substr(span.from, span.to - span.from);
+        prefix = utf8.substr(0, span.from);
     }
     std::vector<std::string> words = EncodeWords(span.phrase, enc, firstLimit);
 

@@ -9,6 +9,7 @@
 
 #include "compose/compose.h"
 #include "compose_test_support.h"
+#include "mime/mime.h"
 #include "module/session.h"
 #include "platform/platform.h"
 #include "record/com.h"
@@ -353,3 +354,32 @@ TEST_F(ComposerTest, EmbeddedMessageWithoutBodyGetsASummary) {
 }
 
 }  // namespace
+
+// A subject whose literal words fill the first line: the header reader of
+// this module joins a continuation that begins with "=" without a blank, so
+// the blank in front of the first encoded word must survive the fold.
+TEST_F(ComposerTest, LongSubjectReadsBackWithItsBlanks) {
+    const char *subjects[] = {
+        "occurs when divided into an array, and the last e of the array! \xd0\x9f\xd1\x83\xd1\x82\xd1\x96\xd0\xbd "
+        "\xd1\x85\xd1\x83\xd0\xb9\xd0\xbb\xd0\xbe!!!!!!",
+        "A rather long literal beginning of a subject line goes here: Gr\xc3\xbc\xc3\x9f" "e aus K\xc3\xb6ln",
+        "Averyveryveryveryveryveryveryveryveryveryveryveryveryveryveryverylongword \xc3\xa9t\xc3\xa9",
+    };
+    for (const char *subject : subjects) {
+        SCOPED_TRACE(subject);
+        mdat *out = NewMailRecord(7);
+        com_strncpy(out->fromAddr, "a@example.com", BV_ADDR_LEN - 1);
+        com_strncpy(out->subject, subject, BV_SUBJECT_LEN - 1);
+        out->codepage = 1251;
+        std::string text = ComposeToText(out, work.path);
+        FreeMailRecord(out, work.path);
+        WriteWholeFile(work.File("back.eml"), text);
+        mdat *back = NewMailRecord(8);
+        FILE *f = plat_fopen(work.File("back.eml").c_str(), "rb");
+        ASSERT_TRUE(f);
+        EXPECT_EQ(Parse_RFC822_Msg(f, back, work.path.c_str(), "", 1), 0);
+        fclose(f);
+        EXPECT_STREQ(back->subject, subject) << text.substr(0, text.find("\r\n\r\n"));
+        FreeMailRecord(back, work.path);
+    }
+}
