@@ -11,9 +11,9 @@
 
 namespace {
 
-using bvtest::CountOccurrences;
+using bvtest::CountOf;
 using bvtest::LoopbackServer;
-using bvtest::ReadFile;
+using bvtest::ReadFileText;
 using bvtest::ScratchDir;
 
 const char kCalendar[] =
@@ -66,7 +66,7 @@ TEST(EncodeUrlSpaces, ReplacesEverySpaceWithinTheLimit) {
     strcpy(text, spaces.c_str());
     EncodeUrlSpaces(text);
     EXPECT_EQ(strlen(text), 1023u);
-    EXPECT_EQ(CountOccurrences(text, "%20"), 341u);
+    EXPECT_EQ(CountOf(text, "%20"), 341);
 
     // A space that no longer fits is left out rather than cut.
     std::string edge(1021, 'a');
@@ -95,14 +95,14 @@ TEST_F(Download, PlainAndBinaryBodiesArriveByteForByte) {
     EXPECT_EQ(gHttpStatus, 200);
     EXPECT_EQ(gCurlResult, 0);
     EXPECT_EQ(gIcsListMade, 0);
-    EXPECT_EQ(ReadFile(scratch_.DownloadPath()), kCalendar);
+    EXPECT_EQ(ReadFileText(scratch_.DownloadPath()), kCalendar);
     EXPECT_STREQ(gOutputPath, scratch_.DownloadPath().c_str());
     EXPECT_STREQ(gSourcePath, scratch_.DownloadPath().c_str());
     EXPECT_EQ(gDownloadFile, nullptr);
     EXPECT_EQ(gCurl, nullptr);
 
     EXPECT_EQ(DownloadSourceFile(server.Url("/big.bin").c_str()), 0);
-    std::string got = ReadFile(scratch_.DownloadPath());
+    std::string got = ReadFileText(scratch_.DownloadPath());
     EXPECT_EQ(got.size(), binary.size());
     EXPECT_TRUE(got == binary);
 
@@ -152,7 +152,7 @@ TEST_F(Download, RedirectsAreFollowedUpToTheLimit) {
 
     EXPECT_EQ(DownloadSourceFile(server.Url("/old.ics").c_str()), 0);
     EXPECT_EQ(gHttpStatus, 200);  // the status of the last response counts
-    EXPECT_EQ(ReadFile(scratch_.DownloadPath()), kCalendar);
+    EXPECT_EQ(ReadFileText(scratch_.DownloadPath()), kCalendar);
 
     strcpy(gOutputPath, "unchanged");
     EXPECT_EQ(DownloadSourceFile(server.Url("/loop").c_str()), 3);
@@ -222,8 +222,8 @@ TEST_F(Download, RefusedConnectionIsTriedFiveTimesWithPauses) {
 
     std::string log = scratch_.Log();
     // One connection attempt is traced per try.
-    EXPECT_EQ(CountOccurrences(log, "Trying 127.0.0.1:" + std::to_string(port)), 5u) << log;
-    EXPECT_EQ(CountOccurrences(log, "BV Warning: Max HTTP retries reached, res=7"), 1u);
+    EXPECT_EQ(CountOf(log, "Trying 127.0.0.1:" + std::to_string(port)), 5) << log;
+    EXPECT_EQ(CountOf(log, "BV Warning: Max HTTP retries reached, res=7"), 1);
     EXPECT_NE(log.find("BV Warning: CURL error=7, HTTP Response=0"), std::string::npos);
     // A 100 ms pause follows each refused attempt (a lower bound only).
     EXPECT_GE(std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count(), 500);
@@ -244,7 +244,7 @@ TEST_F(Download, SelfSignedHttpsIsAccepted) {
 
     std::string spec = server.Url("/secure.ics") + "|admin|secret";
     EXPECT_EQ(DownloadSourceFile(spec.c_str()), 0) << scratch_.Log();
-    EXPECT_EQ(ReadFile(scratch_.DownloadPath()), kCalendar);
+    EXPECT_EQ(ReadFileText(scratch_.DownloadPath()), kCalendar);
     auto seen = server.Seen();
     ASSERT_EQ(seen.size(), 1u);
     EXPECT_EQ(seen[0].authorization, "Basic " + Base64("admin:secret"));
@@ -285,7 +285,7 @@ TEST_F(Download, EntryOfAListingIsJoinedToTheAddress) {
     std::string spec = server.Url("/cal") + "|bob|pw";
     EXPECT_EQ(DownloadEntry(spec.c_str(), "team event 1.ics", outPath), 0);
     EXPECT_STREQ(outPath, scratch_.DownloadPath().c_str());
-    EXPECT_EQ(ReadFile(outPath), "entry /cal/team event 1.ics");
+    EXPECT_EQ(ReadFileText(outPath), "entry /cal/team event 1.ics");
     // An entry download keeps the session's source and listing.
     EXPECT_EQ(gIcsListMade, 1);
     EXPECT_STREQ(gOutputPath, "unchanged");

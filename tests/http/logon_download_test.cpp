@@ -1,42 +1,26 @@
 // Logon with a web source: the built module downloads the address and logs
 // on to the local copy. The module is loaded as a host loads it, so it has
 // its own session, separate from the downloader linked into this test.
-#include <dlfcn.h>
 #include <gtest/gtest.h>
 
+#include <memory>
+
 #include "loopback.h"
-#include "module/exports.h"
+#include "support/module_loader.h"
 
 namespace {
 
 using bvtest::LoopbackServer;
-using bvtest::ReadFile;
+using bvtest::ReadFileText;
 using bvtest::ScratchDir;
 
 const char kContacts[] = "First Name,Last Name,E-mail Address\r\nAnna,Berg,anna@example.org\r\n";
 
-struct ModuleExports {
-    BvLogonFn logon = nullptr;
-    BvLogoffFn logoff = nullptr;
-};
-
-ModuleExports LoadModule() {
-    ModuleExports exports;
-#ifdef BV_MODULE_PATH
-    static void *module = dlopen(BV_MODULE_PATH, RTLD_NOW | RTLD_LOCAL);
-    if (module) {
-        exports.logon = (BvLogonFn)dlsym(module, "Logon");
-        exports.logoff = (BvLogoffFn)dlsym(module, "Logoff");
-    }
-#endif
-    return exports;
-}
-
-int CallLogon(const ModuleExports &m, std::string path, int adrType, const char *tag) {
+int CallLogon(bvhost::ModuleInstance &m, std::string path, int adrType, const char *tag) {
     char pathBuf[BV_HOST_TEXT_LEN] = "";
     snprintf(pathBuf, sizeof pathBuf, "%s", path.c_str());
     char outText[BV_HOST_TEXT_LEN] = "x";
-    int result = m.logon(0, 0, pathBuf, 0, 0, 0, 0, 0, 0, 0, outText, 0, 1, 1, adrType, tag, 0);
+    int result = m.Logon(0, 0, pathBuf, 0, 0, 0, 0, 0, 0, 0, outText, 0, 1, 1, adrType, tag, 0);
     EXPECT_STREQ(outText, "");
     return result;
 }
@@ -45,8 +29,10 @@ TEST(LogonDownload, WebSourceIsDownloadedAtLogon) {
 #ifndef BV_MODULE_PATH
     GTEST_SKIP() << "the module is not part of this build";
 #endif
-    ModuleExports m = LoadModule();
-    ASSERT_NE(m.logon, nullptr) << "the module or its Logon export is missing: " << dlerror();
+    std::string error;
+    std::unique_ptr<bvhost::ModuleInstance> module = bvtest::LoadModuleCopy(bvtest::BuildLibrary(), &error);
+    ASSERT_NE(module, nullptr) << error;
+    bvhost::ModuleInstance &m = *module;
     ScratchDir scratch;
     bvcom_SetSwitches("/CURLDEBUG");
     LoopbackServer server;
@@ -61,15 +47,15 @@ TEST(LogonDownload, WebSourceIsDownloadedAtLogon) {
     // The Zimbra form: address, administrator and password joined by '|'.
     std::string spec = server.Url("/user/admin/contacts?fmt=csv") + "|admin|secret";
     EXPECT_EQ(CallLogon(m, spec, 2, "CSVZ"), 0);
-    EXPECT_EQ(ReadFile(scratch.DownloadPath()), kContacts);
-    m.logoff(0);
+    EXPECT_EQ(ReadFileText(scratch.DownloadPath()), kContacts);
+    m.Logoff(0);
 
     // A scheme in capitals is a web address too; the failed download is the
     // result of Logon and leaves no file.
     spec = "HTTP" + server.Url("/user/admin/calendar?fmt=ics").substr(4);
     EXPECT_EQ(CallLogon(m, spec, 99, "VCSZ"), 3);
     EXPECT_FALSE(std::filesystem::exists(scratch.DownloadPath()));
-    m.logoff(0);
+    m.Logoff(0);
 
     std::string log = scratch.Log();
     EXPECT_NE(log.find("curl debug: infotype=1: HTTP/1.1 200 OK"), std::string::npos);

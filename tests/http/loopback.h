@@ -13,15 +13,16 @@
 
 #include <chrono>
 #include <filesystem>
-#include <fstream>
 #include <memory>
 #include <mutex>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "record/com.h"
+#include "support/file_text.h"
+#include "support/program_run.h"
+#include "support/temp_dir.h"
 
 namespace bvtest {
 
@@ -93,45 +94,23 @@ inline int UnusedPort() {
     return ntohs(addr.sin_port);
 }
 
-inline std::string ReadFile(const std::filesystem::path &path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-inline size_t CountOccurrences(const std::string &text, const std::string &what) {
-    size_t n = 0;
-    for (size_t pos = text.find(what); pos != std::string::npos; pos = text.find(what, pos + what.size())) ++n;
-    return n;
-}
-
 // A scratch directory: "dl/" is host setting 6 (the download directory),
 // "log.txt" the common library's log.
 class ScratchDir {
   public:
     ScratchDir() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "bv_http_XXXXXX").string();
-        std::vector<char> buf(pattern.begin(), pattern.end());
-        buf.push_back(0);
-        root_ = mkdtemp(buf.data());
-        std::filesystem::create_directories(root_ / "dl");
-        downloadDir_ = (root_ / "dl").string() + "/";
+        downloadDir_ = dir_.SubDir("dl");
         bvcom_SetHostSetting(6, downloadDir_.c_str());
-        bvcom_SetLogFile((root_ / "log.txt").string().c_str());
+        bvcom_SetLogFile((dir_.Path() / "log.txt").string().c_str());
     }
-    ~ScratchDir() {
-        bvcom_SetLogFile(nullptr);
-        std::error_code ec;
-        std::filesystem::remove_all(root_, ec);
-    }
+    ~ScratchDir() { bvcom_SetLogFile(nullptr); }
     const std::string &DownloadDir() const { return downloadDir_; }
     std::string DownloadPath() const { return downloadDir_ + "temp.vcs"; }
-    std::filesystem::path Root() const { return root_; }
-    std::string Log() const { return ReadFile(root_ / "log.txt"); }
+    std::filesystem::path Root() const { return dir_.Path(); }
+    std::string Log() const { return ReadFileText(dir_.Path() / "log.txt"); }
 
   private:
-    std::filesystem::path root_;
+    TempDir dir_{"bv_http"};
     std::string downloadDir_;
 };
 
@@ -139,8 +118,8 @@ class ScratchDir {
 inline bool MakeSelfSignedCertificate(const std::filesystem::path &dir, std::string *cert, std::string *key) {
     *cert = (dir / "cert.pem").string();
     *key = (dir / "key.pem").string();
-    std::string cmd = "openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=127.0.0.1 -keyout '" + *key +
-                      "' -out '" + *cert + "' >/dev/null 2>&1";
+    std::string cmd = "openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=127.0.0.1 -keyout " +
+                      ShellQuote(*key) + " -out " + ShellQuote(*cert) + " >/dev/null 2>&1";
     return system(cmd.c_str()) == 0 && std::filesystem::exists(*cert) && std::filesystem::exists(*key);
 }
 
