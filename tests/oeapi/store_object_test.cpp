@@ -14,19 +14,19 @@
 
 #include "oeapi/oeapi.h"
 #include "platform/platform.h"
+#include "support/file_text.h"
+#include "support/program_run.h"
+#include "support/temp_dir.h"
 
 using namespace std::string_literals;
 
 namespace {
 
+// A scratch directory named as the store's root by BV_OE_STORE.
 struct TempStore {
-    std::string root;
-    TempStore() {
-        char pattern[] = "/tmp/bv_oeapi_XXXXXX";
-        root = mkdtemp(pattern);
-        setenv("BV_OE_STORE", root.c_str(), 1);
-    }
-    ~TempStore() { plat_RemoveDirectoryTree(root.c_str()); }
+    bvtest::TempDir dir{"bv_oeapi"};
+    std::string root = dir.Path().string();
+    TempStore() { setenv("BV_OE_STORE", root.c_str(), 1); }
 };
 
 HRESULT CreateStore(OeRoot **out) {
@@ -175,9 +175,7 @@ TEST(OeStoreObject, CreationNeedsAUsableRoot) {
 
     TempStore store;
     std::string file = store.root + "/plain-file";
-    FILE *f = fopen(file.c_str(), "wb");
-    ASSERT_NE(f, nullptr);
-    fclose(f);
+    bvtest::WriteFileText(file, "");
     setenv("BV_OE_STORE", file.c_str(), 1);
     EXPECT_TRUE(FAILED(CreateStore(&root)));
     EXPECT_EQ(root, nullptr);
@@ -383,17 +381,10 @@ TEST(OeStoreObject, TreesOfOtherSoftwareAreRead) {
     TempStore store;
     const std::string a = store.root + "/.Lists.Dev&AOk-";
     for (const char *sub : {"", "/cur", "/new", "/tmp"}) ASSERT_EQ(mkdir((a + sub).c_str(), 0700), 0);
-    FILE *f = fopen((a + "/cur/1700000000.M1P1Q1.host:2,RS").c_str(), "wb");
-    fputs("Subject: replied and seen\r\n\r\n", f);
-    fclose(f);
-    f = fopen((a + "/cur/1700000001.M1P1Q2.host:2,F").c_str(), "wb");
-    fputs("Subject: flagged, not seen\r\n\r\n", f);
-    fclose(f);
-    f = fopen((a + "/new/1700000002.M1P1Q3.host").c_str(), "wb");
-    fputs("Subject: new\r\n\r\n", f);
-    fclose(f);
-    f = fopen((a + "/cur/.hidden").c_str(), "wb");
-    fclose(f);
+    bvtest::WriteFileText(a + "/cur/1700000000.M1P1Q1.host:2,RS", "Subject: replied and seen\r\n\r\n");
+    bvtest::WriteFileText(a + "/cur/1700000001.M1P1Q2.host:2,F", "Subject: flagged, not seen\r\n\r\n");
+    bvtest::WriteFileText(a + "/new/1700000002.M1P1Q3.host", "Subject: new\r\n\r\n");
+    bvtest::WriteFileText(a + "/cur/.hidden", "");
     OeRoot *root = nullptr;
     ASSERT_EQ(CreateStore(&root), S_OK);
     OeFolder *top = nullptr;
@@ -469,7 +460,8 @@ TEST(OeStoreObject, PythonMailboxReadsTheTree) {
     }
     for (const auto &c : counts) expected.insert("F " + c.first + " " + std::to_string(c.second));
 
-    std::string command = "python3 " BV_OEAPI_TEST_DIR "/read_maildir.py '" + store.root + "'";
+    std::string command = "python3 " + bvtest::ShellQuote(BV_OEAPI_TEST_DIR "/read_maildir.py") + " " +
+                          bvtest::ShellQuote(store.root);
     FILE *pipe = popen(command.c_str(), "r");
     ASSERT_NE(pipe, nullptr);
     std::multiset<std::string> listed;
