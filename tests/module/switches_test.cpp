@@ -85,49 +85,37 @@ TEST_F(SwitchTest, ValueTokenIsExaminedAgainAsASwitch) {
 }
 
 TEST_F(SwitchTest, EvcsLevel) {
-    Load(true);
-    Parse("/EVCS");
-    EXPECT_EQ(ProbeInt("gEvcs"), 1);
-    EXPECT_EQ(ProbeInt("gEvcsLevel"), 3) << "last token: level stays 3";
-
-    Load(true);
-    Parse("/EVCS 7");
-    EXPECT_EQ(ProbeInt("gEvcsLevel"), 7);
-
-    Load(true);
-    Parse("/EVCS abc");
-    EXPECT_EQ(ProbeInt("gEvcs"), 1);
-    EXPECT_EQ(ProbeInt("gEvcsLevel"), 0) << "no leading digits";
-
+    struct Case {
+        const char *switches;
+        int level;
+        const char *why;
+    };
+    for (const Case &c : {Case{"/EVCS", 3, "last token: level stays 3"}, Case{"/EVCS 7", 7, "digits"},
+                          Case{"/EVCS abc", 0, "no leading digits"}, Case{"/EVCS /DEBUG", 0, "next switch"},
+                          Case{"/EVCS \"\"", 3, "an empty value leaves the level"}}) {
+        Load(true);
+        Parse(c.switches);
+        EXPECT_EQ(ProbeInt("gEvcs"), 1) << c.switches;
+        EXPECT_EQ(ProbeInt("gEvcsLevel"), c.level) << c.switches << ": " << c.why;
+    }
     Load(true);
     Parse("/EVCS /DEBUG");
-    EXPECT_EQ(ProbeInt("gEvcsLevel"), 0);
-    EXPECT_EQ(ProbeInt("gDebug"), 1);
-
-    Load(true);
-    Parse("/EVCS \"\"");
-    EXPECT_EQ(ProbeInt("gEvcsLevel"), 3) << "an empty value leaves the level";
+    EXPECT_EQ(ProbeInt("gDebug"), 1) << "a switch after /EVCS is still parsed";
 }
 
 TEST_F(SwitchTest, D153AndItsOneValue) {
-    Load(true);
-    Parse("/D153 1");
-    EXPECT_EQ(ProbeInt("gD153"), 1);
-    EXPECT_EQ(ProbeInt("gD153One"), 1);
-
-    Load(true);
-    Parse("/D153 10x");
-    EXPECT_EQ(ProbeInt("gD153One"), 1) << "begins with 1";
-
-    Load(true);
-    Parse("/D153 21");
-    EXPECT_EQ(ProbeInt("gD153"), 1);
-    EXPECT_EQ(ProbeInt("gD153One"), 0);
-
-    Load(true);
-    Parse("/D153");
-    EXPECT_EQ(ProbeInt("gD153"), 1);
-    EXPECT_EQ(ProbeInt("gD153One"), 0) << "last token";
+    struct Case {
+        const char *switches;
+        int one;
+        const char *why;
+    };
+    for (const Case &c : {Case{"/D153 1", 1, "1"}, Case{"/D153 10x", 1, "begins with 1"}, Case{"/D153 21", 0, "21"},
+                          Case{"/D153", 0, "last token"}}) {
+        Load(true);
+        Parse(c.switches);
+        EXPECT_EQ(ProbeInt("gD153"), 1) << c.switches;
+        EXPECT_EQ(ProbeInt("gD153One"), c.one) << c.switches << ": " << c.why;
+    }
 }
 
 TEST_F(SwitchTest, MatchingIsExactAndCaseSensitive) {
