@@ -39,6 +39,13 @@ std::string Base64(const std::string &in) {
     return out;
 }
 
+// Answers GET requests for the pattern with the calendar.
+void ServeCalendar(LoopbackServer &server, const char *pattern) {
+    server.Routes().Get(pattern, [](const httplib::Request &, httplib::Response &res) {
+        res.set_content(kCalendar, "text/calendar");
+    });
+}
+
 class Download : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -82,9 +89,7 @@ TEST_F(Download, PlainAndBinaryBodiesArriveByteForByte) {
     std::mt19937 rng(1234);
     for (char &c : binary) c = (char)(rng() & 0xFF);
     LoopbackServer server;
-    server.Routes().Get("/calendar.ics", [](const httplib::Request &, httplib::Response &res) {
-        res.set_content(kCalendar, "text/calendar");
-    });
+    ServeCalendar(server, "/calendar.ics");
     server.Routes().Get("/big.bin", [&](const httplib::Request &, httplib::Response &res) {
         res.set_content(binary, "application/octet-stream");
     });
@@ -114,9 +119,7 @@ TEST_F(Download, PlainAndBinaryBodiesArriveByteForByte) {
 
 TEST_F(Download, SpacesAndCredentialsReachTheServer) {
     LoopbackServer server;
-    server.Routes().Get(R"(/.*)", [](const httplib::Request &, httplib::Response &res) {
-        res.set_content(kCalendar, "text/calendar");
-    });
+    ServeCalendar(server, R"(/.*)");
     server.Start();
 
     // Spaces of the address go out as %20; no '|' means no user and password.
@@ -142,9 +145,7 @@ TEST_F(Download, RedirectsAreFollowedUpToTheLimit) {
     server.Routes().Get("/old.ics", [](const httplib::Request &, httplib::Response &res) {
         res.set_redirect("/new.ics", 302);
     });
-    server.Routes().Get("/new.ics", [](const httplib::Request &, httplib::Response &res) {
-        res.set_content(kCalendar, "text/calendar");
-    });
+    ServeCalendar(server, "/new.ics");
     server.Routes().Get("/loop", [](const httplib::Request &, httplib::Response &res) {
         res.set_redirect("/loop", 302);
     });
@@ -167,9 +168,7 @@ TEST_F(Download, RedirectsAreFollowedUpToTheLimit) {
 
 TEST_F(Download, ErrorStatusesFailAndLeaveNoFile) {
     LoopbackServer server;
-    server.Routes().Get("/good.ics", [](const httplib::Request &, httplib::Response &res) {
-        res.set_content(kCalendar, "text/calendar");
-    });
+    ServeCalendar(server, "/good.ics");
     server.Routes().Get("/private.ics", [](const httplib::Request &, httplib::Response &res) {
         res.status = 401;
         res.set_header("WWW-Authenticate", "Basic realm=\"calendar\"");
@@ -237,9 +236,7 @@ TEST_F(Download, SelfSignedHttpsIsAccepted) {
     auto ssl = std::make_unique<httplib::SSLServer>(cert.c_str(), key.c_str());
     ASSERT_TRUE(ssl->is_valid());
     LoopbackServer server(std::move(ssl), "https");
-    server.Routes().Get("/secure.ics", [](const httplib::Request &, httplib::Response &res) {
-        res.set_content(kCalendar, "text/calendar");
-    });
+    ServeCalendar(server, "/secure.ics");
     server.Start();
 
     std::string spec = server.Url("/secure.ics") + "|admin|secret";
@@ -252,9 +249,7 @@ TEST_F(Download, SelfSignedHttpsIsAccepted) {
 
 TEST_F(Download, CurlDebugTracesTheTransfer) {
     LoopbackServer server;
-    server.Routes().Get("/calendar.ics", [](const httplib::Request &, httplib::Response &res) {
-        res.set_content(kCalendar, "text/calendar");
-    });
+    ServeCalendar(server, "/calendar.ics");
     server.Start();
 
     EXPECT_EQ(DownloadSourceFile(server.Url("/calendar.ics").c_str()), 0);
@@ -301,9 +296,7 @@ TEST_F(Download, EntryOfAListingIsJoinedToTheAddress) {
 
 TEST_F(Download, UnwritableDownloadDirectoryEndsWithoutTransfer) {
     LoopbackServer server;
-    server.Routes().Get("/calendar.ics", [](const httplib::Request &, httplib::Response &res) {
-        res.set_content(kCalendar, "text/calendar");
-    });
+    ServeCalendar(server, "/calendar.ics");
     server.Start();
     std::string missing = (scratch_.Root() / "no-such-dir").string() + "/";
     bvcom_SetHostSetting(6, missing.c_str());
