@@ -180,13 +180,13 @@ TEST(StoreMigration, EveryMessageArrivesAsItWasSent) {
 // not compared. Every other message must agree with its source.
 const std::map<std::string, const char *> kKnownDifferences = {
     {"<001301c17797$9cd0ef30$a3ab620c@vaio>",
-     "multipart header without a body: the composer writes no part for the empty body"},
+     "multipart header without a body: the empty text body (only a line end) is not written"},
     {"<invite.eml@mime.sample>", "the composer writes every HTML body before the calendar attachment"},
     {"<F11E7413-B709-4E78-85FA-AD723A1BB246@von-und-zu-weiss.de>",
      "the composer writes every HTML body before the calendar attachment"},
     {"<xxxx>",
-     "an address without a domain is completed with the folder name; a part holding only a line end is not "
-     "written"},
+     "an address without a domain is completed with the folder name; an empty text body (only a line end) is "
+     "not written"},
     {"<20090409125316.624D119F4@mail17.metaways.net>",
      "a bare LF in a text body comes back as CR LF: text bodies are read back line by line"},
     {"<EFOOJNZYKZFPXKXDZPRSCFMBVCHB.bob@example.com>",
