@@ -249,7 +249,9 @@ TEST(StoreMigration, CorpusMessagesThroughADbxFile) {
         compared++;
         EXPECT_EQ(got.subject, want.subject);
         EXPECT_EQ(got.fromAddr, want.fromAddr);
-        if (!want.dateSubstituted) EXPECT_EQ(got.date, want.date);
+        if (!want.dateSubstituted) {
+            EXPECT_EQ(got.date, want.date);
+        }
         EXPECT_EQ(got.recipients, want.recipients);
         EXPECT_EQ(got.parts.size(), want.parts.size());
         for (size_t i = 0; i < got.parts.size() && i < want.parts.size(); i++) {
