@@ -56,9 +56,9 @@ bool IsAddress(const std::string &path) {
 
 bool CheckPath(const KindEntry &kind, const std::string &role, Endpoint *out, std::string *error) {
     std::error_code ec;
-    std::string spec = role + " " + kind.name + ":" + out->path;
+    std::string endpointText = role + " " + kind.name + ":" + out->path;
     auto fail = [&](const std::string &why) {
-        *error = spec + ": " + why + " (" + kind.name + " expects " + kind.expects + ")";
+        *error = endpointText + ": " + why + " (" + kind.name + " expects " + kind.expects + ")";
         return false;
     };
     if (out->path.empty()) return fail("no path given");
@@ -94,10 +94,10 @@ bool CheckPath(const KindEntry &kind, const std::string &role, Endpoint *out, st
 }
 
 template <size_t N>
-bool ParseWith(const KindEntry (&table)[N], const std::string &spec, const char *role, const std::string &tagOverride,
+bool ParseWith(const KindEntry (&table)[N], const std::string &endpointText, const char *role, const std::string &tagOverride,
                Endpoint *out, std::string *error) {
-    size_t colon = spec.find(':');
-    std::string kindName = colon == std::string::npos ? spec : spec.substr(0, colon);
+    size_t colon = endpointText.find(':');
+    std::string kindName = colon == std::string::npos ? endpointText : endpointText.substr(0, colon);
     for (const KindEntry &kind : table) {
         if (kindName != kind.name) continue;
         if (colon == std::string::npos) {
@@ -106,7 +106,7 @@ bool ParseWith(const KindEntry (&table)[N], const std::string &spec, const char 
             return false;
         }
         out->kind = kind.name;
-        out->path = spec.substr(colon + 1);
+        out->path = endpointText.substr(colon + 1);
         out->adrType = kind.adrType;
         out->dataType = kind.dataType;
         out->tag = tagOverride.empty() ? kind.tag : tagOverride;
@@ -121,7 +121,7 @@ bool ParseWith(const KindEntry (&table)[N], const std::string &spec, const char 
 
 }  // namespace
 
-bool ParseEndpoint(const std::string &spec, bool asTarget, const std::string &tagOverride, Endpoint *out,
+bool ParseEndpoint(const std::string &endpointText, bool asTarget, const std::string &tagOverride, Endpoint *out,
                    std::string *error) {
     if (!tagOverride.empty()) {
         bool known = false;
@@ -131,8 +131,8 @@ bool ParseEndpoint(const std::string &spec, bool asTarget, const std::string &ta
             return false;
         }
     }
-    return asTarget ? ParseWith(kTargets, spec, "target", tagOverride, out, error)
-                    : ParseWith(kSources, spec, "source", tagOverride, out, error);
+    return asTarget ? ParseWith(kTargets, endpointText, "target", tagOverride, out, error)
+                    : ParseWith(kSources, endpointText, "source", tagOverride, out, error);
 }
 
 const char *FolderClassName(int folderClass) {

@@ -19,7 +19,7 @@ struct Endpoint {
 
 // asTarget selects the target table. tagOverride, when not empty, replaces
 // the kind's tag. On failure error holds one line naming the valid choices.
-bool ParseEndpoint(const std::string &spec, bool asTarget, const std::string &tagOverride, Endpoint *out,
+bool ParseEndpoint(const std::string &endpointText, bool asTarget, const std::string &tagOverride, Endpoint *out,
                    std::string *error);
 
 const char *FolderClassName(int folderClass);

@@ -42,11 +42,11 @@ struct SourceSpec {
 
 // "address|user|password": the address ends at the first '|', the user name
 // at the next; the password is the rest.
-void SplitSourceSpec(const char *spec, SourceSpec *out) {
+void SplitSourceSpec(const char *text, SourceSpec *out) {
     out->address[0] = out->user[0] = out->password[0] = 0;
-    const char *bar = strchr(spec, '|');
-    size_t addressLen = bar ? (size_t)(bar - spec) : strlen(spec);
-    com_strncpy(out->address, spec, addressLen < BV_HTTP_ADDRESS_LEN ? addressLen : BV_HTTP_ADDRESS_LEN);
+    const char *bar = strchr(text, '|');
+    size_t addressLen = bar ? (size_t)(bar - text) : strlen(text);
+    com_strncpy(out->address, text, addressLen < BV_HTTP_ADDRESS_LEN ? addressLen : BV_HTTP_ADDRESS_LEN);
     if (!bar) return;
     const char *user = bar + 1;
     const char *bar2 = strchr(user, '|');
@@ -91,9 +91,9 @@ size_t WriteCallback(char *data, size_t size, size_t count, void *) {
     return size * count;
 }
 
-void SetTransferOptions(CURL *curl, const char *url, const SourceSpec *spec) {
+void SetTransferOptions(CURL *curl, const char *url, const SourceSpec *parts) {
     char credentials[2 * BV_HTTP_CREDENTIAL_LEN + 2];
-    bv_snprintf(credentials, sizeof credentials, "%s:%s", spec->user, spec->password);
+    bv_snprintf(credentials, sizeof credentials, "%s:%s", parts->user, parts->password);
     curl_easy_setopt(curl, CURLOPT_DEBUGFUNCTION, DebugCallback);
     curl_easy_setopt(curl, CURLOPT_VERBOSE, 1L);
     curl_easy_setopt(curl, CURLOPT_URL, url);
@@ -135,7 +135,7 @@ bool CloseDownloadFile() {
 
 // Downloads url into the download directory's file; outPath receives its
 // path (BV_PATH_LEN bytes) whatever the result.
-int Download(const char *url, const SourceSpec *spec, char *outPath) {
+int Download(const char *url, const SourceSpec *parts, char *outPath) {
     outPath[0] = 0;
     curl_global_init(CURL_GLOBAL_ALL);
     CURL *curl = curl_easy_init();
@@ -144,7 +144,7 @@ int Download(const char *url, const SourceSpec *spec, char *outPath) {
         return kDownloadFailed;
     }
     gCurl = curl;
-    SetTransferOptions(curl, url, spec);
+    SetTransferOptions(curl, url, parts);
 
     char dir[BV_PATH_LEN] = "";
     com_GetHostSetting(6, dir, sizeof dir);
@@ -197,11 +197,11 @@ extern "C" void EncodeUrlSpaces(char *text) {
 
 extern "C" int DownloadSourceFile(const char *sourceSpec) {
     gIcsListMade = 0;
-    SourceSpec spec;
-    SplitSourceSpec(sourceSpec ? sourceSpec : "", &spec);
-    EncodeUrlSpaces(spec.address);
+    SourceSpec parts;
+    SplitSourceSpec(sourceSpec ? sourceSpec : "", &parts);
+    EncodeUrlSpaces(parts.address);
     char path[BV_PATH_LEN];
-    int result = Download(spec.address, &spec, path);
+    int result = Download(parts.address, &parts, path);
     if (result == 0) {
         com_strncpy(gOutputPath, path, sizeof gOutputPath - 1);
         com_strncpy(gSourcePath, path, sizeof gSourcePath - 1);
@@ -210,15 +210,15 @@ extern "C" int DownloadSourceFile(const char *sourceSpec) {
 }
 
 extern "C" int DownloadEntry(const char *sourceSpec, const char *entryName, char *outPath) {
-    SourceSpec spec;
-    SplitSourceSpec(sourceSpec ? sourceSpec : "", &spec);
+    SourceSpec parts;
+    SplitSourceSpec(sourceSpec ? sourceSpec : "", &parts);
     char entry[BV_HTTP_URL_LEN + 1];
     com_strncpy(entry, entryName ? entryName : "", BV_HTTP_URL_LEN);
     EncodeUrlSpaces(entry);
     char url[kJoinedUrlLen];
-    bv_snprintf(url, sizeof url, "%s/%s", spec.address, entry);
+    bv_snprintf(url, sizeof url, "%s/%s", parts.address, entry);
     char path[BV_PATH_LEN];
-    int result = Download(url, &spec, path);
+    int result = Download(url, &parts, path);
     if (outPath) com_strncpy(outPath, path, BV_PATH_LEN - 1);
     return result;
 }

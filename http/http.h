@@ -25,7 +25,7 @@ extern FILE *gDownloadFile;    // the open output file during a transfer
 // directory (host setting 6) and makes that file gOutputPath and
 // gSourcePath. Clears gIcsListMade. 0 on success, 3 on any failure.
 int DownloadSourceFile(const char *sourceSpec);
-// Downloads the specification's address joined with "/" to entryName into
+// Downloads the source's address joined with "/" to entryName into
 // "temp.vcs" of the download directory; outPath (BV_PATH_LEN bytes) receives
 // that file's path. 0 on success, 3 on any failure.
 int DownloadEntry(const char *sourceSpec, const char *entryName, char *outPath);

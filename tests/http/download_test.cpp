@@ -125,8 +125,8 @@ TEST_F(Download, SpacesAndCredentialsReachTheServer) {
     // Spaces of the address go out as %20; no '|' means no user and password.
     EXPECT_EQ(DownloadSourceFile(server.Url("/user/my calendar/team events.ics").c_str()), 0);
     // Basic credentials; the password is everything after the second '|'.
-    std::string spec = server.Url("/user/admin/contacts?fmt=csv") + "|admin|pa:ss|word";
-    EXPECT_EQ(DownloadSourceFile(spec.c_str()), 0);
+    std::string sourceText = server.Url("/user/admin/contacts?fmt=csv") + "|admin|pa:ss|word";
+    EXPECT_EQ(DownloadSourceFile(sourceText.c_str()), 0);
     // A user name without a password.
     EXPECT_EQ(DownloadSourceFile((server.Url("/only-user") + "|alice").c_str()), 0);
 
@@ -239,8 +239,8 @@ TEST_F(Download, SelfSignedHttpsIsAccepted) {
     ServeCalendar(server, "/secure.ics");
     server.Start();
 
-    std::string spec = server.Url("/secure.ics") + "|admin|secret";
-    EXPECT_EQ(DownloadSourceFile(spec.c_str()), 0) << scratch_.Log();
+    std::string sourceText = server.Url("/secure.ics") + "|admin|secret";
+    EXPECT_EQ(DownloadSourceFile(sourceText.c_str()), 0) << scratch_.Log();
     EXPECT_EQ(ReadFileText(scratch_.DownloadPath()), kCalendar);
     auto seen = server.Seen();
     ASSERT_EQ(seen.size(), 1u);
@@ -277,15 +277,15 @@ TEST_F(Download, EntryOfAListingIsJoinedToTheAddress) {
 
     gIcsListMade = 1;
     char outPath[BV_PATH_LEN];
-    std::string spec = server.Url("/cal") + "|bob|pw";
-    EXPECT_EQ(DownloadEntry(spec.c_str(), "team event 1.ics", outPath), 0);
+    std::string sourceText = server.Url("/cal") + "|bob|pw";
+    EXPECT_EQ(DownloadEntry(sourceText.c_str(), "team event 1.ics", outPath), 0);
     EXPECT_STREQ(outPath, scratch_.DownloadPath().c_str());
     EXPECT_EQ(ReadFileText(outPath), "entry /cal/team event 1.ics");
     // An entry download keeps the session's source and listing.
     EXPECT_EQ(gIcsListMade, 1);
     EXPECT_STREQ(gOutputPath, "unchanged");
 
-    EXPECT_EQ(DownloadEntry(spec.c_str(), "gone.ics", outPath), 3);
+    EXPECT_EQ(DownloadEntry(sourceText.c_str(), "gone.ics", outPath), 3);
     EXPECT_FALSE(std::filesystem::exists(outPath));
 
     auto seen = server.Seen();

@@ -45,15 +45,15 @@ TEST(LogonDownload, WebSourceIsDownloadedAtLogon) {
     server.Start();
 
     // The Zimbra form: address, administrator and password joined by '|'.
-    std::string spec = server.Url("/user/admin/contacts?fmt=csv") + "|admin|secret";
-    EXPECT_EQ(CallLogon(m, spec, 2, "CSVZ"), 0);
+    std::string sourceText = server.Url("/user/admin/contacts?fmt=csv") + "|admin|secret";
+    EXPECT_EQ(CallLogon(m, sourceText, 2, "CSVZ"), 0);
     EXPECT_EQ(ReadFileText(scratch.DownloadPath()), kContacts);
     m.Logoff(0);
 
     // A scheme in capitals is a web address too; the failed download is the
     // result of Logon and leaves no file.
-    spec = "HTTP" + server.Url("/user/admin/calendar?fmt=ics").substr(4);
-    EXPECT_EQ(CallLogon(m, spec, 99, "VCSZ"), 3);
+    sourceText = "HTTP" + server.Url("/user/admin/calendar?fmt=ics").substr(4);
+    EXPECT_EQ(CallLogon(m, sourceText, 99, "VCSZ"), 3);
     EXPECT_FALSE(std::filesystem::exists(scratch.DownloadPath()));
     m.Logoff(0);
 
