@@ -112,6 +112,13 @@ void CutUtf8(std::string *text, size_t limit) {
 
 }  // namespace
 
+// Words of a stateful charset (ISO-2022-*, UTF-7) each return to the initial
+// state, so their bytes cannot be joined: ICU would read the escape sequence
+// at each join as an error.
+static bool IsStatefulCharset(const char *charset) {
+    return strncasecmp(charset, "iso-2022", 8) == 0 || strcasecmp(charset, "utf-7") == 0;
+}
+
 BVCOM_API int com_Decode_iso(char *text, int flags) {
     (void)flags;
     if (!text || !strstr(text, "=?")) return 0;
@@ -124,7 +131,8 @@ BVCOM_API int com_Decode_iso(char *text, int flags) {
     while (*p) {
         EncodedWord w;
         if (ParseEncodedWord(p, &w)) {
-            if (!pending.empty() && strcasecmp(pendingCharset, w.charset) != 0) {
+            if (!pending.empty() &&
+                (strcasecmp(pendingCharset, w.charset) != 0 || IsStatefulCharset(w.charset))) {
                 ConvertToUtf8(pending, pendingCharset, &out);
                 pending.clear();
             }

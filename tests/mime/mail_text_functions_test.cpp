@@ -67,6 +67,9 @@ TEST(MimeEncodedWords, DecodedToUtf8) {
     EXPECT_EQ(cp, 1251);
     EXPECT_EQ(Decode("=?iso-2022-jp?B?GyRCJDMkcyRLJEEkTxsoQg==?=", &cp), "こんにちは");
     EXPECT_EQ(cp, 50220);
+    // each ISO-2022-JP word returns to ASCII; two adjacent words decode without a broken join
+    EXPECT_EQ(Decode("=?ISO-2022-JP?B?GyRCJEskWyQzGyhC?= =?ISO-2022-JP?B?GyRCJEskWyQzGyhC?=", &cp),
+              "にほこにほこ");
     EXPECT_EQ(Decode("=?utf-8*en?Q?lang_suffix?=", &cp), "lang suffix");
     // a charset ICU knows but Windows has no number for still ends up UTF-8
     EXPECT_EQ(Decode("=?macintosh?Q?caf=8E?=", &cp), "café");
