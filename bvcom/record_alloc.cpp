@@ -70,9 +70,9 @@ static void DeletePartFiles(mdat *rec, const char *workDir) {
 // Frees every sub-record and deletes the part files (when workDir is given),
 // embedded records depth first. Slots beyond the counts are checked too: a
 // sub-record allocated but never counted is still owned here.
-static void FreeRecordContents(mdat *rec, const char *workDir) {
-    DeletePartFiles(rec, workDir);
-    for (int i = 0; i < BV_MAX_PARTS; ++i) FreePart(rec, i, workDir);
+// Frees every recipient and exception slot; a sub-record allocated but never
+// counted is still owned here.
+static void FreeRecipsAndExceptions(mdat *rec) {
     for (int i = 0; i < BV_MAX_RECIPS; ++i) {
         free(rec->recips[i]);
         rec->recips[i] = nullptr;
@@ -81,9 +81,15 @@ static void FreeRecordContents(mdat *rec, const char *workDir) {
         free(rec->exceptions[i]);
         rec->exceptions[i] = nullptr;
     }
-    rec->partCount = 0;
     rec->recipCount = 0;
     rec->exceptionCount = 0;
+}
+
+static void FreeRecordContents(mdat *rec, const char *workDir) {
+    DeletePartFiles(rec, workDir);
+    for (int i = 0; i < BV_MAX_PARTS; ++i) FreePart(rec, i, workDir);
+    FreeRecipsAndExceptions(rec);
+    rec->partCount = 0;
 }
 
 // Every item field empty or zero; groupFolder (set once per folder) kept;
@@ -192,16 +198,7 @@ BVCOM_API void com_ResetObject(mdat *rec) {
 BVCOM_API void com_Deallocate_All(mdat *rec, const char *workDir) {
     (void)workDir;
     if (!rec) return;
-    for (int i = 0; i < BV_MAX_RECIPS; ++i) {
-        free(rec->recips[i]);
-        rec->recips[i] = nullptr;
-    }
-    for (int i = 0; i < BV_MAX_EXCEPTIONS; ++i) {
-        free(rec->exceptions[i]);
-        rec->exceptions[i] = nullptr;
-    }
-    rec->recipCount = 0;
-    rec->exceptionCount = 0;
+    FreeRecipsAndExceptions(rec);
     bvcom_DropNotes(rec);
 }
 
