@@ -67,9 +67,6 @@ static void DeletePartFiles(mdat *rec, const char *workDir) {
     }
 }
 
-// Frees every sub-record and deletes the part files (when workDir is given),
-// embedded records depth first. Slots beyond the counts are checked too: a
-// sub-record allocated but never counted is still owned here.
 // Frees every recipient and exception slot; a sub-record allocated but never
 // counted is still owned here.
 static void FreeRecipsAndExceptions(mdat *rec) {
@@ -85,6 +82,8 @@ static void FreeRecipsAndExceptions(mdat *rec) {
     rec->exceptionCount = 0;
 }
 
+// Frees every sub-record and deletes the part files (when workDir is given),
+// embedded records depth first. Slots beyond the counts are checked too.
 static void FreeRecordContents(mdat *rec, const char *workDir) {
     DeletePartFiles(rec, workDir);
     for (int i = 0; i < BV_MAX_PARTS; ++i) FreePart(rec, i, workDir);
