@@ -116,23 +116,17 @@ extern "C" int ReadDbxFolder(MailHandOver *h, const FolderRecord *folder) {
     }
     SegmentIndex index;
     BuildSegmentIndex(&index);
-    char tempPath[MAIL_TEMP_NAME_LEN];
-    MailTempPath(h, "temprfc.tmp", tempPath, sizeof(tempPath));
+    FILE *scratch = OpenMessageScratch(h, "temprfc.tmp");
 
-    for (int current = 0;;) {
+    for (int current = 0; scratch;) {
         int start = NextMessageStart(current);
         if (start < 0) break;
-        FILE *out = plat_fopen(tempPath, "wb");
-        if (!out) {
-            com_Log("BV Warning: unable to open %s", tempPath);
-            break;
-        }
-        CopyMessage(&cache, &index, start, out);
-        fclose(out);
+        plat_ScratchRestart(scratch);
+        CopyMessage(&cache, &index, start, scratch);
         current = start + 1;
-        if (ParseAndHandOver(h, tempPath)) break;
+        if (ParseAndHandOver(h, scratch)) break;
     }
-    plat_DeleteFile(tempPath);
+    plat_CloseScratch(scratch);
     fclose(cache.file);
     free(cache.data);
     FreeSegmentTable();

@@ -74,14 +74,9 @@ extern "C" int ReadMbxFolder(MailHandOver *h, const FolderRecord *folder) {
     }
     if (!atEnd) KeepPendingLine(pending);
 
-    char tempPath[MAIL_TEMP_NAME_LEN];
-    MailTempPath(h, "temprfc.tmp", tempPath, sizeof(tempPath));
-    while (!atEnd) {
-        FILE *out = plat_fopen(tempPath, "wb");
-        if (!out) {
-            com_Log("BV Warning: unable to open %s", tempPath);
-            break;
-        }
+    FILE *out = atEnd ? NULL : OpenMessageScratch(h, "temprfc.tmp");
+    while (!atEnd && out) {
+        plat_ScratchRestart(out);
         fputs(pending, out);
         fputc('\n', out);
         for (;;) {
@@ -96,10 +91,9 @@ extern "C" int ReadMbxFolder(MailHandOver *h, const FolderRecord *folder) {
             fputs(gLineBuf, out);
             fputc('\n', out);
         }
-        fclose(out);
-        if (ParseAndHandOver(h, tempPath)) break;
+        if (ParseAndHandOver(h, out)) break;
     }
-    plat_DeleteFile(tempPath);
+    plat_CloseScratch(out);
     free(pending);
     fclose(mbx);
     return 0;

@@ -1,7 +1,7 @@
 // CopyPartBody: streams the body of one part, line by line, from the message
 // into its part file (or only scans it), up to the next delimiter of its
-// multipart. Quoted-printable is decoded on the way; base64 is copied as
-// text and decoded later, when the part's class is settled.
+// multipart. Quoted-printable and base64 are decoded on the way, so the part
+// file is written once with its final bytes.
 #include <string.h>
 #include <strings.h>
 #include "mime/mime_internal.h"
@@ -11,6 +11,8 @@
 
 extern "C" {
 char gClosedBoundary[MIME_BOUNDARY_LEN + 1];
+int gLastCopyDecodedBase64;
+int gCopyConvertCodepage;
 }
 
 namespace {
@@ -103,6 +105,25 @@ int EnclosingDelimiterResult(const char *line, const char *enclosing, const Deli
     return strcmp(line, enclosingDelim) == 0 ? COPY_AT_CLOSE : COPY_AT_DELIMITER;
 }
 
+// Base64 content: its class says so before the copy starts.
+bool IsBase64Class(int classCode) { return classCode == 3 || classCode == 15 || classCode == 6 || classCode == 10; }
+
+// Writes one body line (decoded, or converted to UTF-8 from `codepage`);
+// returns the bytes written.
+int64_t WriteBodyLine(FILE *out, int len, bool softBreak, BvBase64State *base64, int codepage) {
+    if (base64) {
+        static unsigned char decoded[BV_LINE_BUF_LEN / 4 * 3 + 8];
+        size_t n = bvcom_Base64Decode(base64, gLineBuf, (size_t)len, decoded);
+        fwrite(decoded, 1, n, out);
+        return (int64_t)n;
+    }
+    int64_t written = codepage ? (int64_t)WriteConverted(gLineBuf, (size_t)len, codepage, out) : len;
+    if (!codepage) fwrite(gLineBuf, 1, (size_t)len, out);
+    if (softBreak) return written;
+    fputs(MIME_TEXT_EOL, out);
+    return written + 2;
+}
+
 }  // namespace
 
 extern "C" int CopyPartBody(FILE *stream, FILE *out, const char *boundary, const char *enclosingBoundary,
@@ -115,7 +136,13 @@ extern "C" int CopyPartBody(FILE *stream, FILE *out, const char *boundary, const
     if (!enclosingBoundary) enclosingBoundary = "";
     Delimiters d;
     MakeDelimiters(boundary, &d);
+    gLastCopyDecodedBase64 = 0;
+    int codepage = out && gCopyConvertCodepage != 65001 ? gCopyConvertCodepage : 0;
+    gCopyConvertCodepage = 0;
     if (byteCount > 0) return CopyByteCount(stream, out, d, sizeOut, byteCount);
+    BvBase64State base64State = {0, 0};
+    BvBase64State *base64 = out && IsBase64Class(classCode) ? &base64State : nullptr;
+    gLastCopyDecodedBase64 = base64 != nullptr;
     bool joinSoftBreaks = NeedsSoftBreakJoin(classCode, quotedPrintable, charset);
     int64_t written = 0;
     int result = COPY_AT_EOF;
@@ -138,12 +165,7 @@ extern "C" int CopyPartBody(FILE *stream, FILE *out, const char *boundary, const
         int len = gLineLen;
         bool softBreak = false;
         if (quotedPrintable) len = DecodeQuotedPrintable(gLineBuf, len, &softBreak);
-        fwrite(gLineBuf, 1, (size_t)len, out);
-        written += len;
-        if (!softBreak) {
-            fputs(MIME_TEXT_EOL, out);
-            written += 2;
-        }
+        written += WriteBodyLine(out, len, softBreak, base64, codepage);
     }
     *sizeOut = (int32_t)(written > INT32_MAX ? INT32_MAX : written);
     return result;
