@@ -37,7 +37,8 @@ FolderRecord *FolderAt(int folderNumber) {
 }
 
 void CloseOutFile(void) {
-    if (gOutFile) fclose(gOutFile);
+    // Each item was flushed and checked as it was written; this catches the closing lines.
+    if (gOutFile && !plat_CloseWritten(gOutFile)) com_Log("BV Error: cannot write the end of the output file");
     gOutFile = nullptr;
 }
 
