@@ -10,7 +10,8 @@
 #     (strace -c -f), file creations per message (opens with O_CREAT), bytes
 #     written to disk per input byte (/proc/PID/io write_bytes) and peak RSS.
 # Targets and undbx's output are on the disk under BV_BENCH_DIR (default
-# /tmp/bv_scale_bench); bvhost and GMime keep their scratch on /dev/shm.
+# /tmp/bv_scale_bench); bvhost and GMime keep their scratch on /dev/shm, and
+# the dump's JSON Lines go there too, as GMime's part files do.
 #   bench/scale_bench.sh [BUILD_DIR] [DBX_COUNT] [STRACE_COUNT] [DUMP_COUNT]
 set -eu
 BUILD=${1:-build/release}
@@ -19,7 +20,8 @@ SCOUNT=${3:-3000}
 DCOUNT=${4:-8000}
 HERE=$(cd "$(dirname "$0")/.." && pwd)
 W=${BV_BENCH_DIR:-/tmp/bv_scale_bench}
-cmake --build "$BUILD" --target bvhost bvole bvoeapi dbx_writer >/dev/null
+# BV_BENCH_NO_BUILD=1 measures the build as it is (e.g. a copy of bin/ and lib/).
+[ -n "${BV_BENCH_NO_BUILD:-}" ] || cmake --build "$BUILD" --target bvhost bvole bvoeapi dbx_writer >/dev/null
 BIN=$(cd "$BUILD/bin" && pwd)
 rm -rf "$W"; mkdir -p "$W"
 c++ -O2 -o "$W/gmime_leaves" "$HERE/bench/gmime_leaves.cpp" $(pkg-config --cflags --libs gmime-3.0)
@@ -62,7 +64,7 @@ rm -rf "$W/md" "$W/undbx"
 
 bv=""; peer=""
 for i in 1 2 3; do
-  bv="$bv $(wall "$BIN/bvhost" dump --source "oe-dir:$W/dump/mbox" --out "$W/dump.jsonl")"
+  bv="$bv $(wall "$BIN/bvhost" dump --source "oe-dir:$W/dump/mbox" --out "$SCRATCH/dump.jsonl")"
   peer="$peer $(wall "$W/gmime_leaves" "$W/dump/mbox/Bench.mbx" "$SCRATCH")"
 done
 b=$(median3 $bv); p=$(median3 $peer)

@@ -75,16 +75,20 @@ extern "C" size_t WriteConverted(char *line, size_t len, int codepage, FILE *out
     size_t written = 0;
     if (codepage == 28591) {
         // ISO-8859-1 is the first 256 code points: two bytes for each high one
-        for (size_t i = 0; i < len; i++) {
-            unsigned char c = (unsigned char)line[i];
-            if (c < 0x80) {
-                putc(c, out);
-                written++;
-            } else {
-                putc(0xC0 | (c >> 6), out);
-                putc(0x80 | (c & 0x3F), out);
-                written += 2;
+        static char utf8[kConvertChunk * 2];
+        for (size_t start = 0; start < len; start += kConvertChunk) {
+            size_t end = len - start > kConvertChunk ? start + kConvertChunk : len, n = 0;
+            for (size_t i = start; i < end; i++) {
+                unsigned char c = (unsigned char)line[i];
+                if (c < 0x80) {
+                    utf8[n++] = (char)c;
+                } else {
+                    utf8[n++] = (char)(0xC0 | (c >> 6));
+                    utf8[n++] = (char)(0x80 | (c & 0x3F));
+                }
             }
+            fwrite(utf8, 1, n, out);
+            written += n;
         }
         return written;
     }
