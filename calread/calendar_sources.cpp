@@ -62,6 +62,12 @@ static int EntryLoop(CalendarRun *run, VcsFile *vf, const char *path) {
             }
             break;
         }
+        if (!entry.sawBegin) {
+            // An end line with no entry begun (damaged files): nothing to hand over.
+            com_Log("BV Warning: end line without an entry in %s ignored", path);
+            com_ResetObject(run->record);
+            continue;
+        }
         entries++;
         if (entry.prodid[0])
             com_strncpy(fileProdid, entry.prodid, sizeof fileProdid - 1);

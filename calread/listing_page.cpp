@@ -17,7 +17,12 @@ extern "C" int IsListingPage(const char *path) {
     fclose(file);
     block[n] = 0;
     // A NUL inside the block ends the text search early; binary files are no pages.
-    return com_stristr(block, "doctype html", 0) != NULL;
+    const char *doctype = com_stristr(block, "doctype html", 0);
+    if (!doctype) return 0;
+    // Calendars whose descriptions carry HTML (X-ALT-DESC) hold the text too,
+    // after their BEGIN:VCALENDAR line; a listing page has none before it.
+    const char *calendar = com_stristr(block, "BEGIN:VCALENDAR", 0);
+    return !calendar || calendar > doctype;
 }
 
 static const char *FindText(const char *from, const char *end, const char *text) {

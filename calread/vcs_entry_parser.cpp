@@ -74,6 +74,17 @@ static int ParseWithColon(const char *text, FILETIME *out) {
     return ParseVcsDateTime(buf, out);
 }
 
+// A start, end or due time. Some producers write a day without
+// "VALUE=DATE" ("DTSTART:20060611"): it is read as the day it is.
+static int ParseEntryTime(const char *text, FILETIME *out) {
+    const char *value = strrchr(text, ':');
+    if (!value || strlen(value + 1) != 8 || strspn(value + 1, "0123456789") != 8 || strstr(text, "VALUE=DATE:"))
+        return ParseVcsDateTime(text, out);
+    char dated[VCS_VALUE_MAX * 2];
+    bv_snprintf(dated, sizeof dated, ";VALUE=DATE:%s", value + 1);
+    return ParseVcsDateTime(dated, out);
+}
+
 // ---- the VTIMEZONE block ------------------------------------------------------------
 
 static int TzOffsetMinutes(const char *value) {
@@ -85,11 +96,14 @@ static int TzOffsetMinutes(const char *value) {
     return sign * (hh * 60 + mm);
 }
 
+// Zone names are text values: "Kuala Lumpur\, Singapore" is the zone that
+// times name as TZID="Kuala Lumpur, Singapore".
 static void ZoneNameValue(char *out, const char *value) {
     if (strncmp(value, "GMT +0100", 9) == 0)
         com_strncpy(out, "W. Europe Standard Time", VCS_VALUE_MAX);
     else
         CopyValue(out, value, VCS_VALUE_MAX);
+    UnescapeVcsText(out);
 }
 
 static void ApplyZoneToRecord(mdat *rec, const char *tzidText) {
@@ -100,7 +114,9 @@ static void ApplyZoneToRecord(mdat *rec, const char *tzidText) {
     if (position > 0 && position < BV_ZONE_STRINGS && gZoneTable[position]) com_strncpy(name, gZoneTable[position], sizeof name - 1);
     NormalizeZoneName(name, sizeof name);
     com_strncpy(rec->tzName, name, sizeof rec->tzName - 1);
-    if (plat_FileTimeToU64(&gVtzDstStart) == 0) gVtzStdOffset = 0;
+    // A zone without daylight time keeps its standard offset: the date-time
+    // reader converts the entry's times with it, and zeroing it would shift
+    // every time of such a zone by its offset.
     rec->tzBias = -gVtzStdOffset;
     rec->tzStdBias = 0;
     rec->tzDstBias = gVtzStdOffset - gVtzDstOffset;
@@ -430,6 +446,18 @@ static void ParamOrganizer(mdat *rec, const char *params) {
     MarkOwnerOrganizer(rec, 1);
 }
 
+// "Name <addr>" of the owner: the name is the organizer, the address its address.
+static void OldStyleOrganizer(mdat *rec, const char *name) {
+    com_strncpy(rec->organizerName, name, sizeof rec->organizerName - 1);
+    char *open = strchr(rec->organizerName, '<');
+    char *close = open ? strchr(open, '>') : NULL;
+    if (!open || !close || open == rec->organizerName) return;
+    *close = 0;
+    if (!rec->organizerAddr[0]) com_strncpy(rec->organizerAddr, open + 1, sizeof rec->organizerAddr - 1);
+    *open = 0;
+    com_rtrim(rec->organizerName);
+}
+
 // Rule 25, vCalendar 1.0 style: the value is the attendee.
 static void OldStyleAttendee(EntryState *st, const char *line, const char *value) {
     mdat *rec = st->rec;
@@ -445,7 +473,7 @@ static void OldStyleAttendee(EntryState *st, const char *line, const char *value
     char *colon = strchr(name, ':');
     if (colon) memmove(name, colon + 1, strlen(colon + 1) + 1);
     com_Remove_Quotes(name);
-    if (owner) com_strncpy(rec->organizerName, name, sizeof rec->organizerName - 1);
+    if (owner) OldStyleOrganizer(rec, name);
     if (!name[0]) return;
     int before = rec->recipCount;
     AddVcsAttendee(rec, name, "", owner, status, st->role);
@@ -551,17 +579,17 @@ static int TimeRules(EntryState *st, const char *line, const char *value) {
     }
     if (Is(line, "DTSTART")) {
         UseFileZone(st, line);
-        if (ParseVcsDateTime(line + 7, &rec->startTime) == 1) {
+        if (ParseEntryTime(line + 7, &rec->startTime) == 1) {
             rec->allDay = 1;
             if (!st->dtendSeen) rec->endTime = rec->startTime;
         }
     }
     if (Is(line, "DTEND")) {
-        ParseVcsDateTime(line + 5, &rec->endTime);
+        ParseEntryTime(line + 5, &rec->endTime);
         st->dtendSeen = 1;
         if (st->mira && LocalMinutes(&rec->endTime) - LocalMinutes(&rec->startTime) == 1440) rec->allDayKind = 2;
     }
-    if (Is(line, "DUE")) ParseVcsDateTime(line + 3, &rec->endTime);
+    if (Is(line, "DUE")) ParseEntryTime(line + 3, &rec->endTime);
     if (Is(line, "DCREATED")) ParseVcsDateTime(line + 8, &out->createdTime);
     if (Is(line, "CREATED")) ParseVcsDateTime(line + 7, &out->createdTime);
     if (Is(line, "COMPLETED")) {

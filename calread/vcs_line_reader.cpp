@@ -177,7 +177,9 @@ extern "C" int ReadVcsLine(VcsFile *vf, int quotedPrintable) {
     if (strncmp(gTextLine, "ATTACH", 6) == 0) return 0;
     Unfold(vf, &length, softBreak);
     if (quotedPrintable) DecodeQuotedPrintable(gTextLine);
-    if (!gUtf8 && !IsAscii(gTextLine)) {
+    // A line that names its own charset as UTF-8 (vCalendar 1.0 "CHARSET=UTF-8")
+    // is UTF-8 already, whatever the session assumes.
+    if (!gUtf8 && !IsAscii(gTextLine) && !com_stristr(gTextLine, "CHARSET=UTF-8", 0)) {
         com_CodepageToWindows(gTextLine, 28591, 65001, VCS_LOGICAL_LINE_MAX);
         if (gCp850) com_CodepageToWindows(gTextLine, 850, 65001, VCS_LOGICAL_LINE_MAX);
     }
