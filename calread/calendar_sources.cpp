@@ -55,6 +55,11 @@ static int EntryLoop(CalendarRun *run, VcsFile *vf, const char *path) {
         ResetEntryExtras();
         int result = parse_vcs_entry(vf, run->record, run->workDir, &entry, 1, &zones);
         LogEntry(run->record, &entry, result);
+        if (result == VCS_ENTRY_CUT_SHORT) {
+            SkipUnterminated(run, path);
+            entries++;
+            continue;
+        }
         if (result != 0) {
             if (entry.sawBegin) {
                 SkipUnterminated(run, path);

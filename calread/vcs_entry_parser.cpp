@@ -693,9 +693,18 @@ extern "C" int parse_vcs_entry(VcsFile *vf, mdat *rec, const char *workDir, VcsE
     st.role = 3;
 
     int result = 1;
-    while (ReadVcsLine(vf, st.quotedPrintable) == 0) {
+    for (;;) {
+        int64_t lineStart = VcsTell(vf);
+        if (ReadVcsLine(vf, st.quotedPrintable) != 0) break;
         if (Is(gTextLine, "end:vevent") || Is(gTextLine, "end:vtodo")) {
             result = 0;
+            break;
+        }
+        // The next entry begins before this one ended: this one stops here
+        // and the next is read whole by the next call.
+        if (out->sawBegin && (Is(gTextLine, "BEGIN:VEVENT") || Is(gTextLine, "BEGIN:VTODO"))) {
+            VcsSeek(vf, lineStart);
+            result = VCS_ENTRY_CUT_SHORT;
             break;
         }
         ApplyRules(&st);

@@ -105,7 +105,10 @@ void ParseVcsDuration(const char *text, int *minutes);
 int ParseVcsAttendee(char *name, char *address, char *room, int *role, int *status);
 void AddVcsAttendee(mdat *rec, const char *name, const char *address, int owner, int status, int role);
 void ParseVcsAttach(const char *workDir, mdat *rec, VcsFile *vf);
-// Reads one entry; 0 at its end line, 1 when the file ended first.
+// Reads one entry; 0 at its end line, 1 when the file ended first,
+// VCS_ENTRY_CUT_SHORT when the next entry began first (the file is left at
+// that entry's BEGIN line).
+#define VCS_ENTRY_CUT_SHORT 2
 int parse_vcs_entry(VcsFile *vf, mdat *rec, const char *workDir, VcsEntry *out, int logTitle, VcsZoneIndex *zones);
 // Escapes of iCalendar text values: "\," "\;" "\\" become the character.
 void UnescapeVcsText(char *text);

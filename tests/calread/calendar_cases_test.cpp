@@ -4,6 +4,7 @@
 //   source KIND:FILE        the source (default calendar:NAME.<ext>)
 //   switches TEXT           the connector's switch string
 //   sorted FIELD            items ordered by a record field first
+//   folders TEXT            a line of the folder list
 //   statuses S,S,...        every status reported, in order
 //   statuscount S N         N statuses S
 //   K FIELD VALUE           item K: the field's JSON text is VALUE; "-" the
@@ -83,6 +84,10 @@ void CheckLine(const std::string &check, const bvtest::CalendarDump &dump) {
         std::string seen;
         for (int s : dump.statuses) seen += (seen.empty() ? "" : ",") + std::to_string(s);
         EXPECT_EQ(seen, second) << check;
+        return;
+    }
+    if (first == "folders") {
+        EXPECT_NE(dump.folders.find(second + " " + value), std::string::npos) << check << "\n" << dump.folders;
         return;
     }
     if (first == "statuscount") {
