@@ -19,10 +19,11 @@ int ReportEntryStatus(CalendarRun *run, int status) {
     return run->stop;
 }
 
+// After com_Deallocate_All and com_Deallocate the record is as
+// com_ResetObject leaves it, so a third pass over its slots is not made.
 static void FreeEntry(CalendarRun *run) {
     com_Pause(0);
     FreeRecordParts(run->record, run->workDir);
-    com_ResetObject(run->record);
     ResetEntryExtras();
 }
 
