@@ -15,9 +15,9 @@ python3 "$ROOT/bench/calendar_gen.py" "$COUNT" "$DIR/cal.ics"
 cc -O2 -o "$DIR/libical_count" "$ROOT/bench/libical_count.c" $(pkg-config --cflags --libs libical)
 echo "input: $COUNT events, $(wc -c < "$DIR/cal.ics") bytes"
 for run in 1 2 3; do
-  /usr/bin/time -f "bvhost  run $run: %e s wall, %M KB peak RSS" nice "$BUILD/bin/bvhost" dump \
+  /usr/bin/time -f "bvhost  run $run: %e s wall, %U s user + %S s sys CPU, %M KB peak RSS" nice "$BUILD/bin/bvhost" dump \
     --source "calendar:$DIR/cal.ics" --switches /UTF8 --out "$DIR/out.jsonl" --work-dir "$DIR/work" >/dev/null
-  /usr/bin/time -f "libical run $run: %e s wall, %M KB peak RSS" nice "$DIR/libical_count" "$DIR/cal.ics" >/dev/null
+  /usr/bin/time -f "libical run $run: %e s wall, %U s user + %S s sys CPU, %M KB peak RSS" nice "$DIR/libical_count" "$DIR/cal.ics" >/dev/null
 done
 echo "items dumped: $(grep -c '"type":"item"' "$DIR/out.jsonl"), libical events: $("$DIR/libical_count" "$DIR/cal.ics")"
 if command -v strace >/dev/null; then

@@ -156,8 +156,6 @@ static void ReadMailFile(CalendarRun *run, FILE *file, const char *path) {
     char saved[MAX_MAIL_CALENDAR_PARTS][BV_PATH_LEN];
     int savedCount = SaveCalendarParts(run, saved, MAX_MAIL_CALENDAR_PARTS);
     com_ResetObject(rec);
-    int before = run->count;
-    int beforeBreakouts = run->breakouts;
     VcsFile vf;
     int entries = 0;
     if (VcsOpen(&vf, file)) {
@@ -165,8 +163,6 @@ static void ReadMailFile(CalendarRun *run, FILE *file, const char *path) {
         entries = EntryLoop(run, &vf, path);
         VcsClose(&vf);
     }
-    (void)before;
-    (void)beforeBreakouts;
     // Nothing readable in the message text (a base64 part): the decoded parts.
     for (int i = 0; i < savedCount; i++) {
         if (entries == 0) {
@@ -205,18 +201,21 @@ static int IsTaskFileName(const char *name) {
 
 // ---- sources ---------------------------------------------------------------------------
 
-int ReadCalendarSearch(CalendarRun *run, const char *path, const char *directoryMask,
-                                  const char *kindName) {
-    char pattern[BV_PATH_LEN * 2];
-    com_strncpy(pattern, path, sizeof pattern - 1);
+extern "C" void CalendarSearchPattern(const char *path, const char *directoryMask, char *pattern, char *dir) {
+    com_strncpy(pattern, path, BV_SEARCH_PATH_LEN - 1);
     if (plat_DirectoryExists(path)) {
-        com_AppendSlash(pattern, sizeof pattern);
+        com_AppendSlash(pattern, BV_SEARCH_PATH_LEN);
         size_t n = strlen(pattern);
-        com_strncpy(pattern + n, directoryMask, sizeof pattern - 1 - n);
+        com_strncpy(pattern + n, directoryMask, BV_SEARCH_PATH_LEN - 1 - n);
     }
-    char dir[BV_PATH_LEN * 2];
-    com_ExtractFileDir(pattern, dir, sizeof dir);
-    if (dir[0]) com_AppendSlash(dir, sizeof dir);
+    com_ExtractFileDir(pattern, dir, BV_SEARCH_PATH_LEN);
+    if (dir[0]) com_AppendSlash(dir, BV_SEARCH_PATH_LEN);
+}
+
+int ReadCalendarSearch(CalendarRun *run, const char *path, const char *directoryMask, const char *kindName) {
+    char pattern[BV_SEARCH_PATH_LEN];
+    char dir[BV_SEARCH_PATH_LEN];
+    CalendarSearchPattern(path, directoryMask, pattern, dir);
     PlatFindData found;
     PlatFind *find = plat_FindFirstFile(pattern, &found);
     if (!find) {
@@ -226,7 +225,7 @@ int ReadCalendarSearch(CalendarRun *run, const char *path, const char *directory
     do {
         if (found.name[0] == '.' || found.isDirectory) continue;
         if (run->kind == CAL_KIND_TASKS && !IsTaskFileName(found.name)) continue;
-        char file[BV_PATH_LEN * 2];
+        char file[BV_SEARCH_PATH_LEN];
         bv_snprintf(file, sizeof file, "%s%s", dir, found.name);
         ReadCalendarPath(run, file);
     } while (!run->stopped && plat_FindNextFile(find, &found));

@@ -65,18 +65,10 @@ static int CountFileEntries(const char *path, const char *kind) {
 
 extern "C" int CountCalEntries(const char *path, const char *kind) {
     if (!path || !path[0]) return 0;
-    char pattern[BV_PATH_LEN * 2];
-    com_strncpy(pattern, path, sizeof pattern - 1);
-    if (plat_DirectoryExists(path)) {
-        com_AppendSlash(pattern, sizeof pattern);
-        size_t n = strlen(pattern);
-        com_strncpy(pattern + n, "*.*", sizeof pattern - 1 - n);
-    } else if (!strpbrk(path, "*?")) {
-        return CountFileEntries(path, kind);
-    }
-    char dir[BV_PATH_LEN * 2];
-    com_ExtractFileDir(pattern, dir, sizeof dir);
-    if (dir[0]) com_AppendSlash(dir, sizeof dir);
+    if (!plat_DirectoryExists(path) && !strpbrk(path, "*?")) return CountFileEntries(path, kind);
+    char pattern[BV_SEARCH_PATH_LEN];
+    char dir[BV_SEARCH_PATH_LEN];
+    CalendarSearchPattern(path, "*.*", pattern, dir);
     PlatFindData found;
     PlatFind *find = plat_FindFirstFile(pattern, &found);
     if (!find) {
@@ -86,7 +78,7 @@ extern "C" int CountCalEntries(const char *path, const char *kind) {
     int total = 0;
     do {
         if (found.name[0] == '.' || found.isDirectory) continue;
-        char file[BV_PATH_LEN * 2];
+        char file[BV_SEARCH_PATH_LEN];
         bv_snprintf(file, sizeof file, "%s%s", dir, found.name);
         total += CountFileEntries(file, kind);
     } while (plat_FindNextFile(find, &found));

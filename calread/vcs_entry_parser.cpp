@@ -124,16 +124,9 @@ static void ApplyZoneToRecord(mdat *rec, const char *tzidText) {
     rec->tzDstStart = gVtzDstStart;
 }
 
-static void RememberZone(EntryState *st, const char *tzid) {
-    VcsZoneIndex *index = st->zones;
-    if (!index || !tzid[0]) return;
-    VcsZoneEntry *slot = NULL;
-    for (int i = 0; i < index->count && !slot; i++)
-        if (strcmp(index->zones[i].tzid, tzid) == 0) slot = &index->zones[i];
-    if (!slot && index->count < VCS_FILE_ZONES) slot = &index->zones[index->count++];
-    if (!slot) return;
-    mdat *rec = st->rec;
-    com_strncpy(slot->tzid, tzid, sizeof slot->tzid - 1);
+// The entry's zone (the zone state and the record's zone fields) to and
+// from a remembered zone.
+static void SaveZone(VcsZoneEntry *slot, const mdat *rec) {
     slot->vtz = gVtz;
     memcpy(slot->tzName, rec->tzName, sizeof slot->tzName);
     slot->tzBias = rec->tzBias;
@@ -143,16 +136,37 @@ static void RememberZone(EntryState *st, const char *tzid) {
     slot->tzDstStart = rec->tzDstStart;
 }
 
+static void LoadZone(mdat *rec, const VcsZoneEntry *slot) {
+    gVtz = slot->vtz;
+    memcpy(rec->tzName, slot->tzName, sizeof rec->tzName);
+    rec->tzBias = slot->tzBias;
+    rec->tzStdBias = slot->tzStdBias;
+    rec->tzDstBias = slot->tzDstBias;
+    rec->tzStdStart = slot->tzStdStart;
+    rec->tzDstStart = slot->tzDstStart;
+}
+
+static VcsZoneEntry *FindZone(VcsZoneIndex *index, const char *tzid) {
+    for (int i = 0; index && i < index->count; i++)
+        if (strcmp(index->zones[i].tzid, tzid) == 0) return &index->zones[i];
+    return NULL;
+}
+
+static void RememberZone(EntryState *st, const char *tzid) {
+    VcsZoneIndex *index = st->zones;
+    if (!index || !tzid[0]) return;
+    VcsZoneEntry *slot = FindZone(index, tzid);
+    if (!slot && index->count < VCS_FILE_ZONES) slot = &index->zones[index->count++];
+    if (!slot) return;
+    com_strncpy(slot->tzid, tzid, sizeof slot->tzid - 1);
+    SaveZone(slot, st->rec);
+}
+
 // Reads the block up to END:VTIMEZONE; its lines are not seen by the rules.
 // With apply 0 the block is only remembered (the entry has its zone).
 static void ReadVTimeZone(EntryState *st, int apply) {
-    BvVTimeZone saved = gVtz;
-    mdat *rec = st->rec;
-    char recName[BV_TZNAME_LEN];
-    int32_t recFields[3] = {rec->tzBias, rec->tzStdBias, rec->tzDstBias};
-    FILETIME recStarts[2] = {rec->tzStdStart, rec->tzDstStart};
-    memcpy(recName, rec->tzName, sizeof recName);
-
+    static VcsZoneEntry before;
+    SaveZone(&before, st->rec);
     gVtzName[0] = 0;
     gVtzStdOffset = gVtzDstOffset = 0;
     gVtzStdStart = gVtzDstStart = FILETIME{0, 0};
@@ -174,16 +188,9 @@ static void ReadVTimeZone(EntryState *st, int apply) {
     com_strncpy(key, tzid, VCS_VALUE_MAX);
     if (strcasecmp(tzid, "TZID") == 0) com_strncpy(tzid, tzname, VCS_VALUE_MAX);
     com_strncpy(gVtzName, tzid, BV_VTZ_NAME_LEN - 1);
-    ApplyZoneToRecord(rec, tzid);
+    ApplyZoneToRecord(st->rec, tzid);
     RememberZone(st, key);
-    if (apply) return;
-    gVtz = saved;
-    memcpy(rec->tzName, recName, sizeof recName);
-    rec->tzBias = recFields[0];
-    rec->tzStdBias = recFields[1];
-    rec->tzDstBias = recFields[2];
-    rec->tzStdStart = recStarts[0];
-    rec->tzDstStart = recStarts[1];
+    if (!apply) LoadZone(st->rec, &before);
 }
 
 // An entry whose start names a zone of the file that the entry did not
@@ -196,19 +203,8 @@ static void UseFileZone(EntryState *st, const char *line) {
     tzid[strcspn(tzid, ":;")] = 0;
     com_Remove_Quotes(tzid);
     if (strcmp(gVtzName, tzid) == 0) return;
-    for (int i = 0; i < st->zones->count; i++) {
-        const VcsZoneEntry *zone = &st->zones->zones[i];
-        if (strcmp(zone->tzid, tzid) != 0) continue;
-        mdat *rec = st->rec;
-        gVtz = zone->vtz;
-        memcpy(rec->tzName, zone->tzName, sizeof rec->tzName);
-        rec->tzBias = zone->tzBias;
-        rec->tzStdBias = zone->tzStdBias;
-        rec->tzDstBias = zone->tzDstBias;
-        rec->tzStdStart = zone->tzStdStart;
-        rec->tzDstStart = zone->tzDstStart;
-        return;
-    }
+    const VcsZoneEntry *zone = FindZone(st->zones, tzid);
+    if (zone) LoadZone(st->rec, zone);
 }
 
 // ---- the rules ------------------------------------------------------------------------

@@ -196,7 +196,10 @@ extern "C" void AppendVcsText(char *dest, const char *source, int *position, int
         // A run of bytes of 0x80 and above (one multi-byte character) is
         // never cut: the copy stops at the limit only after a printable byte.
         if (pos >= capacity - 1 && last >= 0x20 && last <= 0x7e) break;
-        if (pos >= VCS_NOTES_CAP + 1024) break;  // hard stop inside the callers' buffers
+        // Callers leave room for one more character of up to four bytes and the
+        // terminator (title 4,096 bytes for 4,090); a longer run of high bytes
+        // is not one character and is cut there.
+        if (pos >= capacity + 4) break;
         char c = *s;
         if (c == '\\' && (s[1] == 'n' || s[1] == 'N' || s[1] == 'r')) {
             c = s[1] == 'r' ? '\r' : '\n';

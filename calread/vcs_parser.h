@@ -22,6 +22,7 @@
 #define VCS_READ_BLOCK 65536        // bytes read from the file at a time
 #define VCS_FILE_ZONES 32           // VTIMEZONE blocks remembered per file
 #define VCS_ZONE_TEXT_LEN 251
+#define BV_SEARCH_PATH_LEN (BV_PATH_LEN * 2)  // a search pattern or a path found by it
 
 // ---- the buffered calendar file ------------------------------------------------------
 // Reads a calendar file in blocks, so that looking one line ahead (folded
@@ -112,6 +113,10 @@ void ParseVcsAttach(const char *workDir, mdat *rec, VcsFile *vf);
 int parse_vcs_entry(VcsFile *vf, mdat *rec, const char *workDir, VcsEntry *out, int logTitle, VcsZoneIndex *zones);
 // Escapes of iCalendar text values: "\," "\;" "\\" become the character.
 void UnescapeVcsText(char *text);
+// The search pattern of a calendar source (a directory gets `directoryMask`)
+// and the directory of what it finds, with a trailing separator; both
+// BV_SEARCH_PATH_LEN bytes.
+void CalendarSearchPattern(const char *path, const char *directoryMask, char *pattern, char *dir);
 // Empties gExDates, gExDateTzid and the RDATE table.
 void ResetEntryExtras(void);
 
