@@ -30,10 +30,10 @@ static bool ReadValue(const std::string &value, const SYSTEMTIME &seriesLocal, S
 }
 
 // The UTC start of the occurrence an EXDATE value names.
-static bool OccurrenceStart(const std::string &value, const std::string &tzid, const mdat *rec, FILETIME *start) {
+static bool OccurrenceStart(const std::string &value, const PlatZone *zone, const mdat *rec, FILETIME *start) {
     SYSTEMTIME seriesLocal, st;
     FILETIME local;
-    if (!bvcom_ZoneLocalTime(tzid.c_str(), &rec->startTime, &local) || !plat_FileTimeToSystemTime(&local, &seriesLocal))
+    if (!bvcom_ZoneLocalTime(zone, &rec->startTime, &local) || !plat_FileTimeToSystemTime(&local, &seriesLocal))
         return false;
     bool utc = false;
     if (!ReadValue(value, seriesLocal, &st, &utc)) return false;
@@ -43,7 +43,7 @@ static bool OccurrenceStart(const std::string &value, const std::string &tzid, c
         *start = wall;
         return true;
     }
-    return bvcom_ZoneUtcTime(tzid.c_str(), &wall, start) != 0;
+    return bvcom_ZoneUtcTime(zone, &wall, start) != 0;
 }
 
 static bool AlreadyListed(const mdat *rec, const FILETIME &start) {
@@ -73,6 +73,7 @@ void bvcom_AddDeletedOccurrences(mdat *rec) {
         tzid.swap(gPendingTzid);
     }
     if (rec->recurType == 0 || rec->recurType > 7) return;  // no series, nothing to delete from
+    PlatZone *zone = bvcom_OpenNamedZone(tzid.c_str());
     size_t from = 0;
     while (from < list.size()) {
         size_t to = list.find_first_of(";,", from);
@@ -83,9 +84,10 @@ void bvcom_AddDeletedOccurrences(mdat *rec) {
         if (blank == std::string::npos) continue;
         value.erase(0, blank);
         FILETIME start;
-        if (OccurrenceStart(value, tzid, rec, &start)) AddDeleted(rec, start);
+        if (OccurrenceStart(value, zone, rec, &start)) AddDeleted(rec, start);
         else com_Log("BV Warning: EXDATE value not understood: %.60s", value.c_str());
     }
+    plat_CloseZone(zone);
 }
 
 extern "C" BVCOM_API void com_SetExDates(const char *exDates, const char *tzid) {

@@ -39,6 +39,9 @@ static bool DateAt(int y, int m, int d, FILETIME *out) {
 }
 
 static FILETIME AddDays(const FILETIME &date, int64_t days) {
+    const int64_t kDaysMax = 11000000;  // past the year 30000, where the walk ends
+    if (days > kDaysMax) days = kDaysMax;
+    if (days < -kDaysMax) days = -kDaysMax;
     return plat_U64ToFileTime(plat_FileTimeToU64(&date) + (uint64_t)(days * kUnitsPerDay));
 }
 
@@ -71,6 +74,7 @@ static bool PositionInMonth(int y, int m, uint32_t week, uint32_t mask, FILETIME
 
 struct SeriesWalk {
     const mdat *rec;
+    const PlatZone *zone;    // the entry's zone; NULL: the machine's
     FILETIME startDate;      // local midnight of the first occurrence
     uint64_t timeOfDay;      // the start's local time of day
     uint64_t first, last;    // UTC bounds of the occurrences counted
@@ -80,7 +84,7 @@ struct SeriesWalk {
 // False when the series' time on local date `date` lies past the last occurrence.
 static bool WithinEnd(const SeriesWalk &w, const FILETIME &date, uint64_t *at) {
     FILETIME local = plat_U64ToFileTime(plat_FileTimeToU64(&date) + w.timeOfDay), utc;
-    if (!bvcom_ZoneUtcTime(w.rec->tzName, &local, &utc)) return false;
+    if (!bvcom_ZoneUtcTime(w.zone, &local, &utc)) return false;
     *at = plat_FileTimeToU64(&utc);
     return *at <= w.last;
 }
@@ -113,12 +117,12 @@ static bool TakeInMonth(SeriesWalk &w, int y, int m, int startDay, bool byPositi
 }
 
 // Occurrences from the start through the instant `last` (UTC).
-static int CountUntil(const mdat *rec, const FILETIME &last) {
+static int WalkSeries(SeriesWalk &w) {
+    const mdat *rec = w.rec;
     FILETIME localStart;
     SYSTEMTIME s;
-    if (!bvcom_ZoneLocalTime(rec->tzName, &rec->startTime, &localStart) || !plat_FileTimeToSystemTime(&localStart, &s))
+    if (!bvcom_ZoneLocalTime(w.zone, &rec->startTime, &localStart) || !plat_FileTimeToSystemTime(&localStart, &s))
         return 0;
-    SeriesWalk w = {rec, {0, 0}, 0, plat_FileTimeToU64(&rec->startTime), plat_FileTimeToU64(&last), 0};
     if (!DateAt(s.wYear, s.wMonth, s.wDay, &w.startDate)) return 0;
     w.timeOfDay = plat_FileTimeToU64(&localStart) - plat_FileTimeToU64(&w.startDate);
     const int64_t interval = rec->recurInterval ? rec->recurInterval : 1;
@@ -137,7 +141,7 @@ static int CountUntil(const mdat *rec, const FILETIME &last) {
                 break;
             }
             case 5: {  // weekly: the days of the mask in every interval-th week
-                FILETIME weekStart = AddDays(w.startDate, k * 7 * interval - WeekdayOf(w.startDate));
+                FILETIME weekStart = AddDays(AddDays(w.startDate, k * 7 * interval), -WeekdayOf(w.startDate));
                 uint32_t days = mask ? mask : 1u << WeekdayOf(w.startDate);
                 for (int dow = 0; dow < 7 && more; ++dow)
                     if (days & (1u << dow)) more = Take(w, AddDays(weekStart, dow));
@@ -161,6 +165,14 @@ static int CountUntil(const mdat *rec, const FILETIME &last) {
         if (!more) break;
     }
     return w.count;
+}
+
+static int CountUntil(const mdat *rec, const FILETIME &last) {
+    SeriesWalk w = {rec, bvcom_OpenNamedZone(rec->tzName), {0, 0}, 0, plat_FileTimeToU64(&rec->startTime),
+                    plat_FileTimeToU64(&last), 0};
+    int count = WalkSeries(w);
+    plat_CloseZone((PlatZone *)w.zone);
+    return count;
 }
 
 extern "C" {

@@ -127,20 +127,21 @@ BVCOM_API int com_GetVTimeZone(const char *tzName, char *vtimezoneText, char *tz
 
 }  // extern "C"
 
-int bvcom_ZoneLocalTime(const char *tzName, const FILETIME *utc, FILETIME *local) {
-    ZoneHandle zone = ZoneOf(tzName);
+PlatZone *bvcom_OpenNamedZone(const char *tzName) {
+    return ZoneOf(tzName).release();
+}
+
+int bvcom_ZoneLocalTime(const PlatZone *zone, const FILETIME *utc, FILETIME *local) {
     int stdMinutes = 0, dstMinutes = 0;
-    if (!zone || !plat_ZoneOffsetsAt(zone.get(), utc, &stdMinutes, &dstMinutes))
-        return plat_FileTimeToLocalFileTime(utc, local);
+    if (!zone) return plat_FileTimeToLocalFileTime(utc, local);
+    if (!plat_ZoneOffsetsAt(zone, utc, &stdMinutes, &dstMinutes)) return 0;
     *local = *utc;
     com_OffsetFileTimeVal(local, stdMinutes + dstMinutes);
     return 1;
 }
 
-int bvcom_ZoneUtcTime(const char *tzName, const FILETIME *local, FILETIME *utc) {
-    ZoneHandle zone = ZoneOf(tzName);
-    if (!zone) return plat_LocalFileTimeToFileTime(local, utc);
-    return plat_ZoneLocalToUtc(zone.get(), local, utc);
+int bvcom_ZoneUtcTime(const PlatZone *zone, const FILETIME *local, FILETIME *utc) {
+    return zone ? plat_ZoneLocalToUtc(zone, local, utc) : plat_LocalFileTimeToFileTime(local, utc);
 }
 
 // Daylight time by the VTIMEZONE record's yearly rules; -1 without usable rules.

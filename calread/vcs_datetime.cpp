@@ -65,6 +65,14 @@ int ZoneDaylightCorrection(const FILETIME *time) {
     return 0;
 }
 
+// A TZID that itself names a zone without daylight time ("UTC", "Etc/GMT-3")
+// gets no correction, although its row's display name ("(UTC) Dublin, ...")
+// would give one in summer.
+bool KnownWithoutDaylightTime(const char *zone) {
+    int bias = 0, dstBias = 0, stdBias = 0;
+    return com_GetTZInfo(zone, &bias, &dstBias, &stdBias, 0) && dstBias == 0;
+}
+
 }  // namespace
 
 int ParseVcsDateTime(const char *text, FILETIME *out) {
@@ -88,7 +96,7 @@ int ParseVcsDateTime(const char *text, FILETIME *out) {
     if (hasZone) {
         com_OffsetFileTimeVal(out, -offset);
         if (position >= 0) com_strncpy(gVtz.name, gZoneTable[position], BV_VTZ_NAME_LEN - 1);
-        com_OffsetFileTimeVal(out, ZoneDaylightCorrection(out));
+        if (!KnownWithoutDaylightTime(zone)) com_OffsetFileTimeVal(out, ZoneDaylightCorrection(out));
     } else if (!memchr(value, 'Z', length)) {
         com_OffsetFileTimeVal(out, gUtcBias);
         if (com_DateIsDST(out, &gVtz)) com_OffsetFileTimeVal(out, gDstOffset);
