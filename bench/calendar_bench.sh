@@ -7,14 +7,15 @@
 set -e
 BUILD=${1:-build/release}
 COUNT=${2:-100000}
+RUNS=${RUNS:-3}  # alternated runs of each reader
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
-cmake --build "$BUILD" --target bvhost bvole >/dev/null
+[ -x "$BUILD/bin/bvhost" ] || cmake --build "$BUILD" --target bvhost bvole >/dev/null
 DIR=$(mktemp -d /tmp/bv_calbench_XXXXXX)
 trap 'rm -rf "$DIR"' EXIT
 python3 "$ROOT/bench/calendar_gen.py" "$COUNT" "$DIR/cal.ics"
 cc -O2 -o "$DIR/libical_count" "$ROOT/bench/libical_count.c" $(pkg-config --cflags --libs libical)
 echo "input: $COUNT events, $(wc -c < "$DIR/cal.ics") bytes"
-for run in 1 2 3; do
+for run in $(seq "$RUNS"); do
   /usr/bin/time -f "bvhost  run $run: %e s wall, %U s user + %S s sys CPU, %M KB peak RSS" nice "$BUILD/bin/bvhost" dump \
     --source "calendar:$DIR/cal.ics" --switches /UTF8 --out "$DIR/out.jsonl" --work-dir "$DIR/work" >/dev/null
   /usr/bin/time -f "libical run $run: %e s wall, %U s user + %S s sys CPU, %M KB peak RSS" nice "$DIR/libical_count" "$DIR/cal.ics" >/dev/null
