@@ -46,6 +46,7 @@ std::string SwitchStringFor(const HostOptions &options, const Endpoint &endpoint
     if (!options.switchesGiven && !endpoint.defaultSwitches.empty())
         switches = endpoint.defaultSwitches + (switches.empty() ? "" : " " + switches);
     if (!endpoint.impliedSwitch.empty()) switches += (switches.empty() ? "" : " ") + endpoint.impliedSwitch;
+    if (options.insecure) switches += (switches.empty() ? "" : " ") + std::string("/INSECURE");
     return switches;
 }
 
