@@ -144,6 +144,11 @@ extern "C" int CopyPartBody(FILE *stream, FILE *out, const char *boundary, const
     BvBase64State *base64 = out && IsBase64Class(classCode) ? &base64State : nullptr;
     gLastCopyDecodedBase64 = base64 != nullptr;
     bool joinSoftBreaks = NeedsSoftBreakJoin(classCode, quotedPrintable, charset);
+    // The line end before a delimiter belongs to the delimiter: an
+    // attachment kept as it came ends with its last byte, not with an added
+    // CR LF. (At the end of the file the last line end is kept.)
+    bool holdLineEnd = classCode == 0;
+    bool lineEndHeld = false;
     int64_t written = 0;
     int result = COPY_AT_EOF;
     while (ReadMimeLine(stream, NULL, 0, 0) == 0) {
@@ -165,7 +170,26 @@ extern "C" int CopyPartBody(FILE *stream, FILE *out, const char *boundary, const
         int len = gLineLen;
         bool softBreak = false;
         if (quotedPrintable) len = DecodeQuotedPrintable(gLineBuf, len, &softBreak);
-        written += WriteBodyLine(out, len, softBreak, base64, codepage);
+        if (base64) {
+            written += WriteBodyLine(out, len, softBreak, base64, 0);  // line ends are no content
+            continue;
+        }
+        if (lineEndHeld) {
+            fputs(MIME_TEXT_EOL, out);
+            written += 2;
+            lineEndHeld = false;
+        }
+        written += WriteBodyLine(out, len, true, nullptr, codepage);  // the line end follows
+        if (!softBreak && holdLineEnd) {
+            lineEndHeld = true;
+        } else if (!softBreak) {
+            fputs(MIME_TEXT_EOL, out);
+            written += 2;
+        }
+    }
+    if (lineEndHeld && result == COPY_AT_EOF) {
+        fputs(MIME_TEXT_EOL, out);
+        written += 2;
     }
     *sizeOut = (int32_t)(written > INT32_MAX ? INT32_MAX : written);
     return result;
