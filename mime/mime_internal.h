@@ -113,10 +113,9 @@ void ResetPartWalker(void);
 enum { PART_DECODED = 1, PART_CONVERTED = 2 };
 void MarkPart(const mpart *part, int mark);
 int TakePartMark(const mpart *part, int mark);
-// The code page in which a text/plain leaf at `index` is converted while it
-// is written: the one FixTextParts would convert it from, when that pass
-// would convert it and the code page has one byte per character or is UTF-8
-// (65001: the text is written as it is); else 0.
+// 65001 when a text/plain leaf at `index` is UTF-8 text that FixTextParts
+// would only copy: it is then final as it is written; else 0 (the pass
+// converts it afterwards).
 int ConvertWhileWriting(const mdat *record, int index, int classCode, const char *charset);
 // A part file of the message could not be written whole (full disk, short
 // write): logged, and the message fails instead of arriving damaged.

@@ -311,13 +311,6 @@ extern "C" int TakePartMark(const mpart *part, int mark) {
     return 1;
 }
 
-// Code pages with one byte per character: a line can be converted in pieces.
-// (UTF-8 text is written as it is.)
-static bool IsSingleByteCodepage(int codepage) {
-    return (codepage >= 28591 && codepage <= 28606) || (codepage >= 1250 && codepage <= 1258) || codepage == 20127 ||
-           codepage == 20866 || codepage == 21866 || codepage == 874 || codepage == 437 || codepage == 850;
-}
-
 extern "C" int ConvertWhileWriting(const mdat *record, int index, int classCode, const char *charset) {
     if (classCode != BV_PART_TEXT || !charset[0]) return 0;
     // Only the first text/plain part stays text (FixTextParts); later ones are attachments.
@@ -328,7 +321,10 @@ extern "C" int ConvertWhileWriting(const mdat *record, int index, int classCode,
     char name[31];
     com_strncpy(name, charset, 30);  // as the part record keeps it
     int codepage = com_iso_codepage(0, name);
-    return IsSingleByteCodepage(codepage) || codepage == 65001 ? codepage : 0;
+    // Text in a one-byte charset may turn out to be UTF-8 already, which
+    // FixTextParts keeps as it is: only the whole file tells, so such text is
+    // still converted afterwards. UTF-8 text is final as it is written.
+    return codepage == 65001 ? codepage : 0;
 }
 
 extern "C" void NotePartWriteFailure(const char *path) {
