@@ -81,6 +81,29 @@ extern char gDeptOU[BV_DN_TEXT_LEN];    // "department"
 extern char gOrgName[BV_DN_TEXT_LEN];   // "olddept"
 
 // ---- reader ----------------------------------------------------------------------
+// One contact source being read: the callbacks, the contact being filled
+// and the number handed over.
+typedef struct ContactRun {
+    mdat *record;
+    BvItemCallback itemCallback;
+    BvStatusCallback statusCallback;
+    const char *workDir;
+    ContactLabels *labels;  // CSV sources only
+    char fullName[BV_CSV_FULLNAME_LEN];
+    int recordIndex;
+} ContactRun;
+// Empties the record (a contact) and the notes and full name for the next one.
+void ClearContact(ContactRun *run);
+// The completed contact goes to the host (names from the full name when
+// missing, notes, duplicate register, callbacks). true when the folder ends.
+bool HandOverContact(ContactRun *run);
+// gMaxRead 0 still lets one contact through, as for mail.
+bool MaxReadReached(int recordIndex);
+// Every vCard (2.1, 3.0) of a text, handed over one by one; gNotes must be
+// allocated. Returns the number of vCards found; *stop is set when the
+// folder must end.
+int ReadVCardText(ContactRun *run, const char *text, size_t length, bool *stop);
+
 void ParseContactFile(int folderIndex, mdat *record, BvItemCallback itemCallback, const char *workDir, int *countOut,
                       BvStatusCallback statusCallback);
 // Counters for folder discovery: contacts of a CSV file, entries of an NK2 file.

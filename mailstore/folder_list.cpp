@@ -209,7 +209,7 @@ static void ListContacts(void) {
     int count = (com_stristr(gSourcePath, ".nk2", 0) || com_stristr(gSourcePath, ".dat", 0))
                     ? CountNK2Contacts(gSourcePath)
                     : CountCsvContacts(gSourcePath);
-    if (!gKerioDir[0]) AddFolder("Contacts", gSourcePath, 0, count > 0 ? (uint32_t)count : 0, BV_CLASS_CONTACTS);
+    AddFolder("Contacts", gSourcePath, 0, count > 0 ? (uint32_t)count : 0, BV_CLASS_CONTACTS);
 }
 
 static void ListCalendar(void) {
@@ -224,7 +224,7 @@ static void ListCalendar(void) {
         count = CountCalEntries(gOutputPath, "VEVENT");
         if (gIcsListMade) com_strncpy(gOutputPath, gCalSourceSpec, sizeof(gOutputPath) - 1);
     }
-    if (!gKerioDir[0]) AddFolder("Calendar", gOutputPath, 0, count > 0 ? (uint32_t)count : 0, BV_CLASS_CALENDAR);
+    AddFolder("Calendar", gOutputPath, 0, count > 0 ? (uint32_t)count : 0, BV_CLASS_CALENDAR);
 }
 
 static void ListTasks(void) {
@@ -233,12 +233,10 @@ static void ListTasks(void) {
         return;
     }
     int count = CountCalEntries(gOutputPath, "VTODO");
-    if (!gKerioDir[0]) AddFolder("Tasks", gOutputPath, 0, count > 0 ? (uint32_t)count : 0, BV_CLASS_TASKS);
+    AddFolder("Tasks", gOutputPath, 0, count > 0 ? (uint32_t)count : 0, BV_CLASS_TASKS);
 }
 
-extern "C" int DiscoverFolders(const char *storePath, BvFolderCallback callback) {
-    // A directory store filled the table at logon; it is only reported.
-    if (!gKerioDir[0]) FreeFolderTable();
+static void ListSessionFolders(const char *storePath) {
     if (gAdrType == 0) {
         if (gOeDirect)
             ListStoreDirectory(storePath);
@@ -250,6 +248,15 @@ extern "C" int DiscoverFolders(const char *storePath, BvFolderCallback callback)
         ListCalendar();
     } else if (gAdrType == 100) {
         ListTasks();
+    }
+}
+
+extern "C" int DiscoverFolders(const char *storePath, BvFolderCallback callback) {
+    // A directory store filled the table at logon; it is only reported (the
+    // session's counters would read the store directory as one file).
+    if (!gKerioDir[0]) {
+        FreeFolderTable();
+        ListSessionFolders(storePath);
     }
     if (!callback) return 0;
     for (int i = 0; i < gFolderCount; i++) {

@@ -3,6 +3,7 @@
 #include <string.h>
 #include "mailstore/mail_reader.h"
 #include "mailstore/mailstore.h"
+#include "mailstore/store_dir.h"
 #include "mime/mime.h"
 #include "platform/platform.h"
 
@@ -52,7 +53,9 @@ extern "C" int ReadMailFolder(MailHandOver *h, int folderIndex) {
     com_Log("Converting OE Folder %s", folder->displayName);
     gMessageSerial = 0;
     int result;
-    if (!gOeDirect) {
+    if (gKerioDir[0]) {
+        result = ReadStoreDirFolder(h, folder);
+    } else if (!gOeDirect) {
         com_strncpy(gMessageFileDir, h->workDir ? h->workDir : "", sizeof(gMessageFileDir) - 1);
         result = ReadOeStoreFolder(h, folder);
     } else {

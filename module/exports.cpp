@@ -166,7 +166,10 @@ BV_EXPORT int BV_CALL ConvertFolder(mdat *record, BvItemCallback itemCallback, i
     int result = 0;
     switch (folder->folderClass) {
     case BV_CLASS_CONTACTS:
-        ParseContactFile(folderNumber, record, itemCallback, workDir, countOut, statusCallback);
+        if (gKerioDir[0])
+            ReadStoreDirContacts(folderNumber, record, itemCallback, workDir, countOut, statusCallback);
+        else
+            ParseContactFile(folderNumber, record, itemCallback, workDir, countOut, statusCallback);
         break;
     case BV_CLASS_CALENDAR:
         ReadCalendarFolder(record, itemCallback, gMaxRecipients, workDir, countOut, sizeOut, statusCallback);

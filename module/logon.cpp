@@ -338,6 +338,7 @@ BV_EXPORT int BV_CALL Logon(BvHostValue, BvHostValue, char *path, BvHostValue, B
     if (outText) outText[0] = '\0';
     if (TagIs(tag, "VCSK")) {
         com_strncpy(gKerioDir, path, sizeof gKerioDir - 1);
+        FreeFolderTable();  // a second logon of the session scans afresh
         ScanStoreDir(gKerioDir);
     }
 

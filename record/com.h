@@ -249,6 +249,10 @@ BVCOM_API void bvcom_SetLogEcho(int toStderr);
 BVCOM_API void bvcom_SetHostSetting(int number, const char *value);  // NULL unsets
 BVCOM_API void bvcom_SetRegistryFile(const char *path);
 BVCOM_API void bvcom_SetMessageBoxAnswer(int answer);
+// A host that asks its user: the handler returns IDYES, IDNO or IDCANCEL
+// (NULL: the preset answer again).
+typedef int (*BvMessageBoxHandler)(const char *text, const char *caption, uint32_t type);
+BVCOM_API void bvcom_SetMessageBoxHandler(BvMessageBoxHandler handler);
 // Item filters; nothing is filtered until the host sets one.
 // Dates outside [from, to] are rejected (NULL: open end); items without a
 // date always pass.
