@@ -3,7 +3,9 @@
 // parser and the hand-over like every other mail reader.
 #include <string>
 
+#include "calread/calread.h"
 #include "mailstore/mail_reader.h"
+#include "mailstore/mailstore.h"
 #include "mailstore/store_dir.h"
 #include "platform/platform.h"
 
@@ -27,4 +29,16 @@ extern "C" int ReadStoreDirFolder(MailHandOver *h, const FolderRecord *folder) {
         if (ParseAndHandOver(h, path.c_str())) break;
     }
     return 0;
+}
+
+// The calendar loop reads the session's calendar path; for the time of the
+// folder that is the folder's messages.
+extern "C" void ReadStoreDirCalendar(const FolderRecord *folder, mdat *record, BvItemCallback itemCallback,
+                                     int recipientMax, const char *workDir, int *countOut, int *sizeOut,
+                                     BvStatusCallback statusCallback) {
+    char sessionPath[sizeof gOutputPath];
+    com_strncpy(sessionPath, gOutputPath, sizeof sessionPath - 1);
+    bv_snprintf(gOutputPath, sizeof gOutputPath, "%s*.eml", folder->fileName);
+    ReadCalendarFolder(record, itemCallback, recipientMax, workDir, countOut, sizeOut, statusCallback);
+    com_strncpy(gOutputPath, sessionPath, sizeof gOutputPath - 1);
 }

@@ -172,7 +172,11 @@ BV_EXPORT int BV_CALL ConvertFolder(mdat *record, BvItemCallback itemCallback, i
             ParseContactFile(folderNumber, record, itemCallback, workDir, countOut, statusCallback);
         break;
     case BV_CLASS_CALENDAR:
-        ReadCalendarFolder(record, itemCallback, gMaxRecipients, workDir, countOut, sizeOut, statusCallback);
+        if (gKerioDir[0])
+            ReadStoreDirCalendar(folder, record, itemCallback, gMaxRecipients, workDir, countOut, sizeOut,
+                                 statusCallback);
+        else
+            ReadCalendarFolder(record, itemCallback, gMaxRecipients, workDir, countOut, sizeOut, statusCallback);
         break;
     case BV_CLASS_TASKS:
         ReadTaskFolder(record, itemCallback, folderNumber, workDir, countOut, statusCallback);
