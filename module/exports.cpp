@@ -172,11 +172,14 @@ BV_EXPORT int BV_CALL ConvertFolder(mdat *record, BvItemCallback itemCallback, i
             ParseContactFile(folderNumber, record, itemCallback, workDir, countOut, statusCallback);
         break;
     case BV_CLASS_CALENDAR:
-        if (gKerioDir[0])
+        if (gKerioDir[0]) {
             ReadStoreDirCalendar(folder, record, itemCallback, gMaxRecipients, workDir, countOut, sizeOut,
                                  statusCallback);
-        else
-            ReadCalendarFolder(record, itemCallback, gMaxRecipients, workDir, countOut, sizeOut, statusCallback);
+            break;
+        }
+        // Each folder of a "/ZFOLDERS" list has its own address.
+        if (folder->fileName[0]) com_strncpy(gOutputPath, folder->fileName, sizeof gOutputPath - 1);
+        ReadCalendarFolder(record, itemCallback, gMaxRecipients, workDir, countOut, sizeOut, statusCallback);
         break;
     case BV_CLASS_TASKS:
         ReadTaskFolder(record, itemCallback, folderNumber, workDir, countOut, statusCallback);
