@@ -73,6 +73,31 @@ TEST_F(StoreDirHostTest, WholeStoreMigratesIntoTheMaildirStore) {
               "Sent Items\tsent\n");
 }
 
+// Calendar and task folders: their messages through the calendar reader.
+TEST_F(StoreDirHostTest, CalendarAndTaskFoldersGoThroughTheCalendarReader) {
+    bvtest::WriteFileText(store_ / "Calendar" / "status.fld", "WIPF.Appointment");
+    bvtest::WriteFileText(store_ / "Tasks" / "status.fld", "WIPF.Task");
+    const std::string head = "Subject: x\r\nContent-Type: text/calendar; charset=utf-8; component=";
+    bvtest::WriteFileText(store_ / "Calendar" / "#msgs" / "1.eml",
+                          head + "vevent\r\n\r\nBEGIN:VCALENDAR\r\nVERSION:2.0\r\nBEGIN:VEVENT\r\nUID:e1\r\n"
+                                 "SUMMARY:Team meeting\r\nDTSTART:20240115T140000Z\r\nDTEND:20240115T150000Z\r\n"
+                                 "END:VEVENT\r\nEND:VCALENDAR\r\n");
+    bvtest::WriteFileText(store_ / "Tasks" / "#msgs" / "1.eml",
+                          head + "vtodo\r\n\r\nBEGIN:VCALENDAR\r\nVERSION:2.0\r\nBEGIN:VTODO\r\nUID:t1\r\n"
+                                 "SUMMARY:Write report\r\nEND:VTODO\r\nEND:VCALENDAR\r\n");
+    fs::path dump = scratch_.Path() / "dump.jsonl";
+    ASSERT_EQ(Bvhost("dump --source kerio:" + bvtest::ShellQuote(store_.string()) + " --out " +
+                     bvtest::ShellQuote(dump.string())),
+              0)
+        << err_;
+    std::string items = bvtest::ReadFileText(dump);
+    EXPECT_NE(items.find("\"dataType\":2"), std::string::npos) << items;
+    EXPECT_NE(items.find("\"title\":\"Team meeting\""), std::string::npos) << items;
+    EXPECT_NE(items.find("\"startTime\":\"2024-01-15T14:00:00Z\""), std::string::npos) << items;
+    EXPECT_NE(items.find("\"dataType\":3"), std::string::npos) << items;
+    EXPECT_NE(items.find("\"title\":\"Write report\""), std::string::npos) << items;
+}
+
 TEST_F(StoreDirHostTest, FindStoreAnswers) {
     bvtest::WriteFileText(scratch_.Path() / "disk" / "a" / "notes.txt", "");
     bvtest::WriteFileText(scratch_.Path() / "disk" / "b" / "OE" / "Inbox.dbx", "");
