@@ -66,7 +66,8 @@ extern "C" void WriteCsvTaskLine(mdat *rec, const char *workDir) {
     CsvDate(&rec->startTime, start, sizeof start);
     CsvDate(&rec->endTime, due, sizeof due);
     const char *priority = rec->importance == 0 ? "Low" : rec->importance == 2 ? "High" : "";
-    bv_fprintf(gCsvFile, "\"%s\",", rec->title);
+    bv_fputcsv(gCsvFile, rec->title, 1);  // a quote in the title is doubled: the row keeps its six fields
+    bv_fprintf(gCsvFile, ",");
     bv_fprintf(gCsvFile, "\"%s\",", start);
     bv_fprintf(gCsvFile, "\"%s\",", due);
     bv_fprintf(gCsvFile, "\"%s\",", "");
