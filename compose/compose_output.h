@@ -16,7 +16,6 @@ void CopyStreamToOutput(FILE *in, FILE *out, bool *endsWithLineEnd);
 // characters and at the end.
 void WriteStreamBase64(FILE *in, FILE *out);
 // The sender or recipient text from a name and an address: a bare name is
-// expanded with the domain, a plain name quoted, non-ASCII text encoded in
+// kept without a domain, a plain name quoted, non-ASCII text encoded in
 // the record's code page.
-void BuildAddressText(const char *name, const char *addr, const mdat *record, const char *domain, char *out,
-                      size_t outCap);
+void BuildAddressText(const char *name, const char *addr, const mdat *record, char *out, size_t outCap);

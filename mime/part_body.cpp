@@ -117,6 +117,11 @@ extern "C" int CopyPartBody(FILE *stream, FILE *out, const char *boundary, const
     MakeDelimiters(boundary, &d);
     if (byteCount > 0) return CopyByteCount(stream, out, d, sizeOut, byteCount);
     bool joinSoftBreaks = NeedsSoftBreakJoin(classCode, quotedPrintable, charset);
+    // The line end before a delimiter belongs to the delimiter: an
+    // attachment kept as it came ends with its last byte, not with an added
+    // CR LF. (At the end of the file the last line end is kept.)
+    bool holdLineEnd = classCode == 0;
+    bool lineEndHeld = false;
     int64_t written = 0;
     int result = COPY_AT_EOF;
     while (ReadMimeLine(stream, NULL, 0, 0) == 0) {
@@ -138,12 +143,23 @@ extern "C" int CopyPartBody(FILE *stream, FILE *out, const char *boundary, const
         int len = gLineLen;
         bool softBreak = false;
         if (quotedPrintable) len = DecodeQuotedPrintable(gLineBuf, len, &softBreak);
+        if (lineEndHeld) {
+            fputs(MIME_TEXT_EOL, out);
+            written += 2;
+            lineEndHeld = false;
+        }
         fwrite(gLineBuf, 1, (size_t)len, out);
         written += len;
-        if (!softBreak) {
+        if (!softBreak && holdLineEnd) {
+            lineEndHeld = true;
+        } else if (!softBreak) {
             fputs(MIME_TEXT_EOL, out);
             written += 2;
         }
+    }
+    if (lineEndHeld && result == COPY_AT_EOF) {
+        fputs(MIME_TEXT_EOL, out);
+        written += 2;
     }
     *sizeOut = (int32_t)(written > INT32_MAX ? INT32_MAX : written);
     return result;
