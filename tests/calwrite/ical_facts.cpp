@@ -3,6 +3,8 @@
 
 #include <libical/ical.h>
 
+#include <ctype.h>
+
 #include <algorithm>
 
 #include "support/file_text.h"
@@ -23,6 +25,29 @@ std::string InstantText(icaltimetype time) {
 }
 
 std::string Text(const char *text) { return text ? text : ""; }
+
+// A text property's value; a vCalendar 1.0 value marked quoted-printable has
+// its "=XX" bytes decoded, as vCalendar readers do.
+std::string TextValue(icalcomponent *item, icalproperty_kind kind) {
+    icalproperty *p = icalcomponent_get_first_property(item, kind);
+    if (!p) return "";
+    std::string value = Text(icalvalue_get_text(icalproperty_get_value(p)));
+    if (std::string(icalproperty_as_ical_string(p)).find("ENCODING=QUOTED-PRINTABLE") == std::string::npos)
+        return value;
+    std::string out;
+    for (size_t i = 0; i < value.size(); i++) {
+        if (value[i] == '=' && i + 2 < value.size() && isxdigit((unsigned char)value[i + 1]) &&
+            isxdigit((unsigned char)value[i + 2])) {
+            out += (char)std::stoi(value.substr(i + 1, 2), nullptr, 16);
+            i += 2;
+        } else {
+            out += value[i];
+        }
+    }
+    size_t crlf;
+    while ((crlf = out.find("\r\n")) != std::string::npos) out.erase(crlf, 1);  // a CR LF pair is one line break
+    return out;
+}
 
 // The first occurrences of the rule from the start, as UTC instants.
 std::string Occurrences(icalcomponent *item, icaltimetype start) {
@@ -78,9 +103,9 @@ std::string ItemLine(icalcomponent *item) {
     std::string line = todo ? "VTODO" : "VEVENT";
     line += " start=" + InstantText(start) + " end=" + InstantText(end);
     if (rid) line += " recurrence-id=" + InstantText(icalproperty_get_datetime_with_component(rid, item));
-    line += " summary=" + Text(icalcomponent_get_summary(item));
-    line += " location=" + Text(icalcomponent_get_location(item));
-    line += " description=" + Text(icalcomponent_get_description(item));
+    line += " summary=" + TextValue(item, ICAL_SUMMARY_PROPERTY);
+    line += " location=" + TextValue(item, ICAL_LOCATION_PROPERTY);
+    line += " description=" + TextValue(item, ICAL_DESCRIPTION_PROPERTY);
     line += " occurrences=" + Occurrences(item, start);
     line += " exdate=" + ListOf(item, ICAL_EXDATE_PROPERTY);
     line += " alarms=" + Alarms(item);
