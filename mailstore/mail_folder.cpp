@@ -53,7 +53,8 @@ extern "C" int ReadMailFolder(MailHandOver *h, int folderIndex) {
     gMessageSerial = 0;
     int result;
     if (!gOeDirect) {
-        com_strncpy(gMessageFileDir, h->workDir ? h->workDir : "", sizeof(gMessageFileDir) - 1);
+        // no store directory on disk: files that a message names are not taken
+        gMessageFileDir[0] = 0;
         result = ReadOeStoreFolder(h, folder);
     } else {
         com_ExtractFileDir(folder->fileName, gMessageFileDir, sizeof(gMessageFileDir));
