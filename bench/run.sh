@@ -1,6 +1,6 @@
 #!/bin/sh
 # Every benchmark in one go, on a release build. Each prints its own table;
-# README.md lists the figures and the command of each.
+# bench/README.md lists the figures and the command of each.
 set -eu
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 BUILD=${BUILD:-$ROOT/build/release}

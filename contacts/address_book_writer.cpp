@@ -58,21 +58,27 @@ void WriteAddressBookRow(mdat *r, const char *workDir) {
     CleanQuotedText(r->homeStreet);
     CleanQuotedText(r->homeStreet2);
 
-    bv_fprintf(gOutFile, "\"%s\",\"%s\",\"%s\",\"%s\",", r->firstName, r->lastName, r->middleName, r->emailAddr);
-    if (gFas) bv_fprintf(gOutFile, "\"%s %s\",", r->firstName, r->lastName);
-    bv_fprintf(gOutFile, "\"%s\",\"%s\",\"%s\",\"%s\",\"%s\",", r->businessPhone, r->businessFax, r->directPhone,
-               r->directFax, r->businessStreet);
-    bv_fprintf(gOutFile, "\"%s\",\"%s\",\"%s\",\"%s\",\"%s\",", r->businessStreet2, r->businessCity, r->businessState,
-               r->businessPostalCode, r->businessCountry);
-    bv_fprintf(gOutFile, "\"%s\",\"%s\",\"%s\",\"%s\",\"%s\",\"%s\",\"%s\",", r->mobilePhone, r->pager, r->homePhone,
-               r->webPage, r->title, r->company, r->courtesyTitle);
-    bv_fprintf(gOutFile, "\"%s\",", r->categories);
-    bv_fprintf(gOutFile, "\"%s\",\"%s\",\"%s\",\"%s\",\"%s\",\"%s\",", r->homeStreet, r->homeStreet2, r->homeCity,
-               r->homeState, r->homePostalCode, r->homeCountry);
-    bv_fprintf(gOutFile, "\"%s\",\"%s\",\"%s\",\"%s\",\"%s\",\"%s\",\"%s\",\"%s\",\"%s\",\"%s\",\"%s\"",
-               r->department, r->location, r->spouse, r->managerName, r->assistantName, r->homeFax, r->suffix,
-               r->birthday, r->children, r->emailDisplayName, gNotesBuf);
-    if (gUnid) bv_fprintf(gOutFile, ",\"%s\"", r->uid);
+    char fileAs[2 * BV_NAME_LEN + 2];
+    bv_snprintf(fileAs, sizeof(fileAs), "%s %s", r->firstName, r->lastName);
+    // The columns of the header, in its order; every field quoted, a quote
+    // inside one doubled, so that any CSV reader finds the row's columns.
+    const char *columns[] = {
+        r->firstName,      r->lastName,         r->middleName,       r->emailAddr,      gFas ? fileAs : NULL,
+        r->businessPhone,  r->businessFax,      r->directPhone,      r->directFax,      r->businessStreet,
+        r->businessStreet2, r->businessCity,    r->businessState,    r->businessPostalCode, r->businessCountry,
+        r->mobilePhone,    r->pager,            r->homePhone,        r->webPage,        r->title,
+        r->company,        r->courtesyTitle,    r->categories,       r->homeStreet,     r->homeStreet2,
+        r->homeCity,       r->homeState,        r->homePostalCode,   r->homeCountry,    r->department,
+        r->location,       r->spouse,           r->managerName,      r->assistantName,  r->homeFax,
+        r->suffix,         r->birthday,         r->children,         r->emailDisplayName, gNotesBuf,
+        gUnid ? r->uid : NULL};
+    bool first = true;
+    for (const char *column : columns) {
+        if (!column) continue;
+        if (!first) fputc(',', gOutFile);
+        bv_fputcsv(gOutFile, column, 1);
+        first = false;
+    }
     bv_fprintf(gOutFile, "\n");
 }
 

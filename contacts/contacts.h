@@ -19,7 +19,6 @@
 #define BV_LIST_NAME_LEN 120       // a list member's name
 #define BV_LIST_ADDR_LEN 250       // a list member's address
 #define BV_DN_TEXT_LEN 251         // directory names from uadomain.dat (250 bytes)
-#define BV_DIR_QUOTE_LEN 2048      // a directory-import field after quoting
 
 // Columns of a contact file: one per label line, then the three fixed names.
 enum ContactColumn {

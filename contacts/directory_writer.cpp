@@ -12,15 +12,6 @@ const char kDomainFileName[] = "uadomain.dat";
 const char kUnitedStates[] = "United States of America";
 const size_t kDnLen = 2048;  // one distinguished name or address text
 
-// The field as "\"text\"" unless it holds a quote or is an address in angle
-// brackets already.
-void QuoteInPlace(char *field, size_t fieldCap) {
-    if (strchr(field, '"') || field[0] == '<') return;
-    char quoted[BV_DIR_QUOTE_LEN];
-    bv_snprintf(quoted, sizeof(quoted), "\"%s\"", field);
-    com_strncpy(field, quoted, fieldCap - 1);
-}
-
 // "X'<hex bytes>'" of the street, or nothing for an empty street.
 void HexStreet(const char *street, char *out, size_t outCap) {
     out[0] = '\0';
@@ -103,38 +94,55 @@ void WriteDirectoryContact(mdat *r) {
     char fullName[2 * BV_NAME_LEN + 2];
     bv_snprintf(fullName, sizeof(fullName), "%s %s", first, last);
 
-    char text[kDnLen];
-    bv_snprintf(text, sizeof(text), "CN=%s %s,%s,%s", first, last, gDeptOU, gDomainDN);
-    bv_fprintf(gOutFile, "\"%s\",4,\"%s\",", text, text);
-    bv_snprintf(text, sizeof(text), "CN=Person,CN=Schema,CN=Configuration,%s", gDomainDN);
-    bv_fprintf(gOutFile, "\"%s\",contact,", text);
-    bv_fprintf(gOutFile, "%s,%s,%s,", fullName, fullName, fullName);
-    bv_fprintf(gOutFile, "%s,%s,", r->emailAddr, first);
-    bv_snprintf(text, sizeof(text), "/o=%s/ou=first administrative group/cn=Recipients/cn=%s", gOrgName, fullName);
-    bv_fprintf(gOutFile, "%s,%s,", text, r->middleName);
-    bv_snprintf(text, sizeof(text), "SMTP:%s;X400:cs=us\\;a=\\;p=%s\\;o=Exchange\\;s=%s\\;g=%s\\;", r->emailAddr,
-                gOrgName, last, first);
-    bv_fprintf(gOutFile, "%s,", text);
-    bv_snprintf(text, sizeof(text),
-                "\"CN=Default Global Address List,CN=All Global Address Lists,CN=Address Lists Container,CN=%s,"
-                "CN=Microsoft Exchange,CN=Services,CN=Configuration,%s\"",
+    char dn[kDnLen], category[kDnLen], legacyDn[kDnLen], proxies[kDnLen], addressList[kDnLen], orAddress[kDnLen];
+    bv_snprintf(dn, sizeof(dn), "CN=%s %s,%s,%s", first, last, gDeptOU, gDomainDN);
+    bv_snprintf(category, sizeof(category), "CN=Person,CN=Schema,CN=Configuration,%s", gDomainDN);
+    bv_snprintf(legacyDn, sizeof(legacyDn), "/o=%s/ou=first administrative group/cn=Recipients/cn=%s", gOrgName,
+                fullName);
+    bv_snprintf(proxies, sizeof(proxies), "SMTP:%s;X400:cs=us\\;a=\\;p=%s\\;o=Exchange\\;s=%s\\;g=%s\\;",
+                r->emailAddr, gOrgName, last, first);
+    bv_snprintf(addressList, sizeof(addressList),
+                "CN=Default Global Address List,CN=All Global Address Lists,CN=Address Lists Container,CN=%s,"
+                "CN=Microsoft Exchange,CN=Services,CN=Configuration,%s",
                 gOrgName, gDomainDN);
-    bv_fprintf(gOutFile, "%s,%s,", text, last);
-    bv_snprintf(text, sizeof(text), "c=us\\;a=\\;p=%s\\;o=Exchange\\;s=%s\\;g=%s\\;", gOrgName, last, first);
-    bv_fprintf(gOutFile, "%s,1310720,%s,FALSE,SMTP:%s,", text, fullName, r->emailAddr);
-
-    char *quotedFields[] = {r->company,       r->businessStreet2, r->businessCity, r->businessState,
-                            r->businessPostalCode, r->businessCountry, r->department, r->businessPhone,
-                            r->homePhone,     r->mobilePhone,     r->pager,        r->title};
-    static_assert(sizeof(r->company) == BV_NAME_LEN && sizeof(r->title) == BV_NAME_LEN, "quoted field width");
-    for (char *field : quotedFields) QuoteInPlace(field, BV_NAME_LEN);
-
+    bv_snprintf(orAddress, sizeof(orAddress), "c=us\\;a=\\;p=%s\\;o=Exchange\\;s=%s\\;g=%s\\;", gOrgName,
+                last, first);
+    char smtp[BV_NAME_LEN + 8];
+    bv_snprintf(smtp, sizeof(smtp), "SMTP:%s", r->emailAddr);
     char street[2 * BV_NAME_LEN + 4];
     HexStreet(r->businessStreet, street, sizeof(street));
-    bv_fprintf(gOutFile, "%s,%s,%s,%s,%s,%s,", street, r->company, r->businessCountry, co, r->department,
-               r->businessCity);
-    bv_fprintf(gOutFile, "%s,%s,%s,", r->homePhone, r->mobilePhone, r->pager);
-    bv_fprintf(gOutFile, "%s,%s,%s,%s\n", r->businessPostalCode, r->businessState, r->businessPhone, r->title);
+
+    // Distinguished names and the address fields are always quoted (an empty
+    // one as two quote characters), an address in angle brackets is not; any
+    // other column is quoted only where its text needs it. A quote inside a
+    // field is doubled: csvde and every other CSV reader then find the 33
+    // columns whatever a name holds.
+    enum Quoting { kAsNeeded, kQuoted, kQuotedUnlessAddress };
+    struct Column {
+        const char *text;
+        Quoting quoting;
+    };
+    const Column columns[] = {
+        {dn, kQuoted},           {"4", kAsNeeded},          {dn, kQuoted},
+        {category, kQuoted},     {"contact", kAsNeeded},    {fullName, kAsNeeded},
+        {fullName, kAsNeeded},   {fullName, kAsNeeded},     {r->emailAddr, kAsNeeded},
+        {first, kAsNeeded},      {legacyDn, kAsNeeded},     {r->middleName, kAsNeeded},
+        {proxies, kAsNeeded},    {addressList, kQuoted},    {last, kAsNeeded},
+        {orAddress, kAsNeeded},  {"1310720", kAsNeeded},    {fullName, kAsNeeded},
+        {"FALSE", kAsNeeded},    {smtp, kAsNeeded},         {street, kAsNeeded},
+        {r->company, kQuotedUnlessAddress},            {r->businessCountry, kQuotedUnlessAddress},
+        {co, kAsNeeded},                               {r->department, kQuotedUnlessAddress},
+        {r->businessCity, kQuotedUnlessAddress},       {r->homePhone, kQuotedUnlessAddress},
+        {r->mobilePhone, kQuotedUnlessAddress},        {r->pager, kQuotedUnlessAddress},
+        {r->businessPostalCode, kQuotedUnlessAddress}, {r->businessState, kQuotedUnlessAddress},
+        {r->businessPhone, kQuotedUnlessAddress},      {r->title, kQuotedUnlessAddress}};
+    for (size_t i = 0; i < sizeof(columns) / sizeof(columns[0]); i++) {
+        const Column &column = columns[i];
+        if (i) fputc(',', gOutFile);
+        bool quoted = column.quoting == kQuoted || (column.quoting == kQuotedUnlessAddress && column.text[0] != '<');
+        bv_fputcsv(gOutFile, column.text, quoted);
+    }
+    fputc('\n', gOutFile);
 }
 
 }  // extern "C"

@@ -33,7 +33,7 @@ const int kExitUsage = 2;
 
 struct CommandLine {
     std::string source, target, out, switches, tag, workDir, logFile;
-    bool switchesGiven = false, upcoming = false, keepWork = false, verbose = false;
+    bool switchesGiven = false, upcoming = false, keepWork = false, verbose = false, insecure = false;
     int maxRead = -1;
     std::vector<int> folders;
 };
@@ -90,6 +90,7 @@ HostOptions OptionsFrom(const CommandLine &line, const WorkDirectory &work) {
     options.switchesGiven = line.switchesGiven;
     options.tag = line.tag;
     options.upcoming = line.upcoming;
+    options.insecure = line.insecure;
     options.workDir = work.path();
     options.verbose = line.verbose;
     if (line.maxRead >= 0) options.maxRead = line.maxRead;
@@ -194,6 +195,8 @@ void AddCommonOptions(CLI::App *command, CommandLine &line) {
     command->add_option("--switches", line.switches, "the connector's switch string, e.g. \"/DEBUG /GN Archive\"");
     command->add_option("--tag", line.tag, "the four-letter variant: CSVZ, VCSZ, VCSG, VCSK");
     command->add_flag("--upcoming", line.upcoming, "calendar: upcoming events only (the logon check box)");
+    command->add_flag("--insecure", line.insecure,
+                      "downloads: do not verify the server's TLS certificate (a self-signed server; adds /INSECURE)");
     command->add_option("--work-dir", line.workDir, "work directory for part files and the duplicate register "
                                                     "(default: a fresh directory under the system temp directory)");
     command->add_flag("--keep-work", line.keepWork, "keep the default work directory");

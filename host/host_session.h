@@ -17,6 +17,7 @@ struct HostOptions {
     bool switchesGiven = false;
     std::string tag;
     bool upcoming = false;
+    bool insecure = false;  // downloads without TLS verification
     std::string workDir;  // with a trailing separator
     int maxRead = 0x7fffffff;
     bool verbose = false;

@@ -4,7 +4,9 @@
 // as a file.
 //
 // The status that decides success is that of the last response (redirects
-// are followed), read from its "HTTP/" status line in the debug callback.
+// are followed). Certificates and host names are verified against the
+// system's CA store unless "/INSECURE" turns that off: the requests carry the
+// user's credentials, so a server must prove who it is before it gets them.
 // A refused connection is tried again a few times; any other failure ends
 // the transfer. A failed download leaves no output file behind.
 //
@@ -16,6 +18,7 @@
 #include <curl/curl.h>
 #include <stdlib.h>
 #include <string.h>
+#include <mutex>
 
 #include "http/http.h"
 #include "module/session.h"
@@ -65,17 +68,6 @@ void SplitSourceSpec(const char *text, SourceSpec *out) {
     if (bar2) com_strncpy(out->password, bar2 + 1, BV_HTTP_CREDENTIAL_LEN);
 }
 
-// The status code after the first space of a status line ("HTTP/1.1 200 OK").
-void ReadStatusLine(const char *line) {
-    const char *space = strchr(line, ' ');
-    if (!space) return;
-    int status = 0;
-    int digits = 0;
-    for (const char *p = space + 1; *p >= '0' && *p <= '9' && digits < 4; ++p, ++digits)
-        status = status * 10 + (*p - '0');
-    if (digits) gHttpStatus = status;
-}
-
 int DebugCallback(CURL *, curl_infotype type, char *data, size_t size, void *) {
     if (type < CURLINFO_DATA_IN) {  // text, incoming header, outgoing header
         char text[kTraceLen];
@@ -86,9 +78,8 @@ int DebugCallback(CURL *, curl_infotype type, char *data, size_t size, void *) {
             text[--n] = 0;
             if (n && text[n - 1] == '\r') text[--n] = 0;
         }
-        if (gCurlDebug) com_Log("curl debug: infotype=%d: %s", (int)type, text);
-        if (type == CURLINFO_HEADER_IN && strncmp(text, "HTTP/", 5) == 0) ReadStatusLine(text);
-    } else if (gCurlDebug) {
+        com_Log("curl debug: infotype=%d: %s", (int)type, text);
+    } else {
         com_Log("curl debug: infotype=%d: size=%d", (int)type, (int)size);
     }
     return 0;
@@ -129,8 +120,10 @@ int ProgressCallback(void *, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
 void SetTransferOptions(CURL *curl, const char *url, const SourceSpec *parts) {
     char credentials[2 * BV_HTTP_CREDENTIAL_LEN + 2];
     bv_snprintf(credentials, sizeof credentials, "%s:%s", parts->user, parts->password);
-    curl_easy_setopt(curl, CURLOPT_DEBUGFUNCTION, DebugCallback);
-    curl_easy_setopt(curl, CURLOPT_VERBOSE, 1L);
+    if (gCurlDebug) {
+        curl_easy_setopt(curl, CURLOPT_DEBUGFUNCTION, DebugCallback);
+        curl_easy_setopt(curl, CURLOPT_VERBOSE, 1L);
+    }
     curl_easy_setopt(curl, CURLOPT_URL, url);
     curl_easy_setopt(curl, CURLOPT_USERAGENT, kUserAgent);
     curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
@@ -141,8 +134,8 @@ void SetTransferOptions(CURL *curl, const char *url, const SourceSpec *parts) {
     curl_easy_setopt(curl, CURLOPT_MAXFILESIZE_LARGE, (curl_off_t)gLimits.maxBytes);
     curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, WriteCallback);
     curl_easy_setopt(curl, CURLOPT_COOKIEFILE, "");  // cookie engine on, no file
-    curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 0L);
-    curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 0L);
+    curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, gInsecureTls ? 0L : 1L);
+    curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, gInsecureTls ? 0L : 2L);
     curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
     curl_easy_setopt(curl, CURLOPT_MAXREDIRS, kMaxRedirects);
     curl_easy_setopt(curl, CURLOPT_USERPWD, credentials);  // libcurl keeps its own copy
@@ -157,11 +150,18 @@ CURLcode PerformWithRetries(CURL *curl) {
     while (attempt < kMaxAttempts && !com_StopRequested()) {
         res = curl_easy_perform(curl);
         ++attempt;
+        long status = 0;
+        if (curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status) == CURLE_OK) gHttpStatus = (int)status;
         if (res != CURLE_COULDNT_CONNECT) break;
         plat_Sleep(kRetryDelayMs);
     }
     if (res == CURLE_COULDNT_CONNECT) com_Log("BV Warning: Max HTTP retries reached, res=%d", (int)res);
     return res;
+}
+
+bool IsCertificateError(CURLcode res) {
+    return res == CURLE_PEER_FAILED_VERIFICATION || res == CURLE_SSL_CACERT_BADFILE ||
+           res == CURLE_SSL_CERTPROBLEM || res == CURLE_SSL_ISSUER_ERROR;
 }
 
 // Closes the output file; false when a write to it failed.
@@ -176,7 +176,8 @@ bool CloseDownloadFile() {
 // path (BV_PATH_LEN bytes) whatever the result.
 int Download(const char *url, const SourceSpec *parts, char *outPath) {
     outPath[0] = 0;
-    curl_global_init(CURL_GLOBAL_ALL);
+    static std::once_flag globalInit;
+    std::call_once(globalInit, [] { curl_global_init(CURL_GLOBAL_ALL); });
     CURL *curl = curl_easy_init();
     if (!curl) {
         com_Log("BV Warning: Error in curl init");
@@ -213,6 +214,10 @@ int Download(const char *url, const SourceSpec *parts, char *outPath) {
     }
     if (res != CURLE_OK || gHttpStatus != 200) {
         com_Log("BV Warning: CURL error=%d, HTTP Response=%d", (int)res, gHttpStatus);
+        if (IsCertificateError(res))
+            com_Log("BV Warning: the server's certificate could not be verified (%s); for a server with a "
+                    "self-signed certificate, run with /INSECURE (bvhost --insecure)",
+                    curl_easy_strerror(res));
         result = kDownloadFailed;
     } else if (!written) {
         com_Log("BV Warning: error writing download file %s", outPath);
@@ -227,28 +232,27 @@ int Download(const char *url, const SourceSpec *parts, char *outPath) {
 
 }  // namespace
 
-extern "C" void EncodeUrlSpaces(char *text) {
-    char encoded[BV_HTTP_URL_LEN + 1];
-    size_t n = 0;
-    for (const char *p = text; *p; ++p) {
-        size_t need = *p == ' ' ? 3 : 1;
-        if (n + need > BV_HTTP_URL_LEN) break;
-        if (*p == ' ') {
-            memcpy(encoded + n, "%20", 3);
-        } else {
-            encoded[n] = *p;
-        }
-        n += need;
+extern "C" void EncodeUrl(char *text, size_t textCap) {
+    CURLU *url = curl_url();
+    char *encoded = nullptr;
+    if (url && curl_url_set(url, CURLUPART_URL, text, CURLU_URLENCODE | CURLU_NON_SUPPORT_SCHEME) == CURLUE_OK &&
+        curl_url_get(url, CURLUPART_URL, &encoded, 0) == CURLUE_OK) {
+        if (strlen(encoded) < textCap)
+            com_strncpy(text, encoded, textCap - 1);
+        else
+            com_Log("BV Warning: address too long once encoded (%d characters), left as given", (int)strlen(encoded));
+    } else {
+        com_Log("BV Warning: %s is not a valid address", text);
     }
-    encoded[n] = 0;
-    com_strncpy(text, encoded, BV_HTTP_URL_LEN);
+    curl_free(encoded);
+    curl_url_cleanup(url);
 }
 
 extern "C" int DownloadSourceFile(const char *sourceSpec) {
     gIcsListMade = 0;
     SourceSpec parts;
     SplitSourceSpec(sourceSpec ? sourceSpec : "", &parts);
-    EncodeUrlSpaces(parts.address);
+    EncodeUrl(parts.address, sizeof parts.address);
     char path[BV_PATH_LEN];
     int result = Download(parts.address, &parts, path);
     if (result == 0) {
@@ -261,11 +265,9 @@ extern "C" int DownloadSourceFile(const char *sourceSpec) {
 extern "C" int DownloadEntry(const char *sourceSpec, const char *entryName, char *outPath) {
     SourceSpec parts;
     SplitSourceSpec(sourceSpec ? sourceSpec : "", &parts);
-    char entry[BV_HTTP_URL_LEN + 1];
-    com_strncpy(entry, entryName ? entryName : "", BV_HTTP_URL_LEN);
-    EncodeUrlSpaces(entry);
     char url[kJoinedUrlLen];
-    bv_snprintf(url, sizeof url, "%s/%s", parts.address, entry);
+    bv_snprintf(url, sizeof url, "%s/%s", parts.address, entryName ? entryName : "");
+    EncodeUrl(url, sizeof url);
     char path[BV_PATH_LEN];
     int result = Download(url, &parts, path);
     if (outPath) com_strncpy(outPath, path, BV_PATH_LEN - 1);

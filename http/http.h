@@ -5,6 +5,7 @@
 // password for basic authentication (at most BV_HTTP_CREDENTIAL_LEN each).
 #pragma once
 
+#include <stddef.h>
 #include <stdio.h>
 
 #ifdef __cplusplus
@@ -13,7 +14,7 @@ extern "C" {
 
 #define BV_HTTP_ADDRESS_LEN 511
 #define BV_HTTP_CREDENTIAL_LEN 255
-#define BV_HTTP_URL_LEN 1023  // an address after EncodeUrlSpaces
+#define BV_HTTP_URL_LEN 1023  // an address after EncodeUrl
 
 // Transfer state of the last download.
 extern void *gCurl;            // libcurl's easy handle (CURL *) during a transfer, else NULL
@@ -29,9 +30,11 @@ int DownloadSourceFile(const char *sourceSpec);
 // "temp.vcs" of the download directory; outPath (BV_PATH_LEN bytes) receives
 // that file's path. 0 on success, 3 on any failure.
 int DownloadEntry(const char *sourceSpec, const char *entryName, char *outPath);
-// Replaces every space of text, in place, by "%20". text holds at least
-// BV_HTTP_URL_LEN + 1 bytes; the result is cut to BV_HTTP_URL_LEN characters.
-void EncodeUrlSpaces(char *text);
+// Encodes the address in place through libcurl's URL parser: spaces and
+// bytes outside ASCII become %XX (a space in the query '+'), what is already
+// encoded stays. Left as given, with a warning, when it is no valid address
+// or the encoded text would not fit in textCap bytes.
+void EncodeUrl(char *text, size_t textCap);
 
 #ifdef __cplusplus
 }

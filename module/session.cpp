@@ -40,6 +40,7 @@ char *gNotesBuf;
 int gLogUuid;
 int gD153, gD153One;
 int gCurlDebug;
+int gInsecureTls;
 int gD179;
 int gD301;
 int gD288;

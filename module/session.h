@@ -98,6 +98,7 @@ extern char *gNotesBuf;  // BV_NOTES_LEN bytes from InitWrite to CloseWrite
 extern int gLogUuid;
 extern int gD153, gD153One;
 extern int gCurlDebug;
+extern int gInsecureTls;  // downloads skip TLS certificate and host verification
 extern int gD179;
 extern int gD301;
 extern int gD288;
@@ -147,6 +148,8 @@ void FreeSegmentTable(void);
 // bv_fprintf; bv_snprintf never writes past outCap; bv_sscanf scans a string.
 int bv_fprintf(FILE *file, const char *format, ...) __attribute__((format(printf, 2, 3)));
 int bv_snprintf(char *out, size_t outCap, const char *format, ...) __attribute__((format(printf, 3, 4)));
+// One CSV field, quoted and with its quotes doubled where RFC 4180 needs it.
+int bv_fputcsv(FILE *file, const char *text, int alwaysQuote);
 int bv_sscanf(const char *text, const char *format, ...) __attribute__((format(scanf, 2, 3)));
 
 #ifdef __cplusplus

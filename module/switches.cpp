@@ -31,6 +31,7 @@ const SwitchEntry kSwitches[] = {
     {"/LOGUUID", SET_ONE, &gLogUuid, nullptr},
     {"/D153", D153, &gD153, nullptr},
     {"/CURLDEBUG", SET_ONE, &gCurlDebug, nullptr},
+    {"/INSECURE", SET_ONE, &gInsecureTls, nullptr},
     {"/D179", SET_ONE, &gD179, nullptr},
     {"/D301", SET_ONE, &gD301, nullptr},
     {"/D288", SET_ONE, &gD288, nullptr},

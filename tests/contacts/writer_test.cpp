@@ -1,6 +1,9 @@
 // The contact writers: address-book, list and directory-import layouts.
 #include <string.h>
 #include <algorithm>
+#include <sstream>
+#include <vector>
+#include "support/program_run.h"
 #include "contact_test_support.h"
 
 namespace contacts_test {
@@ -33,6 +36,22 @@ protected:
         com_strncpy(record_->emailAddr, email, 100);
     }
     std::string Output() { return bvtest::ReadFileText(out_); }
+    // The output file's rows as Python's csv module reads them.
+    std::vector<std::vector<std::string>> CsvRows() {
+        bvtest::ProgramRun run = bvtest::RunProgram(
+            "python3 " + bvtest::ShellQuote(BV_SOURCE_DIR "/tests/contacts/csv_rows.py") + " " + bvtest::ShellQuote(out_),
+            dir_);
+        EXPECT_EQ(run.status, 0) << run.err;
+        std::vector<std::vector<std::string>> rows;
+        std::istringstream lines(run.out);
+        for (std::string line; std::getline(lines, line);) {
+            rows.emplace_back();
+            std::istringstream fields(line);
+            for (std::string field; std::getline(fields, field, '\x1f');) rows.back().push_back(field);
+            if (!line.empty() && line.back() == '\x1f') rows.back().push_back("");
+        }
+        return rows;
+    }
     std::string out_;
 };
 
@@ -75,10 +94,15 @@ TEST_F(ContactWriter, AddressBookLayout) {
 
     std::string row =
         "\"Anna\",\"Schmidt\",\"\",\"anna@acme.example\",\"bp\",\"bf\",\"dp\",\"df\",\"bs'1  \",\"bs2 \",\"bc\","
-        "\"bst\",\"bpc\",\"bco\",\"mp\",\"pg\",\"hp\",\"wp\",\"jt\",\"Acme \"Widgets\"\",\"Dr.\",\"cat\",\"hs \","
+        "\"bst\",\"bpc\",\"bco\",\"mp\",\"pg\",\"hp\",\"wp\",\"jt\",\"Acme \"\"Widgets\"\"\",\"Dr.\",\"cat\",\"hs \","
         "\"hs2\",\"hc\",\"hst\",\"hpc\",\"hco\",\"dep\",\"loc\",\"sp\",\"mgr\",\"asst\",\"hf\",\"Jr.\","
         "\"3/9/1970\",\"kids\",\"Anna (anna@acme.example)\",\"Said 'hi'  Twice\"\n";
     EXPECT_EQ(Output(), kHeader + row);
+    // Python's csv module finds the header's 38 columns and the quoted company whole.
+    std::vector<std::vector<std::string>> rows = CsvRows();
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[1].size(), rows[0].size());
+    EXPECT_EQ(rows[1][19], "Acme \"Widgets\"");
 
     // Every folder appends its own header to the same file.
     ASSERT_EQ(InitContactFile(), 0);
@@ -188,7 +212,7 @@ TEST_F(ContactWriter, DirectoryImportLayout) {
         "\"CN=Default Global Address List,CN=All Global Address Lists,CN=Address Lists Container,CN=acme,"
         "CN=Microsoft Exchange,CN=Services,CN=Configuration,DC=a,DC=b\",Smith,"
         "c=us\\;a=\\;p=acme\\;o=Exchange\\;s=Smith\\;g=John\\;,1310720,John Smith,FALSE,SMTP:john@smith.example,"
-        "X'3132204d61696e205374',Acme \"Co\",\"\",,\"\",\"Springfield\","
+        "X'3132204d61696e205374',\"Acme \"\"Co\"\"\",\"\",,\"\",\"Springfield\","
         "\"\",<555>,\"\","
         "\"62701\",\"IL\",\"555-0101\",\"Engineer\"\n";
     std::string text = Output();
@@ -196,6 +220,10 @@ TEST_F(ContactWriter, DirectoryImportLayout) {
     std::string ann = text.substr(header.size() + john.size());
     EXPECT_NE(ann.find(",,\"\",\"US\",UNITED STATES,\"\",\"\","), std::string::npos) << ann;
     EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 3);
+    std::vector<std::vector<std::string>> rows = CsvRows();
+    ASSERT_EQ(rows.size(), 3u);
+    for (const auto &r : rows) EXPECT_EQ(r.size(), 33u);
+    EXPECT_EQ(rows[1][21], "Acme \"Co\"");
 }
 
 TEST_F(ContactWriter, DomainFileDefaultsAndDots) {

@@ -1,4 +1,4 @@
-// DownloadSourceFile, DownloadEntry and EncodeUrlSpaces against real servers
+// DownloadSourceFile, DownloadEntry and EncodeUrl against real servers
 // on 127.0.0.1.
 #include <gtest/gtest.h>
 #include <string.h>
@@ -52,6 +52,7 @@ class Download : public ::testing::Test {
   protected:
     void SetUp() override {
         gCurlDebug = 0;
+        gInsecureTls = 0;
         gDebug = 0;
         gIcsListMade = 0;
         strcpy(gOutputPath, "unchanged");
@@ -61,29 +62,33 @@ class Download : public ::testing::Test {
     ScratchDir scratch_;
 };
 
-TEST(EncodeUrlSpaces, ReplacesEverySpaceWithinTheLimit) {
-    char text[BV_HTTP_URL_LEN + 1] = "http://host/my calendar/a b  c.ics";
-    EncodeUrlSpaces(text);
-    EXPECT_STREQ(text, "http://host/my%20calendar/a%20b%20%20c.ics");
-    strcpy(text, "no-spaces");
-    EncodeUrlSpaces(text);
-    EXPECT_STREQ(text, "no-spaces");
+TEST_F(Download, EncodeUrlEscapesWhatAnAddressCannotHold) {
+    struct Case {
+        const char *given, *sent;
+    };
+    const Case cases[] = {
+        {"http://host/my calendar/a b  c.ics", "http://host/my%20calendar/a%20b%20%20c.ics"},
+        {"http://host/already%20encoded x.ics", "http://host/already%20encoded%20x.ics"},
+        {"http://host/K\xc3\xbc" "che.ics", "http://host/K%c3%bcche.ics"},
+        {"http://host/feed?fmt=ics&name=a b", "http://host/feed?fmt=ics&name=a+b"},
+        {"https://host:8443/no-spaces", "https://host:8443/no-spaces"},
+        {"not an address", "not an address"},
+    };
+    for (const Case &c : cases) {
+        char text[BV_HTTP_URL_LEN + 1];
+        strcpy(text, c.given);
+        EncodeUrl(text, sizeof text);
+        EXPECT_STREQ(text, c.sent) << c.given;
+    }
+    EXPECT_NE(scratch_.Log().find("BV Warning: not an address is not a valid address"), std::string::npos);
 
-    // 511 spaces would need 1533 characters: the result stops at whole
-    // escapes within 1023.
-    std::string spaces(511, ' ');
+    // Encoded past the buffer: left whole as given, with a warning.
+    std::string spaces = "http://host/" + std::string(500, ' ');
+    char text[BV_HTTP_URL_LEN + 1];
     strcpy(text, spaces.c_str());
-    EncodeUrlSpaces(text);
-    EXPECT_EQ(strlen(text), 1023u);
-    EXPECT_EQ(CountOf(text, "%20"), 341);
-
-    // A space that no longer fits is left out rather than cut.
-    std::string edge(1021, 'a');
-    edge += " b";
-    memcpy(text, edge.c_str(), BV_HTTP_URL_LEN);
-    text[BV_HTTP_URL_LEN] = 0;
-    EncodeUrlSpaces(text);
-    EXPECT_EQ(std::string(text), std::string(1021, 'a'));
+    EncodeUrl(text, sizeof text);
+    EXPECT_EQ(std::string(text), spaces);
+    EXPECT_NE(scratch_.Log().find("BV Warning: address too long once encoded"), std::string::npos);
 }
 
 TEST_F(Download, PlainAndBinaryBodiesArriveByteForByte) {
@@ -232,7 +237,7 @@ TEST_F(Download, RefusedConnectionIsTriedFiveTimesWithPauses) {
     EXPECT_FALSE(std::filesystem::exists(scratch_.DownloadPath()));
 }
 
-TEST_F(Download, SelfSignedHttpsIsAccepted) {
+TEST_F(Download, SelfSignedHttpsIsRefusedUnlessInsecure) {
     std::string cert, key;
     ASSERT_TRUE(bvtest::MakeSelfSignedCertificate(scratch_.Root(), &cert, &key)) << "openssl tool failed";
     auto ssl = std::make_unique<httplib::SSLServer>(cert.c_str(), key.c_str());
@@ -240,9 +245,18 @@ TEST_F(Download, SelfSignedHttpsIsAccepted) {
     LoopbackServer server(std::move(ssl), "https");
     ServeCalendar(server, "/secure.ics");
     server.Start();
-
     std::string sourceText = server.Url("/secure.ics") + "|admin|secret";
+
+    // Verified by default: the credentials never reach an unproven server.
+    EXPECT_EQ(DownloadSourceFile(sourceText.c_str()), 3);
+    EXPECT_NE(scratch_.Log().find("could not be verified"), std::string::npos) << scratch_.Log();
+    EXPECT_NE(scratch_.Log().find("bvhost --insecure"), std::string::npos);
+    EXPECT_TRUE(server.Seen().empty());
+    EXPECT_FALSE(std::filesystem::exists(scratch_.DownloadPath()));
+
+    gInsecureTls = 1;
     EXPECT_EQ(DownloadSourceFile(sourceText.c_str()), 0) << scratch_.Log();
+    gInsecureTls = 0;
     EXPECT_EQ(ReadFileText(scratch_.DownloadPath()), kCalendar);
     auto seen = server.Seen();
     ASSERT_EQ(seen.size(), 1u);

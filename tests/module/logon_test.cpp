@@ -46,46 +46,19 @@ TEST_F(LogonTest, ZoneValuesWithoutDebugAreNotLogged) {
     EXPECT_EQ(Log().find("GMT Offset"), std::string::npos);
 }
 
-TEST_F(LogonTest, ZoneValuesAndSessionKinds) {
-    ScopedEnv india("TZ", "IST-5:30");
-    Load(true);
-    bvcom_SetSwitches("/DSTOFFSET 45");
-    ASSERT_EQ(Logon((dir_ / "in.csv").string(), 7, 1, "CSVZ", 1), 0);
-    EXPECT_EQ(ProbeInt("gAdrType"), 2) << "CSVZ makes a contacts session";
-    EXPECT_EQ(ProbeInt("gUpcomingOnly"), 0);
-    EXPECT_EQ(ProbeInt("gUtcBias"), -330);
-    EXPECT_EQ(ProbeInt("gDstOffset"), 45) << "the switch overrides the system's daylight bias";
-    EXPECT_EQ(ProbeText("gGmtOffset"), "+0530") << "but not the offset text";
-    EXPECT_EQ(ProbeText("gHostWorkDir"), work_);
-
-    Load(true);
-    ASSERT_EQ(Logon((dir_ / "cal.vcs").string(), 99, 1, "", 1), 0);
-    EXPECT_EQ(ProbeInt("gAdrType"), 99);
-    EXPECT_EQ(ProbeInt("gUpcomingOnly"), 1);
-
-    Load(true);
-    ASSERT_EQ(Logon((dir_ / "cal.vcs").string(), 99, 1, "", 2), 0);
-    EXPECT_EQ(ProbeInt("gUpcomingOnly"), 0) << "only the value 1 ticks the box";
-
-    Load(true);
-    ASSERT_EQ(Logon((dir_ / "tasks.vcs").string(), 100, 1, "", 1), 0);
-    EXPECT_EQ(ProbeInt("gUpcomingOnly"), 0) << "tasks have no upcoming filter";
-}
-
 TEST_F(LogonTest, StoreDirectoryNeedsADbxOrMbxFile) {
     fs::path store = dir_ / "store";
     WriteFileText(store / "notes.txt", "x");
     WriteFileText(store / "inbox.DBX.bak", "x");
-    Load(true);
+    Load();
     bvcom_SetSwitches("/OED");
     EXPECT_EQ(Logon(store.string(), 0, 1), 3);
 
     WriteFileText(store / "inbox.DBX", "x");
-    Load(true);
+    Load();
     std::string pathAfter;
     EXPECT_EQ(Logon(store.string(), 0, 1, "", 0, 1, &pathAfter), 0) << "the extension test ignores case";
     EXPECT_EQ(pathAfter, store.string() + "/") << "a separator is appended to the path";
-    EXPECT_EQ(ProbeText("gStoreRoot"), store.string() + "/");
 
     fs::path mbxOnly = dir_ / "mbx";
     WriteFileText(mbxOnly / "Sent.mbx", "x");
@@ -101,7 +74,7 @@ TEST_F(LogonTest, StoreDirectoryNeedsADbxOrMbxFile) {
 
 TEST_F(LogonTest, StoreObjectMissingGivesFourWithThreeLines) {
     ScopedEnv store("BV_OE_STORE", nullptr);
-    Load(true);
+    Load();
     EXPECT_EQ(Logon("Default user only", 0, 1), 4);
     std::string log = Log();
     size_t create = log.find("BV Error: Error CoCreateInstance\n");
@@ -109,7 +82,6 @@ TEST_F(LogonTest, StoreObjectMissingGivesFourWithThreeLines) {
     ASSERT_NE(create, std::string::npos) << log;
     ASSERT_NE(missing, std::string::npos) << log;
     EXPECT_LT(create, missing);
-    EXPECT_EQ(ProbeInt("gComStarted"), 0);
     EXPECT_EQ(module_->Logoff(0), 0);
 }
 
@@ -118,47 +90,41 @@ TEST_F(LogonTest, StoreObjectFromTheConfiguredRoot) {
     fs::path root = dir_ / "maildir";
     fs::create_directories(root);
     ScopedEnv store("BV_OE_STORE", root.c_str());
-    Load(true);
+    Load();
     EXPECT_EQ(Logon("Default user only", 0, 0), 0) << Log();
-    EXPECT_EQ(ProbeInt("gComStarted"), 1);
     EXPECT_EQ(module_->Logoff(0), 0);
-    EXPECT_EQ(ProbeInt("gComStarted"), 0) << "Logoff releases the store object";
 }
 
 TEST_F(LogonTest, SourcePaths) {
-    Load(true);
+    Load();
     fs::path missingDir = dir_ / "nowhere";
     EXPECT_EQ(Logon((missingDir / "list.csv").string(), 1, 1), 3);
     EXPECT_NE(Log().find("BV Error: invalid source specification: " + missingDir.string() + "\n"), std::string::npos)
         << Log();
 
     WriteFileText(dir_ / "src" / "list.csv", "a,b\n");
-    Load(true);
+    Load();
     EXPECT_EQ(Logon((dir_ / "src" / "list.csv").string(), 1, 1), 0);
-    EXPECT_EQ(ProbeText("gSourcePath"), (dir_ / "src" / "list.csv").string());
-    EXPECT_EQ(ProbeText("gOutputPath"), (dir_ / "src" / "list.csv").string());
-    EXPECT_EQ(ProbeText("gCalSourceSpec"), (dir_ / "src" / "list.csv").string());
 
     // On POSIX the file functions take UTF-8 paths: the host's text is kept.
-    Load(true);
+    Load();
     EXPECT_EQ(Logon((dir_ / "src" / "K\xC3\xA4lender.vcs").string(), 99, 1), 0);
-    EXPECT_EQ(ProbeText("gSourcePath"), (dir_ / "src" / "K\xC3\xA4lender.vcs").string());
-    EXPECT_EQ(ProbeText("gCalSourceSpec"), (dir_ / "src" / "K\xC3\xA4lender.vcs").string());
 
     // An address is downloaded; port 9 on the loopback refuses at once.
-    Load(true);
+    Load();
     EXPECT_NE(Logon("http://127.0.0.1:9/contacts.csv", 1, 1), 0);
-    EXPECT_EQ(ProbeText("gCalSourceSpec"), "http://127.0.0.1:9/contacts.csv");
 }
 
 TEST_F(LogonTest, TargetPaths) {
     fs::path existing = dir_ / "out" / "contacts.csv";
     WriteFileText(existing, "old contents\n");
-    Load(true);
+    Load();
     EXPECT_EQ(Logon(existing.string(), 1, 0), 0);
     EXPECT_FALSE(fs::exists(existing)) << "each run writes a fresh file";
-    EXPECT_EQ(ProbeText("gContactOutPath"), existing.string());
-    EXPECT_EQ(ProbeText("gOutputPath"), existing.string());
+    auto rec = std::make_unique<mdat>();
+    ASSERT_EQ(module_->InitWrite(rec.get(), "Contacts", 0, 1), 0);
+    EXPECT_EQ(module_->CloseWrite(1), 0);
+    EXPECT_EQ(ReadFileText(existing).rfind("\"First Name\",", 0), 0u) << "the file named at logon is written";
 
     fs::path nested = dir_ / "new" / "deeper" / "cal.vcs";
     Load();
@@ -168,51 +134,6 @@ TEST_F(LogonTest, TargetPaths) {
     WriteFileText(dir_ / "blocker", "a file where a directory should be");
     Load();
     EXPECT_EQ(Logon((dir_ / "blocker" / "cal.vcs").string(), 99, 0), 3);
-}
-
-// The "/ZFOLDERS" list: lines up to "Folders:" are skipped, then name^...=count=class
-// lines with classes 1 to 3 make records, at most 500 of them.
-TEST_F(LogonTest, FolderListFile) {
-    std::string text = "Header^x=1=1\nFolders:\nno caret=1=1\nNoEq^x\nOneEq^x=5\nClass4^a=1=4\nClass0^a=1=0\n";
-    for (int i = 0; i < 502; i++) {
-        text += 'F';
-        text += std::to_string(i) + "^any=" + std::to_string(i) + "=" + std::to_string(1 + i % 3) + "\r\n";
-    }
-    WriteFileText(dir_ / "zf.txt", text);
-    Load(true);
-    bvcom_SetSwitches(("/ZFOLDERS " + (dir_ / "zf.txt").string()).c_str());
-    ASSERT_EQ(Logon((dir_ / "cal.ics").string(), 99, 1), 0);
-    EXPECT_EQ(ProbeInt("gFileFolderCount"), 500);
-    auto fileFolder = reinterpret_cast<int (*)(int, const char **, int *, int *)>(module_->Symbol("BvProbeFileFolder"));
-    ASSERT_NE(fileFolder, nullptr);
-    const char *name = nullptr;
-    int count = 0, folderClass = 0;
-    ASSERT_TRUE(fileFolder(0, &name, &count, &folderClass));
-    EXPECT_STREQ(name, "F0");
-    EXPECT_EQ(count, 0);
-    EXPECT_EQ(folderClass, 1);
-    ASSERT_TRUE(fileFolder(499, &name, &count, &folderClass));
-    EXPECT_STREQ(name, "F499");
-    EXPECT_EQ(count, 499);
-    EXPECT_EQ(folderClass, 2);
-    EXPECT_FALSE(fileFolder(500, &name, &count, &folderClass));
-    EXPECT_EQ(module_->Logoff(0), 0);
-    EXPECT_EQ(ProbeInt("gFileFolderCount"), 0);
-
-    // A list that cannot be opened is skipped silently.
-    Load(true);
-    bvcom_SetSwitches("/ZFOLDERS /no/such/list.txt");
-    EXPECT_EQ(Logon((dir_ / "cal.ics").string(), 99, 1), 0);
-    EXPECT_EQ(ProbeInt("gFileFolderCount"), 0);
-}
-
-TEST_F(LogonTest, FolderListLongLinesAreCut) {
-    std::string longName(400, 'L');
-    WriteFileText(dir_ / "zf.txt", "Folders:\n" + longName + "^x=1=2\nShort^x=3=3\n");
-    Load(true);
-    bvcom_SetSwitches(("/ZFOLDERS " + (dir_ / "zf.txt").string()).c_str());
-    ASSERT_EQ(Logon((dir_ / "cal.ics").string(), 100, 1), 0);
-    EXPECT_EQ(ProbeInt("gFileFolderCount"), 1) << "the overlong line has no '^' within 249 characters";
 }
 
 struct FieldCase {

@@ -51,10 +51,10 @@ protected:
         module_.reset();
     }
 
-    bvhost::ModuleInstance &Load(bool probe = false) {
+    bvhost::ModuleInstance &Load() {
         Unload();
         std::string error;
-        module_ = LoadModuleCopy(BuildLibrary(probe ? "libbvole_probe.so" : "libbvole.so"), &error);
+        module_ = LoadModuleCopy(BuildLibrary("libbvole.so"), &error);
         if (!module_) ADD_FAILURE() << error;
         return *module_;
     }
@@ -87,19 +87,6 @@ protected:
                                               chooser, 0, switches),
                   0);
         return {out4, out5, label, out7, check, path, chooser, switches};
-    }
-
-    // Probe access (libbvole_probe.so only).
-    int ProbeInt(const char *name) {
-        auto fn = reinterpret_cast<int (*)(const char *)>(module_->Symbol("BvProbeInt"));
-        EXPECT_NE(fn, nullptr);
-        return fn ? fn(name) : -1;
-    }
-    std::string ProbeText(const char *name) {
-        auto fn = reinterpret_cast<const char *(*)(const char *)>(module_->Symbol("BvProbeText"));
-        EXPECT_NE(fn, nullptr);
-        const char *text = fn ? fn(name) : nullptr;
-        return text ? text : "<none>";
     }
 
     TempDir scratch_{"bvmodtest"};

@@ -190,42 +190,5 @@ TEST_F(WriteCycleTest, ReadSideWithoutFolders) {
     EXPECT_EQ(module_->Logoff(0), 0) << "a second Logoff finds nothing to free";
 }
 
-// Folders of class 1, 2 and 3 never reach the mail loop; folderTotal and the
-// recipient limit are set whatever the class.
-TEST_F(WriteCycleTest, ConvertFolderDispatchesOnTheClass) {
-    Load(true);
-    WriteFileText(dir_ / "mail.mbx", "From - x\nSubject: hi\n\nbody\n");
-    ASSERT_EQ(Logon((dir_ / "mail.mbx").string(), 1, 1), 0);
-    auto addFolder = reinterpret_cast<int (*)(const char *, const char *, int, int)>(module_->Symbol("BvProbeAddFolder"));
-    ASSERT_NE(addFolder, nullptr);
-    std::string file = (dir_ / "mail.mbx").string();
-    ASSERT_TRUE(addFolder("Contacts", file.c_str(), 1, 7));
-    ASSERT_TRUE(addFolder("Calendar", file.c_str(), 2, 8));
-    ASSERT_TRUE(addFolder("Tasks", file.c_str(), 3, 9));
-
-    static int mailItems;
-    mailItems = 0;
-    BvItemCallback onItem = [](mdat *rec, const char *, const char *, int) -> int {
-        if (rec->dataType == 0) mailItems++;
-        return 0;
-    };
-    const int maxRecipients[] = {9000, 300, 5000};
-    for (int folder = 0; folder < 3; folder++) {
-        rec_->folderTotal = 0;
-        int count = -1, size = -1;
-        EXPECT_EQ(module_->ConvertFolder(rec_.get(), onItem, folder, nullptr, 0, 0, 0, 0, maxRecipients[folder], 0,
-                                         work_.c_str(), &count, &size, nullptr),
-                  0);
-        EXPECT_EQ(rec_->folderTotal, 7 + folder);
-        EXPECT_EQ(ProbeInt("gMaxRecipients"), folder == 1 ? 300 : 5000);
-        char name[BV_HOST_TEXT_LEN];
-        module_->GetTrueFolder(folder, name);
-        EXPECT_STREQ(name, folder == 0 ? "Contacts" : folder == 1 ? "Calendar" : "Tasks");
-    }
-    EXPECT_EQ(mailItems, 0);
-    EXPECT_EQ(module_->Logoff(0), 0);
-    EXPECT_EQ(ProbeInt("gFolderCount"), 0);
-}
-
 }  // namespace
 }  // namespace bvtest
