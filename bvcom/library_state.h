@@ -23,3 +23,13 @@ void bvcom_RelinkEmbedded(const mdat *sub, const mdat *parent, int partIndex);
 // Daylight time at `time` (UTC) by a parsed VTIMEZONE's rules: 1 or 0, -1
 // when the record holds no usable rules.
 int bvcom_VTimeZoneIsDST(const FILETIME *time, const BvVTimeZone *zone);
+// The zone a calendar names (Windows, Olson or display name); NULL when
+// unknown. Close it with plat_CloseZone.
+struct PlatZone *bvcom_OpenNamedZone(const char *tzName);
+// Wall-clock time of `zone` at a UTC instant and back; the machine's zone
+// when zone is NULL. Zero when the time is out of range.
+int bvcom_ZoneLocalTime(const struct PlatZone *zone, const FILETIME *utc, FILETIME *local);
+int bvcom_ZoneUtcTime(const struct PlatZone *zone, const FILETIME *local, FILETIME *utc);
+// Deleted-occurrence records for the EXDATE values handed over by
+// com_SetExDates (which this consumes).
+void bvcom_AddDeletedOccurrences(mdat *rec);

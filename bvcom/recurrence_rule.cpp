@@ -27,111 +27,151 @@ static const char *Position(uint32_t weekOfMonth) {
     return kPos[weekOfMonth > 5 ? 5 : weekOfMonth];
 }
 
-// Days since 1970-01-01 and back (proleptic Gregorian).
-static int64_t DayNumber(int y, int m, int d) {
-    y -= m <= 2;
-    int64_t era = (y >= 0 ? y : y - 399) / 400;
-    int64_t yoe = y - era * 400;
-    int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-    return era * 146097 + yoe * 365 + yoe / 4 - yoe / 100 + doy - 719468;
+// ---- occurrences -----------------------------------------------------------------
+// Dates are local to the entry's zone (tzName; the machine's zone when that
+// is unknown); the calendar arithmetic is the platform's SYSTEMTIME/FILETIME
+// conversion, so a date is a FILETIME at midnight.
+static const int64_t kUnitsPerDay = 864000000000LL;
+
+static bool DateAt(int y, int m, int d, FILETIME *out) {
+    SYSTEMTIME st = {(uint16_t)y, (uint16_t)m, 0, (uint16_t)d, 0, 0, 0, 0};
+    return y >= 1601 && y <= 30000 && plat_SystemTimeToFileTime(&st, out);
+}
+
+static FILETIME AddDays(const FILETIME &date, int64_t days) {
+    const int64_t kDaysMax = 11000000;  // past the year 30000, where the walk ends
+    if (days > kDaysMax) days = kDaysMax;
+    if (days < -kDaysMax) days = -kDaysMax;
+    return plat_U64ToFileTime(plat_FileTimeToU64(&date) + (uint64_t)(days * kUnitsPerDay));
+}
+
+static int WeekdayOf(const FILETIME &date) {
+    SYSTEMTIME st;
+    return plat_FileTimeToSystemTime(&date, &st) ? st.wDayOfWeek : 0;
 }
 
 static int DaysInMonth(int y, int m) {
-    static const int kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    bool leap = (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
-    return m == 2 && leap ? 29 : kDays[m - 1];
+    FILETIME first, next;
+    if (!DateAt(y, m, 1, &first) || !DateAt(m == 12 ? y + 1 : y, m == 12 ? 1 : m + 1, 1, &next)) return 0;
+    return (int)(((int64_t)plat_FileTimeToU64(&next) - (int64_t)plat_FileTimeToU64(&first)) / kUnitsPerDay);
 }
 
-static int Weekday(int64_t day) {
-    return (int)(((day % 7) + 11) % 7);  // 0 Sunday; day 0 was a Thursday
-}
-
-// Day of the `week`-th (5: last) day in `mask` within month m of year y; -1 none.
-static int64_t PositionInMonth(int y, int m, uint32_t week, uint32_t mask) {
-    int64_t first = DayNumber(y, m, 1);
-    int length = DaysInMonth(y, m);
-    int seen = 0;
-    int64_t last = -1;
+// The `week`-th (5: last) day in `mask` of month m of year y; false for none.
+static bool PositionInMonth(int y, int m, uint32_t week, uint32_t mask, FILETIME *out) {
+    FILETIME first;
+    if (!DateAt(y, m, 1, &first)) return false;
+    int length = DaysInMonth(y, m), seen = 0;
+    bool found = false;
     for (int d = 0; d < length; ++d) {
-        if (!(mask & (1u << Weekday(first + d)))) continue;
-        last = first + d;
-        if (week >= 1 && week <= 4 && ++seen == (int)week) return last;
+        FILETIME day = AddDays(first, d);
+        if (!(mask & (1u << WeekdayOf(day)))) continue;
+        *out = day;
+        found = true;
+        if (week >= 1 && week <= 4 && ++seen == (int)week) return true;
     }
-    return week == 5 ? last : -1;
+    return week == 5 && found;
 }
 
-static bool LocalDate(const FILETIME &utc, int *y, int *m, int *d) {
-    FILETIME local;
-    com_FileTimeToLocalFileTime(&utc, &local);
-    SYSTEMTIME st;
-    if (!plat_FileTimeToSystemTime(&local, &st)) return false;
-    *y = st.wYear;
-    *m = st.wMonth;
-    *d = st.wDay;
+struct SeriesWalk {
+    const mdat *rec;
+    const PlatZone *zone;    // the entry's zone; NULL: the machine's
+    FILETIME startDate;      // local midnight of the first occurrence
+    uint64_t timeOfDay;      // the start's local time of day
+    uint64_t first, last;    // UTC bounds of the occurrences counted
+    int count;
+};
+
+// False when the series' time on local date `date` lies past the last occurrence.
+static bool WithinEnd(const SeriesWalk &w, const FILETIME &date, uint64_t *at) {
+    FILETIME local = plat_U64ToFileTime(plat_FileTimeToU64(&date) + w.timeOfDay), utc;
+    if (!bvcom_ZoneUtcTime(w.zone, &local, &utc)) return false;
+    *at = plat_FileTimeToU64(&utc);
+    return *at <= w.last;
+}
+
+// Counts the occurrence on local date `date` when it lies within the bounds;
+// false once the date is past the end.
+static bool Take(SeriesWalk &w, const FILETIME &date) {
+    uint64_t at;
+    if (!WithinEnd(w, date, &at)) return false;
+    if (at >= w.first && w.count < BVCOM_RECUR_MAX) ++w.count;
     return true;
 }
 
-// Occurrences from the start's day up to and including day `last`.
-static int CountUntil(const mdat *rec, int64_t last) {
-    int y, m, d;
-    if (!LocalDate(rec->startTime, &y, &m, &d)) return 0;
-    const int64_t start = DayNumber(y, m, d);
+// The occurrence of a monthly or yearly rule in month m of year y (a month
+// without one only moves the walk on); false past the end.
+static bool TakeInMonth(SeriesWalk &w, int y, int m, int startDay, bool byPosition) {
+    FILETIME date, first;
+    uint64_t at;
+    if (!DateAt(y, m, 1, &first)) return false;
+    const mdat *rec = w.rec;
+    if (byPosition) {
+        uint32_t mask = rec->recurDayMask & 127u;
+        if (PositionInMonth(y, m, rec->recurWeekOfMonth, mask ? mask : 1u << WeekdayOf(w.startDate), &date))
+            return Take(w, date);
+        return WithinEnd(w, first, &at);
+    }
+    int dom = rec->recurDayOfMonth ? (int)rec->recurDayOfMonth : startDay;
+    if (dom > DaysInMonth(y, m)) return WithinEnd(w, first, &at);
+    return DateAt(y, m, dom, &date) && Take(w, date);
+}
+
+// Occurrences from the start through the instant `last` (UTC).
+static int WalkSeries(SeriesWalk &w) {
+    const mdat *rec = w.rec;
+    FILETIME localStart;
+    SYSTEMTIME s;
+    if (!bvcom_ZoneLocalTime(w.zone, &rec->startTime, &localStart) || !plat_FileTimeToSystemTime(&localStart, &s))
+        return 0;
+    if (!DateAt(s.wYear, s.wMonth, s.wDay, &w.startDate)) return 0;
+    w.timeOfDay = plat_FileTimeToU64(&localStart) - plat_FileTimeToU64(&w.startDate);
     const int64_t interval = rec->recurInterval ? rec->recurInterval : 1;
     const uint32_t mask = rec->recurDayMask & 127u;
-    int count = 0;
-    auto take = [&](int64_t day) {
-        if (day >= start && day <= last && count < BVCOM_RECUR_MAX) ++count;
-    };
-    for (int64_t k = 0; count < BVCOM_RECUR_MAX; ++k) {
-        int64_t periodStart;
+    for (int64_t k = 0; w.count < BVCOM_RECUR_MAX; ++k) {
+        bool more = true;
         switch (rec->recurType) {
             case 6:  // daily
-                periodStart = start + k * interval;
-                take(periodStart);
+                more = Take(w, AddDays(w.startDate, k * interval));
                 break;
-            case 7:  // every weekday
-                periodStart = start + k;
-                if (Weekday(periodStart) != 0 && Weekday(periodStart) != 6) take(periodStart);
+            case 7: {  // every weekday
+                FILETIME day = AddDays(w.startDate, k);
+                uint64_t at;
+                bool weekend = WeekdayOf(day) == 0 || WeekdayOf(day) == 6;
+                more = weekend ? WithinEnd(w, day, &at) : Take(w, day);
                 break;
-            case 5: {  // weekly
-                periodStart = start - Weekday(start) + k * 7 * interval;
-                for (int dow = 0; dow < 7; ++dow)
-                    if ((mask ? mask : 1u << Weekday(start)) & (1u << dow)) take(periodStart + dow);
+            }
+            case 5: {  // weekly: the days of the mask in every interval-th week
+                FILETIME weekStart = AddDays(AddDays(w.startDate, k * 7 * interval), -WeekdayOf(w.startDate));
+                uint32_t days = mask ? mask : 1u << WeekdayOf(w.startDate);
+                for (int dow = 0; dow < 7 && more; ++dow)
+                    if (days & (1u << dow)) more = Take(w, AddDays(weekStart, dow));
                 break;
             }
             case 3:
             case 4: {  // monthly by day or by position
-                int64_t months = (int64_t)(m - 1) + k * interval;
-                int yy = y + (int)(months / 12), mm = (int)(months % 12) + 1;
-                periodStart = DayNumber(yy, mm, 1);
-                if (rec->recurType == 3) {
-                    int dom = rec->recurDayOfMonth ? (int)rec->recurDayOfMonth : d;
-                    if (dom <= DaysInMonth(yy, mm)) take(DayNumber(yy, mm, dom));
-                } else {
-                    int64_t day = PositionInMonth(yy, mm, rec->recurWeekOfMonth, mask ? mask : 1u << Weekday(start));
-                    if (day >= 0) take(day);
-                }
+                int64_t months = (int64_t)(s.wMonth - 1) + k * interval;
+                more = TakeInMonth(w, s.wYear + (int)(months / 12), (int)(months % 12) + 1, s.wDay, rec->recurType == 4);
                 break;
             }
             case 1:
             case 2: {  // yearly by date or by position
-                int yy = y + (int)(k * interval);
-                int mm = rec->recurMonth >= 1 && rec->recurMonth <= 12 ? (int)rec->recurMonth : m;
-                periodStart = DayNumber(yy, mm, 1);
-                if (rec->recurType == 1) {
-                    int dom = rec->recurDayOfMonth ? (int)rec->recurDayOfMonth : d;
-                    if (dom <= DaysInMonth(yy, mm)) take(DayNumber(yy, mm, dom));
-                } else {
-                    int64_t day = PositionInMonth(yy, mm, rec->recurWeekOfMonth, mask ? mask : 1u << Weekday(start));
-                    if (day >= 0) take(day);
-                }
+                int month = rec->recurMonth >= 1 && rec->recurMonth <= 12 ? (int)rec->recurMonth : s.wMonth;
+                more = TakeInMonth(w, s.wYear + (int)(k * interval), month, s.wDay, rec->recurType == 2);
                 break;
             }
             default:
                 return 0;
         }
-        if (periodStart > last) break;
+        if (!more) break;
     }
+    return w.count;
+}
+
+static int CountUntil(const mdat *rec, const FILETIME &last) {
+    SeriesWalk w = {rec, bvcom_OpenNamedZone(rec->tzName), {0, 0}, 0, plat_FileTimeToU64(&rec->startTime),
+                    plat_FileTimeToU64(&last), 0};
+    int count = WalkSeries(w);
+    plat_CloseZone((PlatZone *)w.zone);
     return count;
 }
 
@@ -198,6 +238,7 @@ BVCOM_API void com_Genrrule(mdat *rec, char *out) {
 BVCOM_API int com_ExpandRecur(mdat *rec, const char *workDir) {
     (void)workDir;
     if (!rec) return 0;
+    bvcom_AddDeletedOccurrences(rec);  // consumes the EXDATE list in any case
     if (rec->recurType == 0 || rec->recurType > 7) {
         rec->isRecurring = 0;
         return 0;
@@ -209,9 +250,7 @@ BVCOM_API int com_ExpandRecur(mdat *rec, const char *workDir) {
     if (rec->recurEndType > 2 || (rec->recurEndType == 0 && rec->recurCount == 0)) rec->recurEndType = 2;
     if (rec->recurEndType == 2) return -1;
     if (rec->recurEndType == 0) return rec->recurCount > BVCOM_RECUR_MAX ? BVCOM_RECUR_MAX : (int)rec->recurCount;
-    int y, m, d;
-    if (!LocalDate(rec->recurEnd, &y, &m, &d)) return 0;
-    return CountUntil(rec, DayNumber(y, m, d));
+    return CountUntil(rec, rec->recurEnd);
 }
 
 }  // extern "C"

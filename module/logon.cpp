@@ -35,8 +35,6 @@ const int kPathCodepage = CP_UTF8;
 // longest temporary name (part files of deeply embedded messages).
 const size_t kMaxWorkDirLen = BV_PATH_LEN - 192;
 const int kZFoldersLineCap = 250;  // a folder-list line holds at most 249 characters
-const int kAdrTypeCalendar = 99;
-const int kAdrTypeTasks = 100;
 
 void SetText(char *out, const char *text) {
     if (out) com_strncpy(out, text, BV_HOST_TEXT_LEN - 1);
@@ -328,13 +326,13 @@ BV_EXPORT int BV_CALL GetLogonParameters(int dataType, int adrType, const char *
 
     char emptyPath[BV_HOST_TEXT_LEN] = "";
     if (!pathValue) pathValue = emptyPath;
-    if (adrType == 0)
+    if (adrType == BV_ADR_MAIL)
         FillMailFields(dataType, pathLabel, checkLabel, pathValue, chooser, storeRootFound, storeRoot);
-    else if (adrType >= 1 && adrType <= 98)
+    else if (adrType >= BV_ADR_CONTACTS_FIRST && adrType <= BV_ADR_CONTACTS_LAST)
         FillContactFields(dataType, tag, pathLabel, checkLabel, pathValue, chooser, documents);
-    else if (adrType == kAdrTypeCalendar)
+    else if (adrType == BV_ADR_CALENDAR)
         FillCalendarFields(dataType, tag, pathLabel, checkLabel, pathValue, chooser, documents);
-    else if (adrType == kAdrTypeTasks)
+    else if (adrType == BV_ADR_TASKS)
         FillTaskFields(tag, pathLabel, checkLabel, pathValue, chooser, documents);
     return 0;
 }
@@ -354,8 +352,8 @@ BV_EXPORT int BV_CALL Logon(BvHostValue, BvHostValue, char *path, BvHostValue, B
     srand(gLogonTime.dwLowDateTime ^ gLogonTime.dwHighDateTime);
     if (!TakeWorkDirectory()) return 3;
 
-    gAdrType = TagIs(tag, "CSVZ") ? 2 : adrType;
-    gUpcomingOnly = (gAdrType == kAdrTypeCalendar && checkValue == 1) ? 1 : 0;
+    gAdrType = TagIs(tag, "CSVZ") ? BV_ADR_CONTACTS : adrType;
+    gUpcomingOnly = (gAdrType == BV_ADR_CALENDAR && checkValue == 1) ? 1 : 0;
 
     ComputeZoneValues();
     ParseOptionSwitches();
@@ -369,7 +367,7 @@ BV_EXPORT int BV_CALL Logon(BvHostValue, BvHostValue, char *path, BvHostValue, B
         ScanStoreDir(gKerioDir);
     }
 
-    if (gAdrType == 0) return gOeDirect ? LogonStoreDirectory(path) : LogonStoreObject();
+    if (gAdrType == BV_ADR_MAIL) return gOeDirect ? LogonStoreDirectory(path) : LogonStoreObject();
 
     ReadZFoldersFile();
     return readFlag ? LogonSourceFile(path) : LogonTargetFile(path);

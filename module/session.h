@@ -30,6 +30,19 @@ enum BvItemStatus {
 
 enum BvFolderClass { BV_CLASS_MAIL = 0, BV_CLASS_CONTACTS = 1, BV_CLASS_CALENDAR = 2, BV_CLASS_TASKS = 3 };
 
+// Address types of a session (`gAdrType`): mail, contacts (1 to 98, of which
+// 2, also forced by the "CSVZ" tag, and 10 list their contact file as a
+// folder), calendar and tasks.
+enum BvAddressType {
+    BV_ADR_MAIL = 0,
+    BV_ADR_CONTACTS_FIRST = 1,
+    BV_ADR_CONTACTS = 2,
+    BV_ADR_CONTACTS_ALSO_LISTED = 10,
+    BV_ADR_CONTACTS_LAST = 98,
+    BV_ADR_CALENDAR = 99,
+    BV_ADR_TASKS = 100,
+};
+
 typedef struct FolderRecord {
     char trueName[BV_PATH_LEN];     // levels joined with '^'
     char fileName[BV_PATH_LEN];     // store file or source path

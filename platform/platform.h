@@ -96,6 +96,38 @@ int plat_IsDaylightTime(const FILETIME *utc);  // daylight time in force then
 // Zone of the machine (TZ environment, else the system zone database).
 // Returns TIME_ZONE_ID_STANDARD / _DAYLIGHT / _UNKNOWN for the current time.
 uint32_t plat_GetTimeZoneInformation(TIME_ZONE_INFORMATION *out);
+// ---- named time zones ----------------------------------------------------------
+// Zones that calendar data names, and daylight rules given as Windows keeps
+// them. Backed by ICU (zone_rules_icu.cpp); a Win32 backend can serve the
+// same calls from the system's dynamic zone information.
+typedef struct PlatZone PlatZone;
+// By Windows zone name ("W. Europe Standard Time", through the Windows-ID
+// mapping) or Olson id ("Europe/Berlin"); NULL when neither names a zone.
+PlatZone *plat_OpenZone(const char *name);
+// The zone whose Olson id ends in "/<city>" (blanks read as '_', case
+// ignored): the places of Windows display names. NULL when none does.
+PlatZone *plat_OpenZoneByCity(const char *city);
+void plat_CloseZone(PlatZone *zone);
+// Minutes east of UTC in force at the UTC instant: the standard offset and
+// the daylight saving then (0 in standard time). Zero result on failure.
+int plat_ZoneOffsetsAt(const PlatZone *zone, const FILETIME *utc, int *stdMinutes, int *dstMinutes);
+// The daylight saving the zone observes, in minutes (0: none).
+int plat_ZoneDaylightSaving(const PlatZone *zone);
+// Wall-clock time of the zone to UTC; a repeated hour reads as its first
+// (daylight) instance, a skipped one with the offset before the change.
+int plat_ZoneLocalToUtc(const PlatZone *zone, const FILETIME *local, FILETIME *utc);
+// The zone's canonical id ("America/New_York") into out.
+int plat_ZoneId(const PlatZone *zone, char *out, size_t outCap);
+// RFC 5545 VTIMEZONE block of the rules in force at `when`, "\n" line ends,
+// under the TZID `tzid`. Zero (out empty) when it does not fit.
+int plat_ZoneVTimeZoneText(const PlatZone *zone, const FILETIME *when, const char *tzid, char *out, size_t outCap);
+// Daylight time at `utc` by yearly rules in the Windows form: the change to
+// daylight time on the weekday, week of month (the last when the day is in
+// the month's last seven) and wall-clock time of `dstStart` (read in standard
+// time), back on those of `stdStart` (read in daylight time); offsets in
+// minutes east. 1 or 0; -1 when the rules are unusable.
+int plat_RulesIsDaylight(const FILETIME *utc, int stdOffset, const FILETIME *stdStart, int dstOffset,
+                         const FILETIME *dstStart);
 // GetDateFormatA with the pattern "ddd',' dd MMM yyyy" in US English.
 int plat_GetDateFormat(const SYSTEMTIME *in, char *out, size_t outCap);
 uint64_t plat_FileTimeToU64(const FILETIME *ft);

@@ -136,10 +136,20 @@ BVCOM_API int com_GetTZInfo(const char *tzName, int *bias, int *dstBias, int *st
 // "\n" line ends; tzid: 256 bytes, its TZID (the name as given, or the Olson
 // name for a display name). Result 0 and empty texts for an unknown name.
 BVCOM_API int com_GetVTimeZone(const char *tzName, char *vtimezoneText, char *tzid);
+// The EXDATE values of the entry that com_ExpandRecur is called for next:
+// exDates ";20240115T090000;20240122T090000Z;20240129" (";" or "," between
+// values; UTC with "Z", else local time of zone `tzid`, or of the machine
+// when tzid is empty or unknown; a date alone means the series' start time on
+// that day). The library copies both; com_ExpandRecur consumes them.
+BVCOM_API void com_SetExDates(const char *exDates, const char *tzid);
 // Checks the recurrence block (isRecurring follows recurType, interval at
-// least 1, week of month at most 5, a count end without a count never ends)
-// and returns the number of occurrences: recurCount, or those from the start
-// through the day of recurEnd (at most 10000); -1 without end; 0 without rule.
+// least 1, week of month at most 5, a count end without a count never ends),
+// adds one deleted-occurrence exception record (kind 1, originalStart and
+// newStart the occurrence's UTC start, newEnd its end) for each EXDATE handed
+// over by com_SetExDates that no exception record holds yet, and returns the
+// number of occurrences: recurCount, or those that start from startTime
+// through the instant recurEnd (at most 10000), days counted in the zone
+// tzName (else the machine's); -1 without end; 0 without rule.
 BVCOM_API int com_ExpandRecur(mdat *rec, const char *workDir);
 // The iCalendar RRULE value of the recurrence block ("FREQ=WEEKLY;INTERVAL=2;
 // BYDAY=MO,WE;COUNT=10"); empty for a record without a rule. out: 512 bytes.

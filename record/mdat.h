@@ -178,6 +178,9 @@ typedef struct mdat {
 #pragma GCC diagnostic pop
 #endif
 
+// What a record holds (`dataType`).
+enum BvDataType { BV_DATA_MAIL = 0, BV_DATA_CONTACT = 1, BV_DATA_EVENT = 2, BV_DATA_TASK = 3 };
+
 // Content classes of a part.
 enum BvPartType {
     BV_PART_ATTACHMENT = 0,

@@ -5,7 +5,8 @@ set -e
 PACKAGES="cmake ninja-build g++ pkg-config make python3 \
   libcurl4-openssl-dev libicu-dev libssl-dev \
   libgtest-dev libgmock-dev libcpp-httplib-dev \
-  nlohmann-json3-dev libcli11-dev openssl undbx"
+  nlohmann-json3-dev libcli11-dev openssl undbx \
+  python3-icalendar python3-dateutil"
 if [ "$1" = "--bench" ]; then
   PACKAGES="$PACKAGES libbenchmark-dev libgmime-3.0-dev clang libclang-rt-14-dev time"
 fi

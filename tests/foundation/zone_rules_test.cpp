@@ -203,16 +203,16 @@ class RecurrenceCount : public ::testing::Test {
 };
 
 TEST_F(RecurrenceCount, OccurrencesUpToTheEndDate) {
-    EXPECT_EQ(Count(6, 1, Utc(2024, 1, 1, 9, 0), Utc(2024, 1, 10, 0, 0)), 10);
-    EXPECT_EQ(Count(6, 3, Utc(2024, 1, 1, 9, 0), Utc(2024, 1, 10, 0, 0)), 4);  // 1, 4, 7, 10
-    EXPECT_EQ(Count(7, 1, Utc(2024, 1, 1, 9, 0), Utc(2024, 1, 14, 0, 0)), 10);
-    EXPECT_EQ(Count(5, 1, Utc(2024, 1, 1, 9, 0), Utc(2024, 1, 31, 0, 0), 2 | 8), 10);  // Mondays and Wednesdays
-    EXPECT_EQ(Count(5, 2, Utc(2024, 1, 3, 9, 0), Utc(2024, 1, 31, 0, 0), 2 | 8), 5)
+    EXPECT_EQ(Count(6, 1, Utc(2024, 1, 1, 9, 0), Utc(2024, 1, 10, 23, 59)), 10);
+    EXPECT_EQ(Count(6, 3, Utc(2024, 1, 1, 9, 0), Utc(2024, 1, 10, 23, 59)), 4);  // 1, 4, 7, 10
+    EXPECT_EQ(Count(7, 1, Utc(2024, 1, 1, 9, 0), Utc(2024, 1, 14, 23, 59)), 10);
+    EXPECT_EQ(Count(5, 1, Utc(2024, 1, 1, 9, 0), Utc(2024, 1, 31, 23, 59), 2 | 8), 10);  // Mondays and Wednesdays
+    EXPECT_EQ(Count(5, 2, Utc(2024, 1, 3, 9, 0), Utc(2024, 1, 31, 23, 59), 2 | 8), 5)
         << "every other week, from a Wednesday start: 3, 15, 17, 29, 31";
-    EXPECT_EQ(Count(3, 1, Utc(2024, 1, 31, 9, 0), Utc(2024, 12, 31, 0, 0), 0, 0, 31), 7) << "months with a 31st";
-    EXPECT_EQ(Count(4, 1, Utc(2024, 1, 26, 9, 0), Utc(2024, 3, 31, 0, 0), 32, 5), 3) << "last Fridays";
-    EXPECT_EQ(Count(1, 1, Utc(2024, 2, 29, 9, 0), Utc(2032, 12, 31, 0, 0), 0, 0, 29, 2), 3) << "Feb 29 only";
-    EXPECT_EQ(Count(2, 1, Utc(2024, 11, 28, 9, 0), Utc(2026, 12, 1, 0, 0), 16, 4, 0, 11), 3) << "Thanksgiving";
+    EXPECT_EQ(Count(3, 1, Utc(2024, 1, 31, 9, 0), Utc(2024, 12, 31, 23, 59), 0, 0, 31), 7) << "months with a 31st";
+    EXPECT_EQ(Count(4, 1, Utc(2024, 1, 26, 9, 0), Utc(2024, 3, 31, 23, 59), 32, 5), 3) << "last Fridays";
+    EXPECT_EQ(Count(1, 1, Utc(2024, 2, 29, 9, 0), Utc(2032, 12, 31, 23, 59), 0, 0, 29, 2), 3) << "Feb 29 only";
+    EXPECT_EQ(Count(2, 1, Utc(2024, 11, 28, 9, 0), Utc(2026, 12, 1, 23, 59), 16, 4, 0, 11), 3) << "Thanksgiving";
 
     HeapRecord rec;
     rec->recurType = 5;
