@@ -20,3 +20,5 @@ if [ -x "$BUILD/bin/bench_http" ]; then
   echo "== HTTP download over loopback"
   nice "$BUILD/bin/bench_http" --benchmark_repetitions=3 --benchmark_report_aggregates_only=true
 fi
+echo "== calendar reading against libical (100,000 events)"
+bench/calendar_bench.sh "$BUILD" 100000

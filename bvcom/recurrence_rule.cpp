@@ -39,7 +39,7 @@ static bool DateAt(int y, int m, int d, FILETIME *out) {
 }
 
 static FILETIME AddDays(const FILETIME &date, int64_t days) {
-    const int64_t kDaysMax = 11000000;  // past the year 30000, where the walk ends
+    const int64_t kDaysMax = 10500000;  // past the year 30000, where the walk ends; in 100 ns units it fits int64
     if (days > kDaysMax) days = kDaysMax;
     if (days < -kDaysMax) days = -kDaysMax;
     return plat_U64ToFileTime(plat_FileTimeToU64(&date) + (uint64_t)(days * kUnitsPerDay));

@@ -14,6 +14,13 @@ void ReadTaskFolder(mdat *record, BvItemCallback itemCallback, int folderIndex, 
 // Number of entries of `kind` ("VEVENT", "VTODO") in a calendar source.
 int CountCalEntries(const char *path, const char *kind);
 int CountUnisonEntries(const char *path);
+// Reads the calendar entries of one file (.ics, .vcs, or a mail file that
+// carries calendar parts) and hands each over as a record of dataType 2
+// (events) or 3 (tasks), with the filters, statuses and callbacks of a
+// calendar folder. *count and *size are added to; returns 1 when the host
+// asked to stop (or gMaxRead was reached).
+int ReadCalendarFile(const char *path, int dataType, mdat *record, BvItemCallback itemCallback, const char *workDir,
+                     int *count, int *size, BvStatusCallback statusCallback);
 
 #ifdef __cplusplus
 }

@@ -68,22 +68,15 @@ void WriteStreamBase64(FILE *in, FILE *out) {
     if (writer.lineChars != 0) bv_fprintf(out, "\r\n");
 }
 
-void BuildAddressText(const char *name, const char *addr, const mdat *record, const char *domain, char *out,
-                      size_t outCap) {
-    out[0] = 0;
-    if (!strchr(addr, '@') && domain && domain[0]) {
-        char display[BV_NAME_LEN], address[BV_NAME_LEN], line[BV_NAME_LEN];
-        com_NameConvert(name[0] ? name : addr, domain, display, address, line, 0);
-        com_strncpy(out, line, outCap - 1);
-    }
-    if (!out[0]) {
-        if (strchr(name, '<')) {
-            com_strncpy(out, name, outCap - 1);
-        } else if (strchr(addr, '@')) {
-            bv_snprintf(out, outCap, "\"%s\" <%s>", name, addr);
-        } else {
-            bv_snprintf(out, outCap, "\"%s\"", name);
-        }
+void BuildAddressText(const char *name, const char *addr, const mdat *record, char *out, size_t outCap) {
+    // An address without a domain is written as it came: a domain made up
+    // here would send replies to a host that never had the mailbox.
+    if (strchr(name, '<')) {
+        com_strncpy(out, name, outCap - 1);
+    } else if (strchr(addr, '@')) {
+        bv_snprintf(out, outCap, "\"%s\" <%s>", name, addr);
+    } else {
+        bv_snprintf(out, outCap, "\"%s\"", name);
     }
     if (!strchr(out, '"') && out[0] != '<') {
         char quoted[BV_ADDRESS_TEXT_LEN];

@@ -16,12 +16,11 @@ void CopyStreamToOutput(FILE *in, FILE *out, bool *endsWithLineEnd);
 // characters and at the end.
 void WriteStreamBase64(FILE *in, FILE *out);
 // The sender or recipient text from a name and an address: a bare name is
-// expanded with the domain, a plain name quoted, non-ASCII text encoded in
+// kept without a domain, a plain name quoted, non-ASCII text encoded in
 // the record's code page.
 // Line ends inside a header text become spaces: a value can never start a
 // header line of its own.
 void KeepOnOneLine(char *text);
 // Text for a quoted parameter value: on one line, with '"' and '\\' escaped.
 void QuotedParameterText(const char *text, char *out, size_t outCap);
-void BuildAddressText(const char *name, const char *addr, const mdat *record, const char *domain, char *out,
-                      size_t outCap);
+void BuildAddressText(const char *name, const char *addr, const mdat *record, char *out, size_t outCap);

@@ -28,6 +28,9 @@ constexpr size_t kZoneTextCap = 16;
 const char kEmbeddedPrefix[] = "ABCDEFG";
 const char kRawMessageName[] = "RAWRFC.dat";
 const char kPgpPartName[] = "pgp message";
+const char kUnnamedPart[] = "Message Text";  // the parser's name for a part without one
+const char kDefaultAttachmentType[] = "application/octet-stream";
+constexpr int kMaxLineBytes = 998;  // RFC 5322 line length without its CR LF
 // An attachment kept outside the message: its contentId holds this marker and
 // then the link (an http(s) address, or a cloud-drive document id).
 const char kOutsideLinkMarker[] = "link:";
@@ -254,6 +257,35 @@ void WriteMessageId(const ComposeJob *job) {
     bv_fprintf(job->out, strchr(id, '<') ? "Message-ID: %s\r\n" : "Message-ID: <%s>\r\n", id);
 }
 
+// Recipient types of each line: Cc and Bcc by their codes, every other
+// type on the To line.
+const int kCcTypes[] = {11, 0};
+const int kBccTypes[] = {12, 0};
+const int kToTypes[] = {0};
+
+bool LineTakes(const int *types, int type) {
+    if (types == kToTypes) return type != 11 && type != 12;
+    for (const int *t = types; *t; t++)
+        if (*t == type) return true;
+    return false;
+}
+
+// One line for all recipients of a kind: readers take the first To line
+// only. Recipients are separated by commas, one to a folded line.
+void WriteRecipientLine(ComposeJob *job, const char *word, const int *types) {
+    const mdat *rec = job->rec;
+    static char text[BV_ADDRESS_TEXT_LEN];
+    bool first = true;
+    for (int i = 0; i < rec->recipCount && i < BV_MAX_RECIPS; i++) {
+        const mrecip *r = rec->recips[i];
+        if (!r || !LineTakes(types, r->type)) continue;
+        BuildAddressText(r->name[0] ? r->name : r->addr, r->addr, rec, text, sizeof text);
+        bv_fprintf(job->out, "%s%s", first ? word : ",\r\n ", text);
+        first = false;
+    }
+    if (!first) bv_fprintf(job->out, "\r\n");
+}
+
 void WriteHeaderBlock(ComposeJob *job) {
     mdat *rec = job->rec;
     FILE *out = job->out;
@@ -264,20 +296,16 @@ void WriteHeaderBlock(ComposeJob *job) {
         com_strncpy(name, rec->fromName, sizeof name - 1);
     }
     static char text[BV_ADDRESS_TEXT_LEN];
-    BuildAddressText(name, rec->fromAddr, rec, job->domain, text, sizeof text);
+    BuildAddressText(name, rec->fromAddr, rec, text, sizeof text);
     bv_fprintf(out, "From: %s\r\n", text);
     bv_fprintf(out, "Sender: %s\r\n", text);
     if (rec->originalSender[0]) {
-        BuildAddressText(rec->originalSender, "", rec, "", text, sizeof text);
+        BuildAddressText(rec->originalSender, "", rec, text, sizeof text);
         bv_fprintf(out, "Original-Sender: %s\r\n", text);
     }
-    for (int i = 0; i < rec->recipCount && i < BV_MAX_RECIPS; i++) {
-        const mrecip *r = rec->recips[i];
-        if (!r) continue;
-        BuildAddressText(r->name[0] ? r->name : r->addr, r->addr, rec, job->domain, text, sizeof text);
-        const char *word = r->type == 11 ? "cc: " : (r->type == 12 ? "bcc: " : "To: ");
-        bv_fprintf(out, "%s%s\r\n", word, text);
-    }
+    WriteRecipientLine(job, "To: ", kToTypes);
+    WriteRecipientLine(job, "Cc: ", kCcTypes);
+    WriteRecipientLine(job, "Bcc: ", kBccTypes);
     if (rec->priority == 0) bv_fprintf(out, "Priority: Low\r\nX-Priority: 5\r\n");
     if (rec->priority == 2) bv_fprintf(out, "Priority: Urgent\r\nX-Priority: 1\r\n");
     if (rec->importance == 2) bv_fprintf(out, "Importance: High\r\n");
@@ -294,22 +322,40 @@ void WriteHeaderBlock(ComposeJob *job) {
     WriteDateLine(job);
 }
 
-// /D68 with /EIH: the stored header block instead of the composed one, without
-// empty lines and without the lines that would contradict the new body.
+// /D68 with /EIH: the stored header block instead of the composed one. Left
+// out, each with its continuation lines: empty lines, lines that are no
+// header field (a reader's "From -" line), and the fields that describe the old body,
+// which the new body replaces. Long lines are copied whole.
+const char *const kBodyFields[] = {"Content-Type:", "Content-Transfer-Encoding:", "Content-Disposition:",
+                                   "Content-ID:", "Content-Length:"};
+
+// "Name:" with a field name of printable characters (RFC 5322); a reader's
+// "From - <date>" line is none, though its time holds colons.
+bool IsHeaderField(const char *line) {
+    const char *p = line;
+    while (*p > 32 && *p < 127 && *p != ':') p++;
+    return p > line && *p == ':';
+}
+
+bool DescribesOldBody(const char *line) {
+    if (!IsHeaderField(line)) return true;
+    for (const char *field : kBodyFields)
+        if (StartsWithNoCase(line, field)) return true;
+    return false;
+}
+
 void CopyStoredHeaderBlock(const ComposeJob *job, int headerIndex) {
     char path[kPathCap];
     PartPath(job, headerIndex, path);
     FILE *in = plat_fopen(path, "rb");
     if (!in) return;
     char line[kEihLineCap];
-    bool complete = true;
-    bool droppingContinuation = false;
+    bool complete = true, dropping = false, mimeVersion = false;
     while (ReadLine(in, line, sizeof line, &complete)) {
         bool continuation = line[0] == ' ' || line[0] == '\t';
-        bool drop = !line[0] || StartsWithNoCase(line, "Content-Type:") || com_stristr(line, "boundary=", 0) ||
-                    (continuation && droppingContinuation);
-        if (!continuation) droppingContinuation = StartsWithNoCase(line, "Content-Type:");
-        if (drop) {
+        if (!continuation) dropping = !line[0] || DescribesOldBody(line);
+        if (!continuation && StartsWithNoCase(line, "MIME-Version:")) mimeVersion = true;
+        if (dropping) {
             if (!complete) CopyRestOfLine(in, nullptr);
             continue;
         }
@@ -318,9 +364,24 @@ void CopyStoredHeaderBlock(const ComposeJob *job, int headerIndex) {
         bv_fprintf(job->out, "\r\n");
     }
     fclose(in);
+    if (!mimeVersion) bv_fprintf(job->out, "MIME-Version: 1.0\r\n");
 }
 
 // ---- body -----------------------------------------------------------------------------
+
+// RFC 5322 lines end within 998 bytes: a part with a longer line (or a lone
+// CR) is written in base64. The file is left at its start.
+bool HasOverlongLine(FILE *in) {
+    int c, run = 0, previous = 0;
+    bool found = false;
+    while (!found && (c = getc(in)) != EOF) {
+        run = c == '\n' ? 0 : run + 1;
+        found = run > kMaxLineBytes || (previous == '\r' && c != '\n');
+        previous = c;
+    }
+    rewind(in);
+    return found;
+}
 
 void WriteTextPart(const ComposeJob *job, int index, const char *boundary) {
     const mpart *part = job->rec->parts[index];
@@ -328,11 +389,18 @@ void WriteTextPart(const ComposeJob *job, int index, const char *boundary) {
     if (!in) return;
     FILE *out = job->out;
     bv_fprintf(out, "--%s\r\n", boundary);
+    const char *eol = "\r\n\r\n";
+    bool base64 = HasOverlongLine(in);
+    if (base64) eol = "\r\nContent-Transfer-Encoding: base64\r\n\r\n";
     if (strcmp(part->name, kPgpPartName) == 0) {
-        bv_fprintf(out, "Content-type: %s; charset=\"UTF-8\"\r\n\r\n", "application/pgp-encrypted");
+        bv_fprintf(out, "Content-type: %s; charset=\"UTF-8\"%s", "application/pgp-encrypted", eol);
     } else {
         const char *charset = part->charset[0] ? part->charset : (job->rec->charset[0] ? job->rec->charset : "UTF-8");
-        bv_fprintf(out, "Content-type: text/plain; charset=\"%s\"\r\n\r\n", charset);
+        bv_fprintf(out, "Content-type: text/plain; charset=\"%s\"%s", charset, eol);
+    }
+    if (base64) {
+        WriteStreamBase64(in, out);
+        return;
     }
     bool lineEnd = true;
     CopyStreamToOutput(in, out, &lineEnd);
@@ -381,7 +449,7 @@ const char *ContentTypeByExtension(const char *name) {
     if (strcasecmp(ext, "gif") == 0) return "image/gif";
     if (strcasecmp(ext, "bmp") == 0) return "image/bmp";
     if (strcasecmp(ext, "png") == 0) return "image/png";
-    return "application/octet-stream";
+    return kDefaultAttachmentType;
 }
 
 // A part name for a quoted parameter: non-ASCII names as encoded words, on
@@ -408,22 +476,104 @@ void WriteInlineImage(const ComposeJob *job, int index, const char *boundary) {
     WriteStreamBase64(in, out);
 }
 
+// Types that a name's extension gives an attachment the record carries no
+// type for.
+struct ExtensionType {
+    const char *ext;
+    const char *type;
+};
+const ExtensionType kExtensionTypes[] = {
+    {"eml", "message/rfc822"}, {"ics", "text/calendar"}, {"vcs", "text/calendar"}, {"txt", "text/plain"},
+    {"htm", "text/html"},      {"html", "text/html"},    {"csv", "text/csv"},      {"vcf", "text/vcard"},
+    {"xml", "text/xml"},       {"pdf", "application/pdf"}, {"zip", "application/zip"},
+};
+
+// The content type of an attachment: the one it came with (kept in its
+// charset field), else one by its name. *isText tells whether a charset
+// belongs with it.
+const char *AttachmentType(const mpart *part, bool *isText) {
+    const char *type = nullptr;
+    if (strchr(part->charset, '/')) type = part->charset;
+    char ext[32];
+    com_ExtractFileExt(part->name, ext, sizeof ext);
+    for (const ExtensionType &e : kExtensionTypes)
+        if (!type && strcasecmp(ext, e.ext) == 0) type = e.type;
+    if (!type) type = ContentTypeByExtension(part->name);
+    // Without a type of its own or of its name, a part with a charset is
+    // text: MIME's default type.
+    if (strcmp(type, kDefaultAttachmentType) == 0 && part->charset[0] &&
+        com_iso_codepage(0, const_cast<char *>(part->charset)) != 0)
+        type = "text/plain";
+    if (!strchr(part->charset, '/')) {
+        if (StartsWithNoCase(part->name, "smime.p7s")) type = "application/x-pkcs7-signature";
+        if (StartsWithNoCase(part->name, "smime.p7m")) type = "application/pkcs7-mime;smime-type=enveloped-data";
+    }
+    *isText = StartsWithNoCase(type, "text/");
+    return type;
+}
+
+// Message types whose body is itself mail text: written as it is, since a
+// transfer encoding is not allowed for message/rfc822 and would hide the
+// report from the reader.
+bool WrittenAsItIs(const char *type) {
+    return StartsWithNoCase(type, "message/") || StartsWithNoCase(type, "text/rfc822-headers");
+}
+
+// The METHOD of a calendar file ("REQUEST", "REPLY", ...), or empty.
+void CalendarMethod(FILE *in, char *out, size_t cap) {
+    out[0] = 0;
+    char line[kHeaderLineCap];
+    bool complete = true;
+    while (!out[0] && ReadLine(in, line, sizeof line, &complete)) {
+        if (!StartsWithNoCase(line, "METHOD:")) continue;
+        bv_snprintf(out, cap, "%s", line + 7);
+        out[strcspn(out, " ;\"")] = 0;
+    }
+    rewind(in);
+}
+
 void WriteAttachment(const ComposeJob *job, int index, const char *boundary) {
     const mpart *part = job->rec->parts[index];
     FILE *in = OpenPartFile(job, index);
     if (!in) return;
-    const char *type = ContentTypeByExtension(part->name);
-    if (StartsWithNoCase(part->name, "smime.p7s")) type = "application/x-pkcs7-signature";
-    if (StartsWithNoCase(part->name, "smime.p7m")) type = "application/pkcs7-mime;smime-type=enveloped-data";
+    bool isText = false;
+    const char *type = AttachmentType(part, &isText);
+    char params[kBoundaryCap] = "";
+    if (StartsWithNoCase(type, "text/calendar")) {
+        char method[32];
+        CalendarMethod(in, method, sizeof method);
+        if (method[0]) bv_snprintf(params, sizeof params, "; method=%s", method);
+    }
+    if (isText && part->charset[0] && !strchr(part->charset, '/')) {
+        size_t len = strlen(params);
+        bv_snprintf(params + len, sizeof params - len, "; charset=\"%s\"", part->charset);
+    }
+    // An attachment the source left unnamed stays unnamed.
+    bool named = strcmp(part->name, kUnnamedPart) != 0;
     char name[BV_ADDRESS_TEXT_LEN];
     ParameterName(part->name, name, sizeof name);
     FILE *out = job->out;
     bv_fprintf(out, "--%s\r\n", boundary);
-    bv_fprintf(out, "Content-type: %s;\r\n  name=\"%s\"\r\n", type, name);
+    if (named) {
+        bv_fprintf(out, "Content-type: %s%s;\r\n  name=\"%s\"\r\n", type, params, name);
+    } else {
+        bv_fprintf(out, "Content-type: %s%s\r\n", type, params);
+    }
     if (part->contentId[0]) bv_fprintf(out, "Content-ID: <%s>\r\n", part->contentId);
-    bv_fprintf(out, "Content-Transfer-Encoding: base64\r\n");
-    bv_fprintf(out, "Content-Disposition: attachment;\r\n  filename=\"%s\"\r\n\r\n", name);
-    WriteStreamBase64(in, out);
+    bool asItIs = WrittenAsItIs(type) && !HasOverlongLine(in);
+    bv_fprintf(out, "Content-Transfer-Encoding: %s\r\n", asItIs ? "8bit" : "base64");
+    if (named) {
+        bv_fprintf(out, "Content-Disposition: attachment;\r\n  filename=\"%s\"\r\n\r\n", name);
+    } else {
+        bv_fprintf(out, "Content-Disposition: attachment\r\n\r\n");
+    }
+    if (asItIs) {
+        bool lineEnd = true;
+        CopyStreamToOutput(in, out, &lineEnd);
+        if (!lineEnd) bv_fprintf(out, "\r\n");
+    } else {
+        WriteStreamBase64(in, out);
+    }
 }
 
 void WriteOutsideAttachment(const ComposeJob *job, int index, const char *boundary) {

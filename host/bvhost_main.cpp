@@ -231,6 +231,7 @@ int main(int argc, char **argv) {
         "KIND:PATH  sources: oe-dir:DIR (DBX/MBX files, /OED implied), oe:DIR (Maildir store root),\n"
         "           contacts:FILE|URL, calendar:FILE|DIR|MASK|URL, tasks:FILE|DIR|MASK|URL, kerio:DIR\n"
         "           targets: oe:DIR, contacts:FILE.csv, calendar:FILE.vcs|.ics, tasks:FILE.vcs|.ics\n"
+        "Switches that the module accepts but that change nothing yet: /D179 /D47\n"
         "Exit status: 0 success, 1 the module failed (its result is named), 2 usage error.");
 
     try {

@@ -21,6 +21,9 @@ struct KindEntry {
     int folderClass;
     PathRule rule;
     const char *expects;
+    // An oe target keeps each message's own header block (Reply-To,
+    // Received, List-* and the rest), not only the fields the composer writes.
+    const char *defaultSwitches = "";
 };
 
 const KindEntry kSources[] = {
@@ -35,7 +38,7 @@ const KindEntry kSources[] = {
 };
 
 const KindEntry kTargets[] = {
-    {"oe", 0, 0, "", "", 0, TARGET_DIRECTORY, "the root directory of the Maildir store"},
+    {"oe", 0, 0, "", "", 0, TARGET_DIRECTORY, "the root directory of the Maildir store", "/D68 /EIH"},
     {"contacts", 2, 2, "", "", 1, TARGET_FILE, "a CSV file"},
     {"calendar", 99, 4, "", "", 2, TARGET_FILE, "a .vcs or .ics file"},
     {"tasks", 100, 4, "", "", 3, TARGET_FILE, "a .vcs or .ics file"},
@@ -111,6 +114,7 @@ bool ParseWith(const KindEntry (&table)[N], const std::string &endpointText, con
         out->dataType = kind.dataType;
         out->tag = tagOverride.empty() ? kind.tag : tagOverride;
         out->impliedSwitch = kind.impliedSwitch;
+        out->defaultSwitches = kind.defaultSwitches;
         out->folderClass = kind.folderClass;
         return CheckPath(kind, role, out, error);
     }

@@ -13,6 +13,7 @@ struct Endpoint {
     int dataType = 0;           // GetLogonParameters' data type: 0 mail, 2 contacts, 4 calendar
     std::string tag;            // "", "CSVZ", "VCSZ", "VCSG", "VCSK"
     std::string impliedSwitch;  // "/OED" for oe-dir
+    std::string defaultSwitches;  // used when --switches is not given ("/D68 /EIH" for an oe target)
     int folderClass = 0;        // the folder class a target takes (0 mail, 1 contacts, 2 calendar, 3 tasks)
     bool isAddress = false;     // an http(s) address
 };

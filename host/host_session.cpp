@@ -43,6 +43,8 @@ bool ParseFolderText(const std::string &text, FolderInfo *out) {
 
 std::string SwitchStringFor(const HostOptions &options, const Endpoint &endpoint, const std::string &moduleDefault) {
     std::string switches = options.switchesGiven ? options.switches : moduleDefault;
+    if (!options.switchesGiven && !endpoint.defaultSwitches.empty())
+        switches = endpoint.defaultSwitches + (switches.empty() ? "" : " " + switches);
     if (!endpoint.impliedSwitch.empty()) switches += (switches.empty() ? "" : " ") + endpoint.impliedSwitch;
     if (options.insecure) switches += (switches.empty() ? "" : " ") + std::string("/INSECURE");
     return switches;

@@ -1,11 +1,9 @@
-// The DBX folder reader: after ParseDBX has listed every block header, each
-// message start is followed along its next-block links and its data copied
-// into "temprfc.tmp", which then goes through the parser and the hand-over.
+// The DBX folder reader: after ParseDBX has listed every block header and
+// settled the chains, each message start is followed along its next-block
+// links and its data copied into "temprfc.tmp", which then goes through the
+// parser and the hand-over.
 #include <stdlib.h>
 #include <string.h>
-#include <algorithm>
-#include <utility>
-#include <vector>
 #include "mailstore/dbx_scan.h"
 #include "mailstore/mail_reader.h"
 #include "platform/platform.h"
@@ -39,65 +37,37 @@ static size_t ReadBlockAt(DbxBlockCache *cache, uint32_t offset, unsigned char *
     return avail;
 }
 
-static uint32_t Le32(const unsigned char *p) {
-    return (uint32_t)p[0] | ((uint32_t)p[1] << 8) | ((uint32_t)p[2] << 16) | ((uint32_t)p[3] << 24);
-}
-
-// Writes the data bytes of the block at the entry to out; returns the block's
-// next offset (0 when the block could not be read).
-static uint32_t CopyBlock(DbxBlockCache *cache, const SegmentEntry *entry, FILE *out) {
+// Writes the data bytes of the block at the entry to out.
+static void CopyBlock(DbxBlockCache *cache, const SegmentEntry *entry, FILE *out) {
     unsigned char block[DBX_BLOCK_LEN];
     size_t got = ReadBlockAt(cache, entry->fileOffset, block);
-    if (got < DBX_BLOCK_HEADER_LEN) return 0;
+    if (got < DBX_BLOCK_HEADER_LEN) return;
     // The count may claim more than a block holds (a header accepted for its
     // zero next offset); only the block's own data is copied.
-    size_t count = Le32(block + 8);
+    size_t count = DbxLe32(block + 8);
     if (count > got - DBX_BLOCK_HEADER_LEN) count = got - DBX_BLOCK_HEADER_LEN;
     fwrite(block + DBX_BLOCK_HEADER_LEN, 1, count, out);
-    return Le32(block + 12);
 }
 
-// Chain links by selfOffset: (selfOffset, table index) pairs in order, so the
-// first pair of a key is the first entry of the table with that selfOffset.
-typedef std::vector<std::pair<uint32_t, int>> SegmentIndex;
-
-static void BuildSegmentIndex(SegmentIndex *index) {
-    index->clear();
-    index->reserve((size_t)gSegmentCount);
-    for (int i = 0; i < gSegmentCount; i++) index->emplace_back(gSegmentTable[i]->selfOffset, i);
-    std::sort(index->begin(), index->end());
-}
-
-static int FindFirstSegment(const SegmentIndex *index, uint32_t selfOffset) {
-    auto it = std::lower_bound(index->begin(), index->end(), std::make_pair(selfOffset, -1));
-    if (it == index->end() || it->first != selfOffset) return -1;
-    return it->second;
-}
-
-static int NextMessageStart(int from) {
-    for (int i = from; i < gSegmentCount; i++) {
-        if (!gSegmentTable[i]->used && gSegmentTable[i]->isStart) return i;
-    }
-    return -1;
-}
-
-// Copies the message that starts at table entry `start`, block by block.
-static void CopyMessage(DbxBlockCache *cache, const SegmentIndex *index, int start, FILE *out) {
+// Copies the message that starts at table entry `start`, block by block,
+// along the chain that ParseDBX settled.
+static void CopyMessage(DbxBlockCache *cache, int start, FILE *out) {
     fwrite("From -\r\n", 1, 8, out);
-    uint32_t next = CopyBlock(cache, gSegmentTable[start], out);
-    while (next != 0) {
-        int link = FindFirstSegment(index, next);
-        if (link < 0) {
+    int current = start;
+    for (int steps = 0; steps < gSegmentCount; steps++) {
+        const SegmentEntry *entry = &gSegmentTable[current];
+        CopyBlock(cache, entry, out);
+        if (entry->flags & DBX_STOP_MISSING) {
             com_Log("BV Warning: Missing segment!");
             return;
         }
-        SegmentEntry *entry = gSegmentTable[link];
-        if (entry->used) {
+        if (entry->flags & DBX_STOP_DUPLICATE) {
             com_Log("BV Warning: Duplicate segment found!");
             return;
         }
-        entry->used = 1;
-        next = CopyBlock(cache, entry, out);
+        if (entry->nextOffset == 0) return;
+        current = DbxFindLinkTarget(current);
+        if (current < 0) return;
     }
 }
 
@@ -114,22 +84,20 @@ extern "C" int ReadDbxFolder(MailHandOver *h, const FolderRecord *folder) {
         if (!cache.data) com_Log("BV Warning: out of memory reading %s", folder->fileName);
         return cache.data ? 1 : 0;
     }
-    SegmentIndex index;
-    BuildSegmentIndex(&index);
     char tempPath[MAIL_TEMP_NAME_LEN];
     MailTempPath(h, "temprfc.tmp", tempPath, sizeof(tempPath));
 
-    for (int current = 0;;) {
-        int start = NextMessageStart(current);
-        if (start < 0) break;
+    for (int start = 0; start < gSegmentCount; start++) {
+        if (!gSegmentTable[start].isStart) continue;
         FILE *out = plat_fopen(tempPath, "wb");
         if (!out) {
             com_Log("BV Warning: unable to open %s", tempPath);
             break;
         }
-        CopyMessage(&cache, &index, start, out);
+        CopyMessage(&cache, start, out);
         fclose(out);
-        current = start + 1;
+        // The index's read state; a message only the scan found arrives as read.
+        h->record->unread = (gSegmentTable[start].flags & DBX_UNREAD) ? 1 : 0;
         if (ParseAndHandOver(h, tempPath)) break;
     }
     plat_DeleteFile(tempPath);

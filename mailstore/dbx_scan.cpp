@@ -1,6 +1,7 @@
 // ParseDBX: finds every DBX block header by sliding a 32-byte window over
 // the file one byte at a time. The file is read in large blocks; the window
-// test runs over the bytes in memory.
+// test runs over the bytes in memory, with the whole block behind each
+// header at hand for the message-start tests.
 #include <stdlib.h>
 #include <string.h>
 #include "mailstore/dbx_scan.h"
@@ -17,10 +18,25 @@ static const char *const kMessageStartPrefixes[] = {
     "Sender: ", "Envelope-to: ", "Content-Type: ", "To: ",    "From ",
 };
 
-static int gSegmentCapacity;  // slots allocated in gSegmentTable
+// The table grows for as long as the file has headers: a fixed cap would
+// end the scan part way through a large file and lose every message after
+// it without a trace. Memory stays at 16 bytes per header.
+static size_t gSegmentCapacity;  // entries allocated in gSegmentTable
 
-static uint32_t ReadLe32(const unsigned char *p) {
+extern "C" uint32_t DbxLe32(const unsigned char *p) {
     return (uint32_t)p[0] | ((uint32_t)p[1] << 8) | ((uint32_t)p[2] << 16) | ((uint32_t)p[3] << 24);
+}
+
+extern "C" size_t DbxReadAt(const DbxSource *source, uint64_t offset, unsigned char *out, size_t len) {
+    if (offset >= source->size) return 0;
+    if (len > source->size - offset) len = (size_t)(source->size - offset);
+    if (source->data) {
+        memcpy(out, source->data + offset, len);
+        return len;
+    }
+    // DBX offsets are 32-bit and the format ends at 2 GB, within a long.
+    if (offset > 0x7FFFFFFF || fseek(source->file, (long)offset, SEEK_SET) != 0) return 0;
+    return fread(out, 1, len, source->file);
 }
 
 extern "C" int DbxDataStartsMessage(const unsigned char *data) {
@@ -30,82 +46,95 @@ extern "C" int DbxDataStartsMessage(const unsigned char *data) {
     return 0;
 }
 
+extern "C" int DbxDataStartsWithHeaderField(const unsigned char *data, size_t len) {
+    size_t i = 0;
+    while (i < len && (data[i] == '\r' || data[i] == '\n')) i++;
+    // A field name begins with a letter; binary data that happens to hold a
+    // colon is no header: the whole line must be text.
+    if (i >= len || !((data[i] | 0x20) >= 'a' && (data[i] | 0x20) <= 'z')) return 0;
+    while (i < len && data[i] > 32 && data[i] < 127 && data[i] != ':') i++;
+    if (i >= len || data[i] != ':') return 0;
+    for (; i < len && data[i] != '\n'; i++)
+        if (data[i] < 32 && data[i] != '\t' && data[i] != '\r') return 0;
+    return 1;
+}
+
 // Appends one entry; 0 when memory ran out.
-static int AppendSegment(uint32_t fileOffset, uint32_t selfOffset, int isStart) {
+static int AppendSegment(uint32_t fileOffset, const unsigned char *header, size_t avail) {
     if (!gSegmentTable) gSegmentCapacity = 0;  // freed by FreeSegmentTable
-    if (gSegmentCount >= gSegmentCapacity) {
-        int capacity = gSegmentCapacity ? gSegmentCapacity * 2 : 4096;
-        if (capacity > DBX_MAX_SEGMENTS) capacity = DBX_MAX_SEGMENTS;
-        SegmentEntry **grown = (SegmentEntry **)realloc(gSegmentTable, sizeof(SegmentEntry *) * (size_t)capacity);
+    if ((size_t)gSegmentCount >= gSegmentCapacity) {
+        size_t capacity = gSegmentCapacity ? gSegmentCapacity + gSegmentCapacity / 2 : 4096;
+        if (capacity > (size_t)INT32_MAX) capacity = (size_t)INT32_MAX;
+        if (capacity <= (size_t)gSegmentCount) return 0;
+        SegmentEntry *grown = (SegmentEntry *)realloc(gSegmentTable, sizeof(SegmentEntry) * capacity);
         if (!grown) return 0;
         gSegmentTable = grown;
         gSegmentCapacity = capacity;
     }
-    SegmentEntry *entry = (SegmentEntry *)malloc(sizeof(SegmentEntry));
-    if (!entry) return 0;
+    const unsigned char *data = header + DBX_BLOCK_HEADER_LEN;
+    size_t dataLen = avail - DBX_BLOCK_HEADER_LEN;
+    uint32_t count = DbxLe32(header + 8);
+    if (dataLen > count) dataLen = count;
+    SegmentEntry *entry = &gSegmentTable[gSegmentCount++];
     entry->fileOffset = fileOffset;
-    entry->selfOffset = selfOffset;
-    entry->isStart = (uint16_t)isStart;
-    entry->used = 0;
-    gSegmentTable[gSegmentCount++] = entry;
+    entry->selfOffset = DbxLe32(header);
+    entry->nextOffset = DbxLe32(header + 12);
+    entry->isStart = 0;
+    entry->flags = 0;
+    if (DbxDataStartsMessage(data)) entry->flags |= DBX_PREFIX_START;
+    if (DbxDataStartsWithHeaderField(data, dataLen)) entry->flags |= DBX_HEADER_FIELD;
     return 1;
 }
 
 typedef struct DbxScan {
-    int countOnly;
-    int accepted;  // entries taken (or counted, in counting mode)
-    int starts;
-    int stopped;   // the limit was reached or memory ran out
+    int stopped;  // memory ran out
 } DbxScan;
 
-// Tests every window that starts in buf[0 .. len-32]; `base` is the file
-// offset of buf[0]. The block size field (bytes 4-7 of a header) must be 512,
-// so the search jumps from one 0x02 byte at offset 5 to the next.
-static void ScanWindows(DbxScan *scan, const unsigned char *buf, size_t len, uint64_t base) {
+// Tests every window that starts in buf[0 .. scanEnd); `len` bytes are in
+// buf, so each header has its block behind it where the file has one.
+// `base` is the file offset of buf[0]. The block size field (bytes 4-7 of a
+// header) must be 512, so the search jumps from one 0x02 byte at offset 5 to
+// the next.
+static void ScanWindows(DbxScan *scan, const unsigned char *buf, size_t scanEnd, size_t len, uint64_t base) {
     if (len < DBX_SCAN_WINDOW) return;
-    const size_t last = len - DBX_SCAN_WINDOW;  // last window start
+    if (scanEnd > len - DBX_SCAN_WINDOW + 1) scanEnd = len - DBX_SCAN_WINDOW + 1;
     size_t pos = 0;
-    while (pos <= last && !scan->stopped) {
-        const unsigned char *hit = (const unsigned char *)memchr(buf + pos + 5, 0x02, last - pos + 1);
+    while (pos < scanEnd && !scan->stopped) {
+        const unsigned char *hit = (const unsigned char *)memchr(buf + pos + 5, 0x02, scanEnd - pos);
         if (!hit) return;
         pos = (size_t)(hit - buf) - 5;
         const unsigned char *header = buf + pos;
         if (header[4] == 0 && header[6] == 0 && header[7] == 0) {
-            uint32_t dataCount = ReadLe32(header + 8);
-            uint32_t next = ReadLe32(header + 12);
+            uint32_t dataCount = DbxLe32(header + 8);
+            uint32_t next = DbxLe32(header + 12);
             if (dataCount == DBX_BLOCK_DATA_LEN || next == 0) {
-                if (scan->accepted >= DBX_MAX_SEGMENTS) {
-                    scan->stopped = 1;
-                    com_Log("BV Warning: more than %d blocks, the rest of the file is not scanned", DBX_MAX_SEGMENTS);
-                    return;
-                }
-                int isStart = DbxDataStartsMessage(header + DBX_BLOCK_HEADER_LEN);
-                if (!scan->countOnly &&
-                    !AppendSegment((uint32_t)(base + pos), ReadLe32(header), isStart)) {
+                size_t avail = len - pos < DBX_BLOCK_LEN ? len - pos : DBX_BLOCK_LEN;
+                if (base + pos > UINT32_MAX || !AppendSegment((uint32_t)(base + pos), header, avail)) {
                     scan->stopped = 1;
                     com_Log("BV Warning: out of memory in ParseDBX");
                     return;
                 }
-                scan->accepted++;
-                scan->starts += isStart;
             }
         }
         pos++;
     }
 }
 
-static void BeginScan(DbxScan *scan, int countOnly) {
-    memset(scan, 0, sizeof(*scan));
-    scan->countOnly = countOnly;
-    // A new scan replaces the table of an earlier one.
-    FreeSegmentTable();
+// Index, chains and starts over the finished table.
+static int SettleTable(const DbxSource *source, int countOnly) {
+    DbxMarkIndexedMessages(source);
+    int starts = DbxResolveChains();
+    if (countOnly) FreeSegmentTable();
+    return starts;
 }
 
 extern "C" int ParseDBXBuffer(const unsigned char *data, size_t size, int *countOut, int countOnly) {
-    DbxScan scan;
-    BeginScan(&scan, countOnly);
-    ScanWindows(&scan, data, size, 0);
-    if (countOut) *countOut = scan.starts;
+    FreeSegmentTable();  // a new scan replaces the table of an earlier one
+    DbxScan scan = {0};
+    ScanWindows(&scan, data, size, size, 0);
+    DbxSource source = {NULL, data, size};
+    int starts = SettleTable(&source, countOnly);
+    if (countOut) *countOut = starts;
     return 0;
 }
 
@@ -117,13 +146,15 @@ extern "C" int ParseDBX(const char *path, int *countOut, int countOnly) {
         com_Log("BV Warning: Cannot open input file");
         return 1;
     }
-    DbxScan scan;
-    BeginScan(&scan, countOnly);
+    FreeSegmentTable();
+    DbxScan scan = {0};
     // Windows that start before the first byte of the file would read zeros
     // in place of the header's first bytes; a block lies inside the file, so
-    // the scan starts with the first full window. The last 31 bytes of each
-    // read are kept so that windows across two reads are tested too.
-    unsigned char *buf = (unsigned char *)malloc(DBX_READ_CHUNK + DBX_SCAN_WINDOW);
+    // the scan starts with the first full window. The last block's worth of
+    // each read is kept for the next, so that every header is tested with
+    // its block in memory.
+    const size_t keep = DBX_BLOCK_LEN - 1;
+    unsigned char *buf = (unsigned char *)malloc(DBX_READ_CHUNK + keep);
     if (!buf) {
         fclose(file);
         com_Log("BV Warning: out of memory in ParseDBX");
@@ -133,16 +164,21 @@ extern "C" int ParseDBX(const char *path, int *countOut, int countOnly) {
     uint64_t base = 0;  // file offset of buf[0]
     for (;;) {
         size_t got = fread(buf + kept, 1, DBX_READ_CHUNK, file);
-        if (got == 0) break;
         size_t len = kept + got;
-        ScanWindows(&scan, buf, len, base);
-        if (scan.stopped) break;
-        kept = len < DBX_SCAN_WINDOW - 1 ? len : DBX_SCAN_WINDOW - 1;
-        memmove(buf, buf + len - kept, kept);
-        base += len - kept;
+        // Until the end of the file, windows in the kept tail wait for the next read.
+        size_t scanEnd = got == 0 ? len : (len > keep ? len - keep : 0);
+        ScanWindows(&scan, buf, scanEnd, len, base);
+        if (got == 0 || scan.stopped) break;
+        size_t drop = scanEnd;
+        memmove(buf, buf + drop, len - drop);
+        kept = len - drop;
+        base += drop;
     }
     free(buf);
+    int64_t size = plat_GetFileSize(path);
+    DbxSource source = {file, NULL, (uint64_t)(size > 0 ? size : 0)};
+    int starts = SettleTable(&source, countOnly);
     fclose(file);
-    if (countOut) *countOut = scan.starts;
+    if (countOut) *countOut = starts;
     return 0;
 }

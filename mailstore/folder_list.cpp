@@ -8,6 +8,7 @@
 #include "contacts/contacts.h"
 #include "mailstore/mail_reader.h"
 #include "mailstore/mailstore.h"
+#include "mime/mime_internal.h"
 #include "oeapi/oeapi.h"
 #include "platform/platform.h"
 
@@ -50,6 +51,32 @@ extern "C" int AddFolder(const char *name, const char *file, uint32_t oeFolderId
 
 static const char *InboxName(const char *name) { return MailTextEqualNoCase(name, "Inbox", -1) ? "OE Inbox" : name; }
 
+// Two store files must not share a folder: the second and later of one name
+// get " (2)", " (3)" and so on (names are compared without regard to case,
+// as the target store compares them).
+static void MakeFolderNameUnique(char *name, size_t cap) {
+    char base[BV_PATH_LEN];
+    com_strncpy(base, name, sizeof(base) - 1);
+    for (int n = 2;; n++) {
+        int taken = 0;
+        for (int i = 0; i < gFolderCount && !taken; i++)
+            taken = MailTextEqualNoCase(gFolderTable[i]->trueName, name, -1);
+        if (!taken) return;
+        char suffix[16];
+        bv_snprintf(suffix, sizeof(suffix), " (%d)", n);
+        size_t keep = strlen(base);
+        if (keep + strlen(suffix) >= cap) keep = cap - strlen(suffix) - 1;
+        bv_snprintf(name, cap, "%.*s%s", (int)keep, base, suffix);
+    }
+}
+
+static void AddStoreFileFolder(const char *name, const char *path) {
+    char unique[BV_PATH_LEN];
+    com_strncpy(unique, InboxName(name), sizeof(unique) - 1);
+    MakeFolderNameUnique(unique, sizeof(unique));
+    AddFolder(unique, path, 0, CountMailFileMessages(path), BV_CLASS_MAIL);
+}
+
 // ---- store directory ---------------------------------------------------------
 
 static FILE *OpenFolderList(const char *storeDir) {
@@ -91,7 +118,7 @@ static void ListFolderFile(FILE *list, const char *storeDir) {
             com_Log("BV Warning: folder %s skipped: its file %s is not in the store directory", name, file);
             continue;
         }
-        AddFolder(InboxName(name), path, 0, CountMailFileMessages(path), BV_CLASS_MAIL);
+        AddStoreFileFolder(name, path);
     }
 }
 
@@ -107,14 +134,16 @@ static void ListMailFiles(const char *storeDir) {
     do {
         if (entry.isDirectory) continue;
         if (!MailFileHasExtension(entry.name, "MBX") && !MailFileHasExtension(entry.name, "DBX")) continue;
+        // The folder is the file name without its extension; a name that is
+        // UTF-8 already stays as it is, any other is taken as ISO-8859-1.
         char name[BV_PATH_LEN];
         com_strncpy(name, entry.name, sizeof(name) - 1);
-        char *dot = strchr(name, '.');
+        char *dot = strrchr(name, '.');
         if (dot) *dot = 0;
-        com_CodepageToWindows(name, 28591, 65001, sizeof(name));
+        if (!IsValidUtf8(name, strlen(name))) com_CodepageToWindows(name, 28591, 65001, sizeof(name));
         char path[BV_PATH_LEN * 2];
         bv_snprintf(path, sizeof(path), "%s%s", storeDir, entry.name);
-        AddFolder(InboxName(name), path, 0, CountMailFileMessages(path), BV_CLASS_MAIL);
+        AddStoreFileFolder(name, path);
     } while (plat_FindNextFile(find, &entry));
     plat_FindClose(find);
 }

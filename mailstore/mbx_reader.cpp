@@ -1,17 +1,57 @@
 // The MBX and mailbox-style text reader: messages are cut at lines that begin
-// with "From -"; an Outlook Express 4 file starts with a 100-byte "JMF6"
-// header instead of a separator line.
+// with "From -", and at the separator lines of an ordinary mbox file ("From "
+// with an address and a date, at the start of the file or after an empty
+// line, as RFC 4155 describes them); an Outlook Express 4 file starts with a
+// 100-byte "JMF6" header instead of a separator line.
+#include <ctype.h>
 #include <stdlib.h>
 #include <string.h>
 #include "mailstore/dbx_scan.h"
 #include "mailstore/mail_reader.h"
-#include "mime/mime.h"
+#include "mime/mime_internal.h"
 #include "platform/platform.h"
 
 #define JMF6_PROBE_LEN 92    // read first to look for the signature
 #define JMF6_HEADER_LEN 100  // the whole header that is skipped
 
-static int IsSeparatorLine(const char *line) { return MailTextEqualNoCase(line, "From -", 6); }
+static int IsWordOf(const char *text, const char *const *words, int count) {
+    for (int i = 0; i < count; i++)
+        if (strncmp(text, words[i], 3) == 0) return 1;
+    return 0;
+}
+
+static int HasTimeOfDay(const char *text) {
+    for (const char *p = text; (p = strchr(p, ':')) != NULL; p++) {
+        if (p - text >= 1 && isdigit((unsigned char)p[-1]) && isdigit((unsigned char)p[1]) &&
+            isdigit((unsigned char)p[2]))
+            return 1;
+    }
+    return 0;
+}
+
+// "From " sender date: the sender is one word, the date an asctime date
+// ("Mon Jan 15 10:00:00 2024", also with a zone or a comma after the day).
+static int IsMboxFromLine(const char *line) {
+    static const char *const kDays[] = {"Mon", "Tue", "Wed", "Thu", "Fri", "Sat", "Sun"};
+    static const char *const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                          "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    if (strncmp(line, "From ", 5) != 0 || line[5] == ' ' || !line[5]) return 0;
+    const char *date = strchr(line + 5, ' ');
+    if (!date) return 0;
+    while (*date == ' ') date++;
+    if (!IsWordOf(date, kDays, 7)) return 0;
+    const char *month = date + 3;
+    while (*month == ' ' || *month == ',') month++;
+    // asctime puts the month second; other writers put the day of the month first
+    while (isdigit((unsigned char)*month) || *month == ' ') month++;
+    return IsWordOf(month, kMonths, 12) && HasTimeOfDay(month);
+}
+
+// A line that begins the next message: "From -" anywhere, an mbox "From "
+// line at the start or after an empty line.
+static int IsSeparatorLine(const char *line, int afterEmptyLine) {
+    return MailTextEqualNoCase(line, "From -", 6) || (afterEmptyLine && IsMboxFromLine(line));
+}
 
 extern "C" int SkipJmf6Header(FILE *file) {
     char header[JMF6_HEADER_LEN];
@@ -39,8 +79,10 @@ extern "C" uint32_t CountMailFileMessages(const char *path) {
     size_t got = fread(header, 1, JMF6_HEADER_LEN, file);
     if (!(got >= 4 && memcmp(header, "JMF6", 4) == 0)) fseek(file, 0, SEEK_SET);
     uint32_t count = 0;
+    int afterEmptyLine = 1;
     while (ReadMimeLine(file, NULL, 0, 0) == 0) {
-        if (IsSeparatorLine(gLineBuf)) count++;
+        if (IsSeparatorLine(gLineBuf, afterEmptyLine)) count++;
+        afterEmptyLine = gLineBuf[0] == 0;
     }
     fclose(file);
     return count;
@@ -87,6 +129,7 @@ extern "C" int ReadMbxFolder(MailHandOver *h, const FolderRecord *folder) {
         }
         fputs(pending, out);
         if (atLineStart) fputc('\n', out);
+        int afterEmptyLine = pending[0] == 0;
         for (;;) {
             if (ReadBodyLine(mbx, 0) != 0) {
                 atEnd = 1;
@@ -94,12 +137,13 @@ extern "C" int ReadMbxFolder(MailHandOver *h, const FolderRecord *folder) {
             }
             bool lineStart = atLineStart;
             atLineStart = !gLineContinues;
-            if (lineStart && IsSeparatorLine(gLineBuf)) {
+            if (lineStart && IsSeparatorLine(gLineBuf, afterEmptyLine)) {
                 KeepPendingLine(pending);
                 break;
             }
             fwrite(gLineBuf, 1, (size_t)gLineLen, out);
             if (atLineStart) fputc('\n', out);
+            afterEmptyLine = lineStart && atLineStart && gLineLen == 0;
         }
         fclose(out);
         if (ParseAndHandOver(h, tempPath)) break;

@@ -20,9 +20,14 @@ extern "C" void CleanAddress(char *addr) {
         char *quoteDot = strstr(addr, "\".");
         if (quoteDot) quoteDot[1] = 0;
     }
+    // Bytes of 127 and above are dropped, except in an address that is
+    // UTF-8 throughout (an internationalised address, RFC 6532).
+    bool utf8 = IsValidUtf8(addr, strlen(addr));
     size_t w = 0;
-    for (size_t r = 0; addr[r] && w < kCleanAddrKeep; r++)
-        if ((unsigned char)addr[r] < 127) addr[w++] = addr[r];
+    for (size_t r = 0; addr[r] && w < kCleanAddrKeep; r++) {
+        unsigned char c = (unsigned char)addr[r];
+        if (c < 127 || (utf8 && c > 127)) addr[w++] = addr[r];
+    }
     addr[w] = 0;
 }
 

@@ -36,6 +36,7 @@ struct HeaderState {
     char receivedDate[kReceivedDateLen + 1];
     char subjectWork[kSubjectWorkLen + 1];
     char senderWork[kSenderWorkLen + 1];
+    char mediaType[MIME_MEDIA_TYPE_LEN + 1];
     int classCode;
     int lineCount;
     bool quotedPrintable, charsetSeen, haveSubject, haveDate, haveFrom, subjectLogged;
@@ -193,22 +194,21 @@ void TakeTransferEncoding(HeaderState *st, const char *line) {
         int c = st->classCode;
         st->classCode = c == 1 ? 6 : (c == 9 ? 10 : (c == 0 ? 15 : 3));
     }
+    if (Has(line, "uuencode")) st->classCode = MIME_CLASS_UUENCODED;
 }
 
 void TakeContentType(mdat *record, HeaderState *st, const char *line) {
-    const char *b = com_stristr(line, "boundary=", 0);
-    if (b) {
-        b += 9;
-        while (*b == ' ') b++;
-        CopyUntil(st->boundary, MIME_BOUNDARY_LEN, b, ";");
-        com_rtrim(st->boundary);
-        com_Remove_Quotes(st->boundary);
-    }
+    TakeBoundaryParam(line, st->boundary, MIME_BOUNDARY_LEN);
+    TakeMediaType(line, st->mediaType, MIME_MEDIA_TYPE_LEN);
     TakeNameParam(line, st->partName, MIME_HEADER_NAME_LEN);
+    TakeExtendedParam(line, "name", st->partName, MIME_HEADER_NAME_LEN);
     int &c = st->classCode;
     if (Has(line, "text/html")) c = (c == 3 || c == 6) ? 10 : 9;
-    if (Has(line, "application/pdf")) c = c == 3 ? 15 : 0;
-    if (Has(line, "ms-tnef") || Has(line, "image/")) c = c == 3 ? 3 : 0;
+    // A body of any non-text type is an attachment: converted as text, its
+    // bytes would be lost. Base64 seen before the type stays to be decoded.
+    if (IsBinaryMediaType(line)) c = (c == 3 || c == 6 || c == 15) ? 15 : 0;
+    if (Has(line, "application/pdf")) c = (c == 3 || c == 15) ? 15 : 0;
+    if (Has(line, "ms-tnef") || Has(line, "image/")) c = (c == 3 || c == 15) ? c : 0;
     if (Has(line, "text/calendar")) {
         com_strncpy(st->partName, "event.ics", MIME_HEADER_NAME_LEN);
         c = 0;
@@ -254,6 +254,7 @@ bool TakeOtherHeader(mdat *record, HeaderState *st, const char *line, const char
         if (StartsNoCase(line, "Content-transfer-encoding: ")) TakeTransferEncoding(st, line);
         if (StartsNoCase(line, "Content-Disposition: attachment")) {
             TakeNameParam(line, st->partName, MIME_HEADER_NAME_LEN);
+            TakeExtendedParam(line, "filename", st->partName, MIME_HEADER_NAME_LEN);
             if (st->classCode == 6) st->classCode = 15;
         }
         if (StartsNoCase(line, "Attachment: ")) AddMhsAttachment(record, line + 12, tempDir);
@@ -272,6 +273,15 @@ void ReadHeaderBlock(FILE *stream, FILE *headerFile, mdat *record, HeaderState *
         if (!line[0]) return;
         if (StartsNoCase(line, "<!DOCTYPE html>") || StartsNoCase(line, "<b>")) {
             fseek(stream, lineStart, SEEK_SET);  // that line begins the body
+            return;
+        }
+        // A line without a colon after the first (the first may be a
+        // reader's separator line, and an envelope "From " line may follow
+        // it) is text: the header block lacked its empty line, and the body
+        // begins here rather than being lost.
+        if (st->lineCount >= 1 && !strchr(line, ':') && strncmp(line, "From ", 5) != 0 &&
+            strncmp(line, ">From ", 6) != 0) {
+            fseek(stream, lineStart, SEEK_SET);
             return;
         }
         if (++st->lineCount == 1) com_strncpy(st->firstLine, line, kFirstLineLen);
@@ -365,6 +375,7 @@ int ParseMultipartBody(FILE *stream, mdat *record, HeaderState *st, const char *
         fseek(stream, start, SEEK_SET);
         st->boundary[0] = 0;
     }
+    gNextMultipartIsDigest = strcmp(st->mediaType, "multipart/digest") == 0;
     if (ParseMimeParts(record, st->boundary, "", tempDir, stream, st->charsetName) == -101) return -101;
     FixTextParts(record, tempDir);
     ExpandEmlAttachments(record, tempDir);
@@ -381,6 +392,8 @@ int ParseSinglePartBody(FILE *stream, mdat *record, HeaderState *st, const char 
     part->partType = st->classCode;
     com_strncpy(part->name, st->partName, sizeof(part->name) - 1);
     com_strncpy(part->charset, st->charsetName, kRecordCharsetLimit);
+    if (st->classCode == BV_PART_ATTACHMENT || st->classCode == 15 || st->classCode == MIME_CLASS_UUENCODED)
+        KeepAttachmentType(part, st->mediaType);
     char path[MIME_PATH_LEN];
     PartPath(tempDir, record, index, path, sizeof(path));
     FILE *file = plat_fopen(path, "wb");

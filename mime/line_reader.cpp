@@ -46,6 +46,7 @@ struct LineState {
     FILE *echo;
     int pos;
     int quotes;  // double quotes stored so far
+    bool unfold;  // a header line: its tabs read as spaces
     char echoBuf[MIME_MAX_ECHO_CHARS];
     int echoLen;
     bool inPieces;  // a full buffer ends the piece; the rest stays in the stream
@@ -55,11 +56,19 @@ struct LineState {
 void Store(LineState *s, int c) {
     if (s->pos >= MIME_MAX_LINE_CHARS) return;  // the rest of an overlong line is dropped
     if (c == '"') s->quotes++;
-    gLineBuf[s->pos++] = (char)(c == '\t' ? ' ' : c);
+    // Only header lines lose their tabs; body lines keep every byte.
+    gLineBuf[s->pos++] = (char)(c == '\t' && s->unfold ? ' ' : c);
 }
 
+// The header part keeps each physical line whole: a full buffer is written
+// out and filling goes on.
 void Echo(LineState *s, int c) {
-    if (s->echo && s->echoLen < MIME_MAX_ECHO_CHARS) s->echoBuf[s->echoLen++] = (char)c;
+    if (!s->echo) return;
+    if (s->echoLen == MIME_MAX_ECHO_CHARS) {
+        fwrite(s->echoBuf, 1, (size_t)s->echoLen, s->echo);
+        s->echoLen = 0;
+    }
+    s->echoBuf[s->echoLen++] = (char)c;
 }
 
 void FlushEcho(LineState *s) {
@@ -128,6 +137,7 @@ int ReadLogicalLine(FILE *stream, FILE *echoFile, int unfold, int startOffset, b
     s.echo = echoFile;
     s.pos = startOffset;
     s.quotes = 0;
+    s.unfold = unfold != 0;
     // the quotes before the offset count for unfolding only; appends without
     // unfolding (soft line breaks) must not rescan a long line each time
     for (int i = 0; unfold && i < startOffset; i++)

@@ -9,7 +9,7 @@
 
 // Limits, each named once next to what it bounds.
 #define MIME_MAX_LINE_CHARS 199990    // characters kept of one logical line
-#define MIME_MAX_ECHO_CHARS 4095      // characters of a physical line echoed
+#define MIME_MAX_ECHO_CHARS 4095      // echo buffer of a physical line (written out when full)
 #define MIME_MAX_CARRY_CHARS 16       // room a body piece always has after the text carried into it
 #define MIME_MAX_SEMICOLON_JOINS 21   // folds joined with ";" in one logical line
 #define MIME_MAX_NEST_LEVEL 30        // embedded messages inside each other
@@ -40,6 +40,9 @@ extern "C" {
 #endif
 
 extern int gMultipartDepth;
+// Set by the caller of ParseMimeParts when the multipart it walks next is a
+// multipart/digest; the walk takes and clears it.
+extern int gNextMultipartIsDigest;
 
 // ---- text helpers (mime_text.cpp) ----
 int StartsNoCase(const char *text, const char *prefix);
@@ -51,11 +54,33 @@ void CopyUntil(char *out, size_t limit, const char *src, const char *stops);
 // Part name from "NAME=" (cut at ";") and then from NAME=" (cut at the
 // closing quote); returns non-zero when either was found.
 int TakeNameParam(const char *line, char *out, size_t limit);
+// The boundary of a Content-Type line into out (limit + 1 bytes): from
+// "boundary=", or joined from the RFC 2231 pieces "boundary*0=",
+// "boundary*0*=" and on. Returns non-zero when one was found.
+int TakeBoundaryParam(const char *line, char *out, size_t limit);
+// An RFC 2231 parameter ("name*=", "name*0=", "name*0*=", ...) into out
+// (limit + 1 bytes): pieces joined, %XX decoded, text in the charset it names
+// converted to UTF-8. Returns non-zero when the line has one.
+int TakeExtendedParam(const char *line, const char *param, char *out, size_t limit);
+// 1 when a Content-Type line names content that is not text (application/,
+// audio/, video/, image/ and the like): it stays an attachment, bytes as
+// they came.
+int IsBinaryMediaType(const char *line);
+// The media type of a Content-Type line ("application/pdf"), lower case.
+void TakeMediaType(const char *line, char *out, size_t limit);
+// An attachment keeps the media type it came with: the part's charset field,
+// which means nothing for content that is not text, carries it (when it
+// fits) for the composer. Text keeps its charset; delivery reports keep
+// their type.
+void KeepAttachmentType(mpart *part, const char *mediaType);
+#define MIME_MEDIA_TYPE_LEN 127
 int64_t PartFileLength(const char *path);
 void PartPath(const char *tempDir, const mdat *record, int index, char *out, size_t cap);
 // Text in an ASCII-compatible code page that holds only ASCII is already UTF-8.
 int ConvertsAsAscii(int codepage);
 int IsPlainAscii(const char *text, size_t len);
+// 1 when text[0..len) is well-formed UTF-8 (plain ASCII included).
+int IsValidUtf8(const char *text, size_t len);
 // com_CodepageToWindows(text, codepage, 65001, capacity), skipped when nothing would change.
 void ConvertToUtf8(char *text, int codepage, size_t capacity);
 void LogDebug(const char *format, ...) __attribute__((format(printf, 1, 2)));
@@ -70,6 +95,9 @@ void KeepTooDeepMessage(const mdat *record, int *classCode, char *name, size_t n
 
 // ---- body copy (part_body.cpp) ----
 enum { COPY_AT_DELIMITER = 0, COPY_AT_EOF = 2, COPY_AT_CLOSE = 3 };
+// Class of a part whose body is still uuencoded ("x-uuencode"); FixTextParts
+// decodes it into an attachment named by its "begin" line.
+#define MIME_CLASS_UUENCODED 16
 // The boundary whose closing delimiter a copy met last: an embedded message
 // whose body ran up to the closing delimiter of the multipart around it has
 // ended that multipart too.

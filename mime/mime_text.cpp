@@ -44,6 +44,122 @@ int TakeNameParam(const char *line, char *out, size_t limit) {
     return found;
 }
 
+// One parameter value after `at`: leading blanks skipped, cut at ";",
+// right-trimmed and unquoted.
+static void ParamText(const char *at, char *out, size_t limit) {
+    while (*at == ' ') at++;
+    CopyUntil(out, limit, at, ";");
+    com_rtrim(out);
+    com_Remove_Quotes(out);
+}
+
+static int HexValue(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+// An extended value (RFC 2231 "*="): the charset'language' prefix of the
+// first piece dropped, %XX turned into bytes.
+static void DecodeExtendedValue(char *text, int firstPiece) {
+    char *r = text;
+    if (firstPiece) {
+        char *quote = strchr(text, '\'');
+        char *second = quote ? strchr(quote + 1, '\'') : NULL;
+        if (second) r = second + 1;
+    }
+    char *w = text;
+    for (; *r; r++) {
+        if (*r == '%' && HexValue(r[1]) >= 0 && HexValue(r[2]) >= 0) {
+            *w++ = (char)(HexValue(r[1]) * 16 + HexValue(r[2]));
+            r += 2;
+        } else {
+            *w++ = *r;
+        }
+    }
+    *w = 0;
+}
+
+// An extended value's charset'language' prefix: the charset into out.
+static void ExtendedCharset(const char *value, char *out, size_t cap) {
+    out[0] = 0;
+    const char *quote = strchr(value, '\'');
+    if (quote && strchr(quote + 1, '\'')) CopyUntil(out, cap - 1, value, "'");
+}
+
+int TakeExtendedParam(const char *line, const char *param, char *out, size_t limit) {
+    char key[64], piece[MIME_PART_NAME_LEN + 1], charset[MIME_PART_CHARSET_LEN + 1] = "";
+    static char value[MIME_PART_NAME_LEN + 1];
+    if (limit > MIME_PART_NAME_LEN) limit = MIME_PART_NAME_LEN;
+    bv_snprintf(key, sizeof(key), "%s*=", param);
+    const char *single = com_stristr(line, key, 0);
+    if (single) {
+        ParamText(single + strlen(key), piece, sizeof(piece) - 1);
+        ExtendedCharset(piece, charset, sizeof(charset));
+        DecodeExtendedValue(piece, 1);
+        com_strncpy(value, piece, limit);
+    } else {
+        // continuations: param*0=, param*1= ... (each also as *N*=)
+        value[0] = 0;
+        int n = 0;
+        for (;; n++) {
+            bv_snprintf(key, sizeof(key), "%s*%d=", param, n);
+            const char *at = com_stristr(line, key, 0);
+            int extended = 0;
+            if (!at) {
+                bv_snprintf(key, sizeof(key), "%s*%d*=", param, n);
+                at = com_stristr(line, key, 0);
+                extended = 1;
+            }
+            if (!at) break;
+            ParamText(at + strlen(key), piece, sizeof(piece) - 1);
+            if (extended && n == 0) ExtendedCharset(piece, charset, sizeof(charset));
+            if (extended) DecodeExtendedValue(piece, n == 0);
+            size_t len = strlen(value);
+            com_strncpy(value + len, piece, limit - len);
+        }
+        if (n == 0) return 0;
+    }
+    int codepage = charset[0] ? com_iso_codepage(0, charset) : 0;
+    if (codepage) ConvertToUtf8(value, codepage, limit + 1);
+    com_strncpy(out, value, limit);
+    return 1;
+}
+
+int TakeBoundaryParam(const char *line, char *out, size_t limit) {
+    const char *plain = com_stristr(line, "boundary=", 0);
+    if (plain) {
+        ParamText(plain + 9, out, limit);
+        return 1;
+    }
+    return TakeExtendedParam(line, "boundary", out, limit);
+}
+
+int IsBinaryMediaType(const char *line) {
+    static const char *const kKinds[] = {"application/", "audio/", "video/", "image/", "model/", "font/"};
+    const char *value = HeaderValue(line);
+    for (const char *kind : kKinds)
+        if (StartsNoCase(value, kind)) return 1;
+    return 0;
+}
+
+void TakeMediaType(const char *line, char *out, size_t limit) {
+    CopyUntil(out, limit, HeaderValue(line), "; \t");
+    for (char *c = out; *c; c++)
+        if (*c >= 'A' && *c <= 'Z') *c = (char)(*c + 32);
+}
+
+void KeepAttachmentType(mpart *part, const char *mediaType) {
+    static const char *const kReportTypes[] = {"message/delivery-status", "text/rfc822-headers",
+                                               "message/disposition-notification"};
+    bool report = false;
+    for (const char *t : kReportTypes) report = report || strcmp(mediaType, t) == 0;
+    if (!report && (!strchr(mediaType, '/') || StartsNoCase(mediaType, "text/"))) return;
+    if (strlen(mediaType) >= sizeof(part->charset)) return;
+    com_strncpy(part->charset, mediaType, sizeof(part->charset) - 1);
+}
+
 int64_t PartFileLength(const char *path) { return plat_GetFileSize(path); }
 
 void PartPath(const char *tempDir, const mdat *record, int index, char *out, size_t cap) {
@@ -64,8 +180,28 @@ int IsPlainAscii(const char *text, size_t len) {
     return 1;
 }
 
+int IsValidUtf8(const char *text, size_t len) {
+    const unsigned char *p = (const unsigned char *)text, *end = p + len;
+    while (p < end) {
+        unsigned char c = *p++;
+        if (c < 0x80) continue;
+        int more = c >= 0xF0 && c <= 0xF4 ? 3 : (c >= 0xE0 ? 2 : (c >= 0xC2 && c <= 0xDF ? 1 : -1));
+        if (more < 0 || c > 0xF4 || end - p < more) return 0;
+        // no overlong forms, no surrogates, nothing past U+10FFFF
+        if ((c == 0xE0 && p[0] < 0xA0) || (c == 0xED && p[0] > 0x9F) || (c == 0xF0 && p[0] < 0x90) ||
+            (c == 0xF4 && p[0] > 0x8F))
+            return 0;
+        for (int i = 0; i < more; i++)
+            if ((*p++ & 0xC0) != 0x80) return 0;
+    }
+    return 1;
+}
+
 void ConvertToUtf8(char *text, int codepage, size_t capacity) {
     if (codepage == 65001 || (ConvertsAsAscii(codepage) && IsPlainAscii(text, strlen(text)))) return;
+    // Raw header text that is UTF-8 already (as mail software writes it
+    // today) is kept; read as ISO-8859-1 it would be encoded twice.
+    if (ConvertsAsAscii(codepage) && IsValidUtf8(text, strlen(text))) return;
     com_CodepageToWindows(text, codepage, 65001, capacity);
 }
 

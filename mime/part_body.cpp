@@ -71,10 +71,12 @@ int SplitEscapeLength(const char *text, int len) {
 }
 
 // Writes the piece of a body line in gLineBuf; a line end follows the last
-// piece unless it ends in a soft line break. *carry receives the length of
+// piece unless it ends in a soft line break (or is held, to be written
+// before the next line). *carry receives the length of
 // the text moved to the front of gLineBuf for the next piece. Returns the
 // bytes written.
-int64_t WriteBodyPiece(FILE *out, bool quotedPrintable, bool continues, int *carry) {
+int64_t WriteBodyPiece(FILE *out, bool quotedPrintable, bool continues, int *carry, bool holdLineEnd,
+                       bool *lineEndHeld) {
     int len = gLineLen;
     bool softBreak = false;
     if (quotedPrintable) {
@@ -85,12 +87,22 @@ int64_t WriteBodyPiece(FILE *out, bool quotedPrintable, bool continues, int *car
             softBreak = false;
         }
     }
-    fwrite(gLineBuf, 1, (size_t)len, out);
-    int64_t written = len;
-    if (*carry) memmove(gLineBuf, gLineBuf + gLineLen - *carry, (size_t)*carry);
-    if (!continues && !softBreak) {
+    int64_t written = 0;
+    if (*lineEndHeld) {
         fputs(MIME_TEXT_EOL, out);
         written += 2;
+        *lineEndHeld = false;
+    }
+    fwrite(gLineBuf, 1, (size_t)len, out);
+    written += len;
+    if (*carry) memmove(gLineBuf, gLineBuf + gLineLen - *carry, (size_t)*carry);
+    if (!continues && !softBreak) {
+        if (holdLineEnd) {
+            *lineEndHeld = true;
+        } else {
+            fputs(MIME_TEXT_EOL, out);
+            written += 2;
+        }
     }
     return written;
 }
@@ -150,6 +162,11 @@ extern "C" int CopyPartBody(FILE *stream, FILE *out, const char *boundary, const
     MakeDelimiters(boundary, &d);
     if (byteCount > 0) return CopyByteCount(stream, out, d, sizeOut, byteCount);
     bool joinSoftBreaks = NeedsSoftBreakJoin(classCode, quotedPrintable, charset);
+    // The line end before a delimiter belongs to the delimiter: an
+    // attachment kept as it came ends with its last byte, not with an added
+    // CR LF. (At the end of the file the last line end is kept.)
+    bool holdLineEnd = classCode == 0;
+    bool lineEndHeld = false;
     int64_t written = 0;
     int result = COPY_AT_EOF;
     // A line longer than the buffer comes in pieces; only the first piece of
@@ -177,7 +194,11 @@ extern "C" int CopyPartBody(FILE *stream, FILE *out, const char *boundary, const
         bool continues = gLineContinues != 0;
         atLineStart = !continues;
         if (!out) continue;
-        written += WriteBodyPiece(out, quotedPrintable != 0, continues, &carry);
+        written += WriteBodyPiece(out, quotedPrintable != 0, continues, &carry, holdLineEnd, &lineEndHeld);
+    }
+    if (lineEndHeld && result == COPY_AT_EOF) {
+        fputs(MIME_TEXT_EOL, out);
+        written += 2;
     }
     *sizeOut = (int32_t)(written > INT32_MAX ? INT32_MAX : written);
     return result;

@@ -13,6 +13,7 @@
 extern "C" {
 int gEmbeddedMsgCount;
 int gMultipartDepth;
+int gNextMultipartIsDigest;
 }
 
 namespace {
@@ -34,8 +35,9 @@ struct PartHeader {
     char innerBoundary[MIME_BOUNDARY_LEN + 1];
     char contentId[kContentIdLen + 1];
     char beckyName[kBeckyNameLen + 1];
+    char mediaType[MIME_MEDIA_TYPE_LEN + 1];
     int64_t sizeParam;
-    bool quotedPrintable, binary, related, isAttachment, isEmbeddedMessage;
+    bool quotedPrintable, binary, related, isAttachment, isEmbeddedMessage, digest;
 };
 
 void ResetPart(PartHeader *h, const char *charset) {
@@ -55,24 +57,6 @@ void ParamValue(const char *line, const char *key, char *out, size_t limit) {
     com_Remove_Quotes(out);
 }
 
-void AppendParam(const char *line, const char *key, char *name) {
-    if (!com_stristr(line, key, 0)) return;
-    char piece[MIME_PART_NAME_LEN + 1] = "";
-    ParamValue(line, key, piece, MIME_PART_NAME_LEN);
-    size_t len = strlen(name);
-    com_strncpy(name + len, piece, MIME_PART_NAME_LEN - len);
-}
-
-void TakeBoundary(const char *line, char *out) {
-    const char *p = com_stristr(line, "boundary=", 0);
-    if (!p) return;
-    p += 9;
-    while (*p == ' ') p++;
-    CopyUntil(out, MIME_BOUNDARY_LEN, p, ";");
-    com_rtrim(out);
-    com_Remove_Quotes(out);
-}
-
 void StripPrefixNoCase(char *text, const char *prefix) {
     size_t n = strlen(prefix);
     if (strncasecmp(text, prefix, n) == 0) memmove(text, text + n, strlen(text + n) + 1);
@@ -82,21 +66,23 @@ void NameIfDefault(PartHeader *h, const char *name) {
     if (strcmp(h->name, kDefaultPartName) == 0) com_strncpy(h->name, name, MIME_PART_NAME_LEN);
 }
 
-int KeepOpenOr(int classCode, int otherwise) { return classCode == 3 ? 3 : otherwise; }
+// Base64 or uuencoded content stays to be decoded.
+int KeepOpenOr(int classCode, int otherwise) {
+    return classCode == 3 || classCode == MIME_CLASS_UUENCODED ? classCode : otherwise;
+}
 
 void ApplyContentType(const char *line, PartHeader *h, const mdat *record) {
-    TakeBoundary(line, h->innerBoundary);
-    if (Has(line, "NAME*0=")) {
-        ParamValue(line, "NAME*0=", h->name, MIME_PART_NAME_LEN);
-        AppendParam(line, "NAME*1=", h->name);
-        AppendParam(line, "NAME*2=", h->name);
-    }
+    TakeMediaType(line, h->mediaType, MIME_MEDIA_TYPE_LEN);
+    TakeBoundaryParam(line, h->innerBoundary, MIME_BOUNDARY_LEN);
     if (Has(line, "NAME=")) {
         ParamValue(line, "NAME=", h->name, MIME_PART_NAME_LEN);
         const char *quoted = com_stristr(line, "NAME=\"", 0);
         if (quoted) CopyUntil(h->name, MIME_PART_NAME_LEN, quoted + 6, "\"");
     }
+    // RFC 2231 names, split or in another charset: every piece, decoded.
+    TakeExtendedParam(line, "name", h->name, MIME_PART_NAME_LEN);
     if (Has(line, "multipart/related")) h->related = true;
+    if (Has(line, "multipart/digest")) h->digest = true;
     if (Has(line, "text/html")) h->classCode = h->classCode == 3 ? 10 : 9;
     if (Has(line, "application/pdf") && strcmp(h->name, kDefaultPartName) == 0) {
         com_strncpy(h->name, "embedded_document.pdf", MIME_PART_NAME_LEN);
@@ -117,18 +103,27 @@ void ApplyContentType(const char *line, PartHeader *h, const mdat *record) {
         if (Has(line, "audio/mpeg")) NameIfDefault(h, "embedded mpeg.mpg");
     }
     if (StartsNoCase(h->name, "data:image/png")) com_strncpy(h->name, "image.png", MIME_PART_NAME_LEN);
-    if (Has(line, "application")) h->classCode = KeepOpenOr(h->classCode, 0);
+    if (Has(line, "application") || IsBinaryMediaType(line)) h->classCode = KeepOpenOr(h->classCode, 0);
     if (Has(line, "pgp-encrypted")) {
         com_strncpy(h->name, "pgp message", MIME_PART_NAME_LEN);
         h->classCode = h->classCode == 3 ? 6 : 1;
     }
     if (Has(line, "text/plain")) h->classCode = h->classCode == 3 ? 6 : (h->classCode == 0 ? 0 : 1);
     if (Has(line, "text/calendar")) {
-        if (record->subject[0]) bv_snprintf(h->name, sizeof(h->name), "%.*s.ics", MIME_PART_NAME_LEN - 4, record->subject);
-        else com_strncpy(h->name, "event.ics", MIME_PART_NAME_LEN);
+        // A calendar part keeps the file name it came with; one without gets
+        // the subject's.
+        if (strcmp(h->name, kDefaultPartName) != 0) {
+        } else if (record->subject[0]) {
+            bv_snprintf(h->name, sizeof(h->name), "%.*s.ics", MIME_PART_NAME_LEN - 4, record->subject);
+        } else {
+            com_strncpy(h->name, "event.ics", MIME_PART_NAME_LEN);
+        }
         h->classCode = 0;
     }
-    if (Has(line, "message/delivery-status")) h->classCode = h->classCode == 3 ? 6 : 1;
+    // Delivery reports stay text, as attachments of their own type.
+    if (Has(line, "message/delivery-status") || Has(line, "rfc822-headers") ||
+        Has(line, "message/disposition-notification"))
+        h->classCode = h->classCode == 3 ? 3 : 0;
     if (Has(line, "text/enriched")) h->classCode = 1;
     if (Has(line, "message/rfc822") && gEmbeddedMsgCount < MIME_MAX_EMBEDDED_MSGS) h->isEmbeddedMessage = true;
     if (Has(line, "text/rtf")) com_strncpy(h->name, "Message.rtf", MIME_PART_NAME_LEN);
@@ -140,13 +135,15 @@ void ApplyContentType(const char *line, PartHeader *h, const mdat *record) {
 void ApplyDisposition(const char *line, PartHeader *h) {
     if (Has(line, "attachment")) {
         h->isAttachment = true;
-        h->classCode = (h->classCode == 6 || h->classCode == 10 || h->classCode == 3) ? 3 : 0;
+        int c = h->classCode;
+        h->classCode = (c == 6 || c == 10 || c == 3) ? 3 : (c == MIME_CLASS_UUENCODED ? c : 0);
     }
     if (Has(line, "NAME=")) {
         ParamValue(line, "NAME=", h->name, MIME_PART_NAME_LEN);
         const char *quoted = com_stristr(line, "NAME=\"", 0);
         if (quoted) CopyUntil(h->name, MIME_PART_NAME_LEN, quoted + 6, "\"");
     }
+    TakeExtendedParam(line, "filename", h->name, MIME_PART_NAME_LEN);
     const char *size = com_stristr(line, "size=", 0);
     if (size) h->sizeParam = strtoll(size + 5, nullptr, 10);
     if (Has(line, "inline")) {
@@ -166,6 +163,7 @@ void ApplyTransferEncoding(const char *line, PartHeader *h) {
     if (Has(line, "quoted-printable")) h->quotedPrintable = true;
     if (Has(line, "binary")) h->binary = true;
     if (Has(line, "base64")) h->classCode = h->classCode == 1 ? 6 : (h->classCode == 9 ? 10 : 3);
+    if (Has(line, "uuencode")) h->classCode = MIME_CLASS_UUENCODED;
 }
 
 void ApplyPartHeaderLine(const char *line, PartHeader *h, const mdat *record) {
@@ -249,6 +247,8 @@ int StoreLeafPart(mdat *record, PartHeader *h, const char *boundary, const char 
     if (!h->isAttachment || com_stristr(h->contentId, "@zimbra", 0))
         com_strncpy(part->contentId, h->contentId, sizeof(part->contentId) - 1);
     com_strncpy(part->charset, h->charset, 30);
+    if (h->classCode == BV_PART_ATTACHMENT || h->classCode == 3 || h->classCode == MIME_CLASS_UUENCODED)
+        KeepAttachmentType(part, h->mediaType);
     part->size = size;
     record->partCount++;
     if (size < 3 && h->beckyName[0]) {
@@ -282,6 +282,7 @@ int WalkNestedMultipart(mdat *record, const PartHeader &h, const char *boundary,
     }
     if (scan == COPY_AT_CLOSE) return -1;
     gMultipartDepth++;
+    gNextMultipartIsDigest = h.digest;
     int result = ParseMimeParts(record, h.innerBoundary, boundary, tempDir, stream, h.charset);
     gMultipartDepth--;
     return result == -101 ? -101 : -1;
@@ -302,11 +303,15 @@ extern "C" int ParseMimeParts(mdat *record, const char *boundary, const char *en
     char closeDelim[MIME_DELIM_LEN];
     bv_snprintf(closeDelim, sizeof(closeDelim), "--%.*s--", MIME_BOUNDARY_LEN, boundary);
     if (!boundary[0]) closeDelim[0] = 0;
+    // In a digest a part without a type of its own is a message (RFC 2046).
+    bool digest = gNextMultipartIsDigest;
+    gNextMultipartIsDigest = false;
     PartHeader h;
     for (;;) {
         ResetPart(&h, charset);
         int header = ReadPartHeader(stream, boundary[0] ? closeDelim : "\x01", &h, record);
         if (header >= 0) return header;
+        if (digest && !h.mediaType[0] && gEmbeddedMsgCount < MIME_MAX_EMBEDDED_MSGS) h.isEmbeddedMessage = true;
         if (h.isEmbeddedMessage && h.isAttachment) {
             h.isEmbeddedMessage = false;
             com_strncpy(h.name, "Message.eml", MIME_PART_NAME_LEN);

@@ -98,6 +98,27 @@ void WriteConverted(char *line, size_t len, int codepage, FILE *out) {
     }
 }
 
+// 1 when the file is UTF-8 throughout and holds at least one non-ASCII byte.
+bool FileIsUtf8Text(const char *path) {
+    FILE *in = plat_fopen(path, "rb");
+    if (!in) return false;
+    int pending = 0;  // continuation bytes still due
+    bool nonAscii = false, valid = true;
+    int c;
+    while (valid && (c = MIME_GETC(in)) != EOF) {
+        if (pending > 0) {
+            valid = (c & 0xC0) == 0x80;
+            pending--;
+        } else if (c >= 0x80) {
+            nonAscii = true;
+            pending = c >= 0xC2 && c <= 0xDF ? 1 : (c >= 0xE0 && c <= 0xEF ? 2 : (c >= 0xF0 && c <= 0xF4 ? 3 : -1));
+            valid = pending > 0;
+        }
+    }
+    fclose(in);
+    return valid && pending == 0 && nonAscii;
+}
+
 // Rewrites a text part through the scratch file: HTML gets a meta line
 // naming its charset, other text is converted to UTF-8. False when the
 // scratch file cannot be made.
@@ -121,7 +142,10 @@ bool RewriteTextPart(const char *path, mpart *part, const char *tempDir) {
         fprintf(out, "<html><META http-equiv=\"Content-Type\" content=\"text/html; charset=%s\">" MIME_TEXT_EOL,
                 part->charset);
         CopyRest(in, out);
-    } else if (codepage == 65001) {
+    } else if (codepage == 65001 || (ConvertsAsAscii(codepage) && FileIsUtf8Text(path))) {
+        // Text that is UTF-8 already, whatever charset it claims (or was
+        // given for want of one), is kept: converted again it would be
+        // garbled.
         CopyRest(in, out);
     } else {
         static char buf[kConvertCapacity];
@@ -139,14 +163,68 @@ bool RewriteTextPart(const char *path, mpart *part, const char *tempDir) {
 
 void ConvertPartName(const mdat *record, mpart *part) {
     if (com_Decode_iso(part->name, 0)) return;
-    int codepage = part->charset[0] ? com_iso_codepage(0, part->charset) : record->codepage;
+    bool charsetNamed = part->charset[0] && !strchr(part->charset, '/');  // not a kept media type
+    int codepage = charsetNamed ? com_iso_codepage(0, part->charset) : record->codepage;
     if (!codepage) codepage = 28591;
     ConvertToUtf8(part->name, codepage, sizeof(part->name));
 }
 
-// Base64 parts decoded; returns true when the part was decoded.
+// One uuencoded line into out (64 bytes); returns the bytes it holds. The
+// first character gives the count; a short line reads as padded with zeros.
+size_t UudecodeLine(const char *line, unsigned char *out) {
+    size_t want = (size_t)((line[0] - 32) & 63), n = 0, len = strlen(line);
+    for (size_t i = 1; n < want; i += 4) {
+        unsigned v[4];
+        for (size_t k = 0; k < 4; k++) v[k] = i + k < len ? (unsigned)((line[i + k] - 32) & 63) : 0;
+        const unsigned char bytes[3] = {(unsigned char)(v[0] << 2 | v[1] >> 4),
+                                        (unsigned char)(v[1] << 4 | v[2] >> 2), (unsigned char)(v[2] << 6 | v[3])};
+        for (int k = 0; k < 3 && n < want; k++) out[n++] = bytes[k];
+    }
+    return n;
+}
+
+// Decodes a uuencoded part through the scratch file; the name on its
+// "begin" line names the attachment.
+void DecodeUuencoded(const char *path, mpart *part, const char *tempDir) {
+    char scratch[MIME_PATH_LEN];
+    ScratchPath(tempDir, "TEMPFILE.TMP", scratch, sizeof(scratch));
+    FILE *in = plat_fopen(path, "rb");
+    FILE *out = in ? plat_fopen(scratch, "wb") : nullptr;
+    if (!out) {
+        if (in) fclose(in);
+        return;
+    }
+    static char line[kMetaLineLen + 1];
+    bool inData = false;
+    while (fgets(line, sizeof(line), in)) {
+        line[strcspn(line, "\r\n")] = 0;
+        if (!inData) {
+            unsigned mode = 0;
+            char name[MIME_PART_NAME_LEN + 1] = "";
+            if (bv_sscanf(line, "begin %o %500[^\n]", &mode, name) == 2) {
+                com_strncpy(part->name, name, sizeof(part->name) - 1);
+                inData = true;
+            }
+            continue;
+        }
+        if (strcmp(line, "end") == 0) break;
+        unsigned char bytes[64];
+        if (line[0]) fwrite(bytes, 1, UudecodeLine(line, bytes), out);
+    }
+    fclose(in);
+    fclose(out);
+    plat_DeleteFile(path);
+    plat_MoveFile(scratch, path);
+}
+
+// Base64 and uuencoded parts decoded; returns true when the part was decoded.
 bool DecodeTransfer(const char *path, mpart *part, const char *tempDir) {
     int t = part->partType;
+    if (t == MIME_CLASS_UUENCODED) {
+        DecodeUuencoded(path, part, tempDir);
+        part->partType = BV_PART_ATTACHMENT;
+        return true;
+    }
     if (t == 4) {
         part->partType = BV_PART_ATTACHMENT;
         return false;

@@ -169,6 +169,8 @@ BV_EXPORT int BV_CALL ConvertFolder(mdat *record, BvItemCallback itemCallback, i
         ParseContactFile(folderNumber, record, itemCallback, workDir, countOut, statusCallback);
         break;
     case BV_CLASS_CALENDAR:
+        // Each folder of a "/ZFOLDERS" list has its own address.
+        if (folder->fileName[0]) com_strncpy(gOutputPath, folder->fileName, sizeof gOutputPath - 1);
         ReadCalendarFolder(record, itemCallback, gMaxRecipients, workDir, countOut, sizeOut, statusCallback);
         break;
     case BV_CLASS_TASKS:

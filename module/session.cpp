@@ -25,7 +25,7 @@ FolderRecord **gFolderTable;
 int gFolderCount;
 FileFolderRecord *gFileFolderTable[BV_MAX_FILE_FOLDERS];
 int gFileFolderCount;
-struct SegmentEntry **gSegmentTable;
+struct SegmentEntry *gSegmentTable;
 int gSegmentCount;
 
 int gMaxRead;
@@ -97,7 +97,6 @@ extern "C" void FreeFileFolderTable(void) {
 }
 
 extern "C" void FreeSegmentTable(void) {
-    for (int i = 0; i < gSegmentCount; i++) free(gSegmentTable[i]);
     free(gSegmentTable);
     gSegmentTable = nullptr;
     gSegmentCount = 0;

@@ -94,7 +94,7 @@ extern FolderRecord **gFolderTable;
 extern int gFolderCount;
 extern FileFolderRecord *gFileFolderTable[BV_MAX_FILE_FOLDERS];
 extern int gFileFolderCount;
-extern struct SegmentEntry **gSegmentTable;
+extern struct SegmentEntry *gSegmentTable;  // one array, in file order
 extern int gSegmentCount;
 
 // ---- read and write cycles ------------------------------------------------------------
@@ -152,7 +152,7 @@ extern int gD47;
 void ParseOptionSwitches(void);
 
 // Free the session's tables and set their counts to 0. The records and the
-// pointer arrays of gFolderTable and gSegmentTable are malloc'd blocks.
+// pointer array of gFolderTable and the array gSegmentTable are malloc'd blocks.
 void FreeFolderTable(void);
 void FreeFileFolderTable(void);
 void FreeSegmentTable(void);

@@ -6,9 +6,9 @@ PACKAGES="cmake ninja-build g++ pkg-config make python3 \
   libcurl4-openssl-dev libicu-dev libssl-dev \
   libgtest-dev libgmock-dev libcpp-httplib-dev \
   nlohmann-json3-dev libcli11-dev openssl undbx \
-  python3-icalendar python3-dateutil"
+  python3-icalendar python3-dateutil dovecot-core"
 if [ "$1" = "--bench" ]; then
-  PACKAGES="$PACKAGES libbenchmark-dev libgmime-3.0-dev clang libclang-rt-14-dev time"
+  PACKAGES="$PACKAGES libbenchmark-dev libgmime-3.0-dev clang libclang-rt-14-dev time libical-dev"
 fi
 missing=""
 for p in $PACKAGES; do

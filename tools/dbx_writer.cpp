@@ -10,9 +10,11 @@
 //     INPUT               an .eml file, or a directory (its *.eml files in name order)
 //     --mbox FILE         also take every message of an mbox file ("From " lines)
 //     --deleted N         message N (from 0) gets blocks but no index entry
+//     --unread N          message N's index entry has no read flag
 //     --missing-link N    message N's first block links to a block that does not exist
 //     --loop N            message N's last full block links back to its second block
 //     --reverse-blocks    each message's blocks are laid out last block first
+#include <ctype.h>
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -38,7 +40,7 @@ const unsigned char kSignature[16] = {0xCF, 0xAD, 0x12, 0xFE, 0xC5, 0xFD, 0x74, 
 const uint32_t kMissingTarget = 0x7FFFFFF0;  // an offset past any block
 
 struct Options {
-    std::set<long> deleted, missingLink, loop;
+    std::set<long> deleted, missingLink, loop, unread;
     bool reverseBlocks = false;
 };
 
@@ -116,7 +118,7 @@ uint32_t WriteBlocks(Writer *w, const std::string &msg, long number) {
 
 // The message-info object: tagged values (type byte, 24-bit value; types with
 // bit 0x80 keep the value inline, the others point into the data area).
-uint32_t WriteInfo(Writer *w, const std::string &msg, uint32_t firstBlock, uint32_t index) {
+uint32_t WriteInfo(Writer *w, const std::string &msg, uint32_t firstBlock, uint32_t index, bool unread) {
     struct Value {
         unsigned char type;
         std::string data;  // indirect data
@@ -132,7 +134,7 @@ uint32_t WriteInfo(Writer *w, const std::string &msg, uint32_t firstBlock, uint3
     std::string size(4, '\0');
     Put32((unsigned char *)&size[0], (uint32_t)msg.size());
     direct(0x00, index);
-    direct(0x01, 0x80);  // flags: read
+    direct(0x01, unread ? 0x01 : 0x81);  // flags: body downloaded, read
     values.push_back({0x04, addr, 0});
     text(0x07, HeaderValue(msg, "Message-ID"));
     text(0x08, HeaderValue(msg, "Subject"));
@@ -166,7 +168,7 @@ void AddMessage(Writer *w, const std::string &msg) {
     long number = w->messageNumber++;
     uint32_t first = WriteBlocks(w, msg, number);
     if (w->options.deleted.count(number)) return;
-    w->indexed.push_back(WriteInfo(w, msg, first, (uint32_t)w->indexed.size() + 1));
+    w->indexed.push_back(WriteInfo(w, msg, first, (uint32_t)w->indexed.size() + 1, w->options.unread.count(number) > 0));
 }
 
 // Index node: own offset, 0, first child, parent, a byte, entry count, two
@@ -214,22 +216,38 @@ bool ReadFile(const fs::path &path, std::string *out) {
     return true;
 }
 
-// Every message of an mbox file, one at a time (the "From " line dropped).
+// An mbox separator: "From -", or "From " with a time of day in the line
+// (the sender and date of RFC 4155), at the start of the file or after an
+// empty line; a body line "From time to time" is text.
+bool IsMboxSeparator(const char *line, size_t len, bool afterEmpty) {
+    if (len < 5 || memcmp(line, "From ", 5) != 0) return false;
+    if (len >= 6 && line[5] == '-') return true;
+    if (!afterEmpty) return false;
+    for (size_t i = 6; i + 2 < len; i++)
+        if (line[i] == ':' && isdigit((unsigned char)line[i - 1]) && isdigit((unsigned char)line[i + 1]) &&
+            isdigit((unsigned char)line[i + 2]))
+            return true;
+    return false;
+}
+
+// Every message of an mbox file, one at a time (the separator line dropped).
 bool AddMbox(Writer *w, const char *path) {
     FILE *f = fopen(path, "rb");
     if (!f) return false;
-    std::string msg, line;
-    bool inMessage = false;
+    std::string msg;
+    bool inMessage = false, afterEmpty = true;
     char *buf = nullptr;
     size_t cap = 0;
     ssize_t len;
     while ((len = getline(&buf, &cap, f)) > 0) {
-        if (len >= 5 && memcmp(buf, "From ", 5) == 0) {
+        if (IsMboxSeparator(buf, (size_t)len, afterEmpty)) {
             if (inMessage) AddMessage(w, msg);
             msg.clear();
             inMessage = true;
+            afterEmpty = false;
             continue;
         }
+        afterEmpty = buf[0] == '\n' || (buf[0] == '\r' && len >= 2 && buf[1] == '\n');
         msg.append(buf, (size_t)len);
     }
     if (inMessage) AddMessage(w, msg);
@@ -240,7 +258,7 @@ bool AddMbox(Writer *w, const char *path) {
 
 int Usage() {
     fprintf(stderr,
-            "usage: dbx_writer [--mbox FILE] [--deleted N] [--missing-link N] [--loop N] [--reverse-blocks]\n"
+            "usage: dbx_writer [--mbox FILE] [--deleted N] [--unread N] [--missing-link N] [--loop N] [--reverse-blocks]\n"
             "                  OUT.dbx [INPUT.eml | DIR]...\n");
     return 2;
 }
@@ -260,6 +278,8 @@ int main(int argc, char **argv) {
         };
         if (a == "--deleted") {
             if (!number(&w.options.deleted)) return Usage();
+        } else if (a == "--unread") {
+            if (!number(&w.options.unread)) return Usage();
         } else if (a == "--missing-link") {
             if (!number(&w.options.missingLink)) return Usage();
         } else if (a == "--loop") {

@@ -53,12 +53,16 @@ TEST_F(MailReaderTest, DbxMessagesArriveWholeAndInOrder) {
     EXPECT_STREQ(gMessageFileDir, store_.c_str());
 }
 
-TEST_F(MailReaderTest, OnlyMessageStartsBeginAMessage) {
-    WriteDbx({Data("odd_first_line.eml"), Data("subject_first.eml")});
+TEST_F(MailReaderTest, ListedMessagesArriveWithTheIndexReadState) {
+    WriteDbx({Data("odd_first_line.eml"), Data("subject_first.eml"), Data("plain.eml")}, "--unread 1");
     HostSide host;
     ReadFolder(0, &host);
-    ASSERT_EQ(host.items.size(), 1u);
-    EXPECT_EQ(host.items[0].subject, "Starts with its subject");
+    ASSERT_EQ(host.items.size(), 3u);
+    EXPECT_EQ(host.items[0].subject, "Hidden start");
+    EXPECT_EQ(host.items[1].subject, "Starts with its subject");
+    EXPECT_EQ(host.items[0].unread, 0);
+    EXPECT_EQ(host.items[1].unread, 1);
+    EXPECT_EQ(host.items[2].unread, 0);
 }
 
 TEST_F(MailReaderTest, BlocksLaidOutBackwardsAreFollowed) {
@@ -110,18 +114,55 @@ TEST_F(MailReaderTest, ChainThatComesBackStopsAtTheDuplicate) {
     EXPECT_EQ(host.items[0].bodyPart, BodyOf(eml.substr(0, fullBlocks * 512)) + "\r\n");
 }
 
-TEST_F(MailReaderTest, BlockHeaderInsideMessageDataGivesAnExtraMessage) {
-    std::string fake;
-    for (uint32_t v : {0x0BADF00Du, 512u, 24u, 0u})
-        for (int i = 0; i < 4; i++) fake += (char)((v >> (8 * i)) & 0xFF);
-    std::string m = "From: e@example.org\nSubject: Outer\n\nbefore " + fake + "Subject: Inner ghost\r\n\r\nx\nafter\n";
-    WriteDbx({m});
+// Block headers forged inside message data, listed and deleted messages
+// alike, in the first block or a later one, even with a matching own-offset
+// field: the message arrives whole, and no forged message arrives.
+TEST_F(MailReaderTest, BlockHeaderInsideAnAttachmentIsNoBlock) {
+    auto fake = [](uint32_t self, uint32_t next) {
+        std::string h;
+        for (uint32_t v : {self, 512u, 24u, next})
+            for (int i = 0; i < 4; i++) h += (char)((v >> (8 * i)) & 0xFF);
+        return h + "Subject: Forged\r\n\r\nx\n";
+    };
+    std::string lead = "From: e@example.org\r\nSubject: Outer\r\nContent-Type: application/octet-stream\r\n\r\n";
+    struct Case {
+        std::string body;
+        std::string options;
+    } cases[] = {
+        {"before " + fake(0x0BADF00D, 0), ""},
+        {std::string(700, 'a') + fake(0x0BADF00D, 0x2600), ""},
+        {"before " + fake(0x24BC + 16 + (uint32_t)lead.size() + 7, 0), "--deleted 0"},
+        {std::string(1500, 'b') + fake(0x0BADF00D, 0) + std::string(900, 'c'), "--deleted 0 --reverse-blocks"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.options + " at " + std::to_string(c.body.find("Subject: Forged")));
+        FreshWorkDir();
+        fs::remove_all(root_ / "in");
+        WriteDbx({lead + c.body + "\nafter\n", Data("plain.eml")}, c.options);
+        EXPECT_EQ(gFolderTable[0]->itemCount, 2u);
+        HostSide host;
+        ReadFolder(0, &host);
+        ASSERT_EQ(host.items.size(), 2u);
+        EXPECT_EQ(host.items[0].subject, "Outer");
+        EXPECT_NE(host.items[0].bodyPart.find("Subject: Forged"), std::string::npos);
+        EXPECT_NE(host.items[0].bodyPart.find("after"), std::string::npos);
+        EXPECT_EQ(host.items[1].subject, "Plain hello");
+    }
+}
+
+// A continuation block that reads like a message start and lies before its
+// own start block is taken by its message, not read as a message of its own.
+TEST_F(MailReaderTest, ContinuationStoredBeforeItsStartStaysInItsMessage) {
+    std::string head = "From: long@example.org\r\nSubject: Split\r\n\r\n";
+    std::string m = head + std::string(512 - head.size(), 'a') + "X-Looks-Like: a header\n" + std::string(600, 'b');
+    WriteDbx({m, Data("plain.eml")}, "--reverse-blocks --deleted 0");
     EXPECT_EQ(gFolderTable[0]->itemCount, 2u);
     HostSide host;
     ReadFolder(0, &host);
     ASSERT_EQ(host.items.size(), 2u);
-    EXPECT_EQ(host.items[0].subject, "Outer");
-    EXPECT_EQ(host.items[1].subject, "Inner ghost");
+    EXPECT_EQ(host.items[0].subject, "Split");
+    EXPECT_NE(host.items[0].bodyPart.find("X-Looks-Like: a header"), std::string::npos);
+    EXPECT_EQ(CountInLog("Duplicate segment"), 0);
 }
 
 TEST_F(MailReaderTest, LogUuidMarksEveryMessage) {

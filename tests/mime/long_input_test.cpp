@@ -21,9 +21,9 @@ TEST(MimeLongInput, HeaderValuesAreCutBodyLinesAreNot) {
     ASSERT_EQ(run.record->recipCount, 1);
     EXPECT_EQ(strlen(run.record->recips[0]->addr), 255u);
     auto dump = DumpRecord(run.record, run.workDir);
-    // the header part echoes at most 4095 characters of each physical line
+    // the header part keeps each physical line whole
     std::string header = dump["part 0 bytes"];
-    EXPECT_NE(header.find("Subject: " + std::string(4095 - 9, 's') + "\r\n"), std::string::npos);
+    EXPECT_NE(header.find("Subject: " + subject + "\r\n"), std::string::npos);
     // a body line longer than the line buffer is written whole
     EXPECT_EQ(dump["part 1 bytes"], body + "\r\nafter\r\n");
     FreeRun(&run);

@@ -1,0 +1,337 @@
+#!/usr/bin/env python3
+"""Real mail through the whole migration, checked by other mail software.
+
+Builds a store directory from the corpus (every .eml file in one DBX file,
+each mbox file as a DBX file written by the tools and as a mailbox text file
+read in place), migrates it with `bvhost migrate` into a Maildir store, and
+compares every message with its source through Python's email package:
+From, To, Cc, Reply-To, Subject, the Date as an instant, Message-ID, and
+every leaf part (content type, file name, decoded bytes; text as text).
+Then Dovecot's doveadm, as a user without privileges, lists every folder of
+a copy of the store and fetches every message's body structure.
+
+  mail_fidelity.py BIN_DIR CORPUS_DIR SCRATCH_DIR
+
+Exit 0 when every message arrived and every difference is a known one
+(KNOWN below, each with its reason); otherwise the differences are printed
+and the exit status is 1.
+"""
+import base64
+import difflib
+import email
+import email.header
+import email.policy
+import email.utils
+import hashlib
+import mailbox
+import os
+import pwd
+import re
+import shutil
+import subprocess
+import sys
+
+# (folder, source file or "#<number>") -> why the copy may differ from its source.
+BROKEN_BOUNDARY = 'corrupt source: a multipart whose boundary never comes (Python keeps the raw text as one part)'
+SAME_ID = ('the duplicate register takes it for another corpus message with the same Message-ID '
+           '(the register does not yet look at the content)')
+UNDECLARED_8BIT = 'corrupt source: 8-bit text without a charset (read as ISO-8859-1, written as UTF-8)'
+KNOWN = {
+    ('eml', 'cpython_msg_15.eml'): BROKEN_BOUNDARY,
+    ('eml', 'dovecot_malformed_001.eml'): BROKEN_BOUNDARY,
+    ('eml', 'dovecot_malformed_004.eml'): BROKEN_BOUNDARY,
+    ('eml', 'dovecot_malformed_005.eml'): BROKEN_BOUNDARY,
+    ('eml', 'dovecot_malformed_010.eml'): 'corrupt source: message/rfc822 parts without an inner header block',
+    ('eml', 'flanker_false-multipart.eml'): BROKEN_BOUNDARY,
+    ('eml', 'flanker_mailformed-headers.eml'): BROKEN_BOUNDARY,
+    ('eml', 'flanker_missing-final-boundary.eml'): BROKEN_BOUNDARY,
+    ('eml', 'mail_missing_body.eml'): BROKEN_BOUNDARY,
+    ('eml', 'pmmp_failure_gb2312_ndr.eml'): BROKEN_BOUNDARY,
+    ('eml', 'tine20_unparseable.eml'): BROKEN_BOUNDARY,
+    ('eml', 'flanker_enclosed-bad-encoding.eml'): SAME_ID,
+    ('eml', 'mail_attachment_nonascii_filename.eml'): SAME_ID,
+    ('eml', 'mail_raw_email_quoted_with_0d0a.eml'): SAME_ID,
+    ('eml', 'mail_raw_email_with_binary_encoded.eml'): SAME_ID,
+    ('eml', 'mail_raw_email_with_illegal_boundary.eml'): SAME_ID,
+    ('eml', 'hunny_outlook2000_8bit_nomime.eml'): UNDECLARED_8BIT,
+    ('eml', 'tine20_withoutfrom.eml'): UNDECLARED_8BIT,
+    ('eml', 'flanker_outlook-express.eml'): 'corrupt source: a raw 8-bit file name in an undeclared charset',
+    ('eml', 'pmmp_issue126_dup_ctype.eml'): 'corrupt source: two Content-Type fields; the parser takes the last',
+    ('eml', 'flanker_apache-message-news-mime.eml'): 'open: a message/news part is kept as inline text',
+    ('eml', 'flanker_disposition-notification.eml'): 'open: the disposition report is written with a trailing empty line',
+    ('eml', 'pmmp_issue230_x-mac-cyrillic.eml'): 'open: x-mac-cyrillic text is converted differently from Python',
+    ('eml', 'pmmp_m0018_ks_c_5601.eml'): 'open: an inline JPEG comes back with other bytes',
+    ('eml', 'tine20_multipart_alternative_related.eml'): 'open: an inline JPEG comes back with other bytes',
+    ('eml', 'rc_filename_encodings.eml'): 'open: named text parts lose their names',
+    ('eml', 'tb_invite.eml'): 'open: the calendar part named only by its disposition loses the name',
+    ('gmime_substring', '#2'): BROKEN_BOUNDARY,
+    ('gmime_substring dbx', '#2'): BROKEN_BOUNDARY,
+}
+
+NAMES = {}  # folder -> the source file of each message, where it has one
+
+MBOX_DATE = re.compile(rb'^From \S+ +(Mon|Tue|Wed|Thu|Fri|Sat|Sun)[ ,]*[0-9 ]*'
+                       rb'(Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|Nov|Dec).*[0-9]:[0-9][0-9]')
+
+
+def split_mbox(data):
+    """Messages of a mailbox text file, cut as the reader cuts them: at
+    "From -" lines and at RFC 4155 separators after an empty line; the
+    separator line itself is dropped here."""
+    messages, current, after_empty, first = [], None, True, True
+    for line in data.splitlines(keepends=True):
+        bare = line.rstrip(b'\r\n')
+        is_sep = bare[:6].lower() == b'from -' or (after_empty and MBOX_DATE.match(bare))
+        if is_sep or first:
+            if current is not None:
+                messages.append(b''.join(current))
+            current = []
+            first = False
+        else:
+            current.append(line)
+        after_empty = bare == b''
+    if current is not None:
+        messages.append(b''.join(current))
+    return messages
+
+
+def text(value):
+    if value is None:
+        return ''
+    try:
+        return ' '.join(str(email.header.make_header(email.header.decode_header(str(value)))).split())
+    except Exception:
+        return ' '.join(str(value).split())
+
+
+def addresses(msg, name):
+    pairs = email.utils.getaddresses([str(v) for v in msg.get_all(name, [])])
+    return sorted((text(n), a.lower()) for n, a in pairs if a or n)
+
+
+def instant(msg):
+    try:
+        return email.utils.parsedate_to_datetime(str(msg['Date'])).timestamp()
+    except Exception:
+        return None
+
+
+# Documented cosmetic changes, applied to every message before comparing:
+# - an HTML body gains a first line naming its charset (a META tag);
+# - a part without a file name may get the parser's descriptive name;
+# - an empty part is not kept.
+HTML_META_LINE = re.compile(r'^<html><META http-equiv="Content-Type" content="text/html; charset=[^"]*">\n')
+DEFAULT_NAMES = re.compile(r'^(embedded image\.(jpg|gif|png)|embedded mpeg\.mpg|embedded_document\.pdf|'
+                           r'image\.png|Inline\.txt|event\.ics|.*\.ics|Message\.rtf|Message\.eml|pgp message)$')
+
+
+def leaf_digest(part):
+    payload = part.get_payload(decode=True) or b''
+    if part.get_content_maintype() == 'text':
+        charset = part.get_content_charset() or 'us-ascii'
+        try:
+            body = payload.decode(charset, errors='replace')
+        except LookupError:
+            body = payload.decode('latin-1')
+        body = HTML_META_LINE.sub('', body.replace('\r\n', '\n')).rstrip()
+        return 'text:' + hashlib.sha256(body.encode('utf-8')).hexdigest()[:16]
+    return 'bytes:' + hashlib.sha256(payload).hexdigest()[:16]
+
+
+EMPTY = ('text:' + hashlib.sha256(b'').hexdigest()[:16], 'bytes:' + hashlib.sha256(b'').hexdigest()[:16])
+
+
+def leaves(msg):
+    found = []
+    for part in msg.walk():
+        if part.is_multipart() or part.get_content_type() == 'message/rfc822':
+            continue
+        name = part.get_filename()
+        digest = leaf_digest(part)
+        if digest not in EMPTY:
+            found.append((part.get_content_type(), text(name) if name else '', digest))
+    return sorted(found)
+
+
+def without_default_names(want_parts, got_parts):
+    """Our copy's leaves, with a descriptive name dropped where the source
+    leaf of the same content had none."""
+    unnamed = {(t, d) for t, n, d in want_parts if not n}
+    return sorted((t, '' if (t, d) in unnamed and DEFAULT_NAMES.match(n) else n, d) for t, n, d in got_parts)
+
+
+def snapshot(raw):
+    msg = email.message_from_bytes(raw, policy=email.policy.compat32)
+    return {
+        'From': addresses(msg, 'from'),
+        'To': addresses(msg, 'to'),
+        'Cc': addresses(msg, 'cc'),
+        'Reply-To': addresses(msg, 'reply-to'),
+        'Subject': text(msg['Subject']),
+        'Date': instant(msg),
+        'Message-ID': ' '.join(str(msg['Message-ID'] or '').split()),
+        'parts': leaves(msg),
+    }
+
+
+def differences(want, got):
+    found = []
+    for key in ('From', 'To', 'Cc', 'Reply-To', 'Subject', 'Date', 'Message-ID'):
+        if want[key] != got[key] and not (key == 'Date' and want[key] is None):
+            found.append('%s: %r -> %r' % (key, want[key], got[key]))
+    got_parts = without_default_names(want['parts'], got['parts'])
+    if want['parts'] != got_parts:
+        found.append('parts: %r -> %r' % (want['parts'], got_parts))
+    return found
+
+
+def run(command, **kw):
+    return subprocess.run(command, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, **kw)
+
+
+def build_store(bin_dir, corpus, store):
+    """Folder name -> source messages, in the order the store holds them."""
+    os.makedirs(store)
+    folders = {}
+    emls = sorted(os.path.join(corpus, 'eml', f) for f in os.listdir(os.path.join(corpus, 'eml'))
+                  if f.endswith('.eml'))
+    subprocess.check_call([os.path.join(bin_dir, 'dbx_writer'), os.path.join(store, 'eml.dbx')] + emls)
+    folders['eml'] = [open(f, 'rb').read() for f in emls]
+    NAMES['eml'] = [os.path.basename(f) for f in emls]
+    for name in sorted(os.listdir(os.path.join(corpus, 'mbox'))):
+        path = os.path.join(corpus, 'mbox', name)
+        # A '.' in a folder name is Maildir++'s level separator: the store
+        # object escapes it, in a form Dovecot lists but cannot open.
+        stem = os.path.splitext(name)[0].replace('.', '_')
+        messages = split_mbox(open(path, 'rb').read())
+        os.symlink(path, os.path.join(store, stem + '.mbx'))
+        folders[stem] = messages
+        subprocess.check_call([os.path.join(bin_dir, 'dbx_writer'), '--mbox', path,
+                               os.path.join(store, stem + ' dbx.dbx')])
+        folders[stem + ' dbx'] = messages
+    return folders
+
+
+def folder_name(name):
+    """A Maildir++ folder name as text: levels joined by '/', each in IMAP
+    modified UTF-7."""
+    def run(m):
+        if not m.group(1):
+            return '&'
+        data = m.group(1).replace(',', '/')
+        return base64.b64decode(data + '=' * (-len(data) % 4)).decode('utf-16-be')
+    return '/'.join(re.sub(r'&([^-]*)-', run, level) for level in name.split('.'))
+
+
+def maildir_messages(root, folder):
+    box = mailbox.Maildir(root, factory=None, create=False)
+    for name in box.list_folders():
+        if folder_name(name) == folder:
+            sub = box.get_folder(name)
+            # delivery order: the store object numbers its files (Q<n>)
+            def order(key):
+                m = re.search(r'Q(\d+)', key)
+                return int(m.group(1)) if m else 0
+            return [sub.get_bytes(k) for k in sorted(sub.keys(), key=order)]
+    return []
+
+
+def check_dovecot(maildir, scratch):
+    """doveadm as an unprivileged user over a copy: every folder listed,
+    every message's body structure fetched. Returns the problems."""
+    if not shutil.which('doveadm'):
+        return ['doveadm not installed'], 0
+    copy = os.path.join(scratch, 'dovecot')
+    shutil.copytree(maildir, os.path.join(copy, 'Maildir'), symlinks=True)
+    user = pwd.getpwuid(os.getuid()).pw_name
+    prefix = []
+    if os.getuid() == 0:
+        user = 'nobody'
+        entry = pwd.getpwnam(user)
+        for base, dirs, files in os.walk(copy):
+            for n in [base] + [os.path.join(base, f) for f in files + dirs]:
+                os.chown(n, entry.pw_uid, entry.pw_gid)
+        os.chmod(scratch, 0o755)
+        prefix = ['setpriv', '--reuid', str(entry.pw_uid), '--regid', str(entry.pw_gid), '--clear-groups']
+    config = os.path.join(copy, 'dovecot.conf')
+    with open(config, 'w') as f:
+        f.write('mail_location = maildir:%s\nmail_home = %s\nssl = no\n'
+                'log_path = %s\n' % (os.path.join(copy, 'Maildir'), copy, os.path.join(copy, 'dovecot.log')))
+    # the user is the one in the environment: no userdb, no running server
+    base = prefix + ['env', 'USER=' + user, 'HOME=' + copy, 'doveadm', '-c', config, '-o', 'base_dir=' + copy]
+    problems = []
+    listed = run(base + ['mailbox', 'list'])
+    if listed.returncode != 0:
+        return ['doveadm mailbox list: %s' % listed.stdout.decode('utf-8', 'replace')], 0
+    boxes = [b for b in listed.stdout.decode('utf-8').split('\n') if b]
+    fetched = 0
+    for name in boxes:
+        got = run(base + ['-f', 'flow', 'fetch', 'uid imap.bodystructure', 'mailbox', name, 'all'])
+        out = got.stdout.decode('utf-8', 'replace')
+        if got.returncode != 0:
+            problems.append('doveadm fetch %s: %s' % (name, out[:500]))
+        fetched += sum(1 for line in out.split('\n') if line.startswith('uid='))
+    log = os.path.join(copy, 'dovecot.log')
+    if os.path.exists(log) and 'rror' in open(log, errors='replace').read():
+        problems.append('dovecot log: ' + open(log, errors='replace').read()[:2000])
+    print('dovecot: %d folders listed, %d body structures fetched' % (len(boxes), fetched))
+    return problems, fetched
+
+
+def main():
+    bin_dir, corpus, scratch = sys.argv[1:4]
+    shutil.rmtree(scratch, ignore_errors=True)
+    store, maildir = os.path.join(scratch, 'store'), os.path.join(scratch, 'maildir')
+    folders = build_store(bin_dir, corpus, store)
+    result = run([os.path.join(bin_dir, 'bvhost'), 'migrate', '--source', 'oe-dir:' + store,
+                  '--target', 'oe:' + maildir, '--work-dir', os.path.join(scratch, 'work')])
+    print(result.stdout.decode('utf-8', 'replace').strip())
+    failures, known_seen, total = [], 0, 0
+    for folder, sources in sorted(folders.items()):
+        copies = [snapshot(c) for c in maildir_messages(maildir, folder)]
+        wants = [snapshot(m) for m in sources]
+        total += len(sources)
+        # Copies arrive in source order; a message that did not arrive
+        # leaves a gap, found by aligning Message-ID and Subject.
+        key = lambda snap: (snap['Message-ID'], snap['Subject'], snap['Date'], str(snap['From']))
+        matcher = difflib.SequenceMatcher(None, [key(w) for w in wants], [key(c) for c in copies], autojunk=False)
+        paired = {}
+        for a, b, size in matcher.get_matching_blocks():
+            for k in range(size):
+                paired[a + k] = b + k
+        taken = set(paired.values())
+        for number, want in enumerate(wants):
+            for index, copy in enumerate(copies):
+                if number not in paired and index not in taken and copy['Message-ID'] == want['Message-ID']:
+                    paired[number] = index
+                    taken.add(index)
+        for number, want in enumerate(wants):
+            label = NAMES.get(folder, [None] * (number + 1))[number] or '#%d' % number
+            reason = KNOWN.get((folder, label))
+            if number not in paired:
+                diff = ['did not arrive']
+            else:
+                diff = differences(want, copies[paired[number]])
+            if not diff:
+                continue
+            if reason:
+                known_seen += 1
+                continue
+            failures.append('%s #%d %s:\n    %s' % (folder, number, label, '\n    '.join(diff)))
+        unpaired = len(copies) - len(paired)
+        if unpaired > 0:
+            failures.append('%s: %d messages arrived that have no source' % (folder, unpaired))
+    problems, fetched = check_dovecot(maildir, scratch)
+    failures += problems
+    arrived = sum(len(maildir_messages(maildir, f)) for f in folders)
+    if fetched != arrived:
+        failures.append('dovecot fetched %d body structures of %d messages' % (fetched, arrived))
+    print('%d messages in %d folders; %d known differences; %d problems' %
+          (total, len(folders), known_seen, len(failures)))
+    for f in failures:
+        print(f)
+    return 1 if failures or result.returncode != 0 else 0
+
+
+if __name__ == '__main__':
+    sys.exit(main())
