@@ -749,10 +749,13 @@ bool FileHolds(const char *path, const char *needle) {
     return found;
 }
 
-// The parts that go into the message as they are (not in base64): only
-// they can hold a line that looks like one of the message's delimiters.
+// The parts that go into the message as they are (not in base64): text
+// bodies, the stored header block, message/* attachments. Only they can hold
+// a line that looks like one of the message's delimiters.
 bool WrittenAsText(const mpart *p) {
-    return p->partType == BV_PART_TEXT || (p->partType == BV_PART_HEADER && gD68 && gEih);
+    bool isText = false;
+    return p->partType == BV_PART_TEXT || (p->partType == BV_PART_HEADER && gD68 && gEih) ||
+           (IsAttachment(p) && WrittenAsItIs(AttachmentType(p, &isText)));
 }
 
 bool TreeHolds(const mdat *rec, const char *tempDir, const char *token, int depth) {
