@@ -163,7 +163,7 @@ BVCOM_API int com_AllocSubMsg(mdat *rec, int partIndex) {
     if (!sub) return 0;
     ClearItemFields(sub);
     sub->msgNumber = rec->msgNumber;
-    sub->dataType = 0;
+    sub->dataType = BV_DATA_MAIL;
     {
         std::lock_guard<std::mutex> lock(gEmbeddedLock);
         gEmbedded[sub] = EmbeddedLink{rec, partIndex};

@@ -296,16 +296,16 @@ static void ListTasks(void) {
 extern "C" int DiscoverFolders(const char *storePath, BvFolderCallback callback) {
     // A directory store filled the table at logon; it is only reported.
     if (!gKerioDir[0]) FreeFolderTable();
-    if (gAdrType == 0) {
+    if (gAdrType == BV_ADR_MAIL) {
         if (gOeDirect)
             ListStoreDirectory(storePath);
         else
             ListLiveStore();
-    } else if (gAdrType == 2 || gAdrType == 10) {
+    } else if (gAdrType == BV_ADR_CONTACTS || gAdrType == BV_ADR_CONTACTS_ALSO_LISTED) {
         ListContacts();
-    } else if (gAdrType == 99) {
+    } else if (gAdrType == BV_ADR_CALENDAR) {
         ListCalendar();
-    } else if (gAdrType == 100) {
+    } else if (gAdrType == BV_ADR_TASKS) {
         ListTasks();
     }
     if (!callback) return 0;

@@ -41,7 +41,7 @@ extern "C" int HandOverMailRecord(MailHandOver *h) {
     int itemSize = 0;
     com_CalcMdatSize(rec, &headerSize, &itemSize);
     h->sizeTotal += itemSize;
-    rec->dataType = 0;
+    rec->dataType = BV_DATA_MAIL;
     com_AttachSize(rec, h->workDir, h->itemNumber, h->attachHostValue);
     com_AddressTranslate(rec);
 
