@@ -104,7 +104,7 @@ void ParseCsvFile(mdat *record, BvItemCallback itemCallback, const char *workDir
 
     gNotes = static_cast<char *>(malloc(BV_NOTES_LEN));
     if (!gNotes) {
-        fclose(source.file);
+        CloseCsvSource(&source);
         return;
     }
     ContactRun run = {};
@@ -118,7 +118,7 @@ void ParseCsvFile(mdat *record, BvItemCallback itemCallback, const char *workDir
 
     free(gNotes);
     gNotes = nullptr;
-    fclose(source.file);
+    CloseCsvSource(&source);
     *countOut = run.recordIndex;
 }
 
@@ -134,7 +134,7 @@ void ParseContactFile(int folderIndex, mdat *record, BvItemCallback itemCallback
     if (folderIndex < 0 || folderIndex >= gFolderCount || !gFolderTable || !gFolderTable[folderIndex]) return;
     com_strncpy(gCurrentFile, gFolderTable[folderIndex]->fileName, sizeof(gCurrentFile) - 1);
 
-    if (com_stristr(gCurrentFile, ".nk2", 0) || com_stristr(gCurrentFile, ".dat", 0)) {
+    if (IsNk2Path(gCurrentFile)) {
         ParseNK2File(record, itemCallback, workDir, countOut, statusCallback);
         return;
     }

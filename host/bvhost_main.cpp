@@ -174,6 +174,7 @@ int RunCommand(const std::string &command, const CommandLine &line) {
     if (!RunFolders(*sourceSession, folders, settings, &totals, std::cout)) return kExitUsage;
     if (targetSession) targetSession->Logoff();
     sourceSession->Logoff();
+    totals.warnings = bvcom_WarningCount();
     std::cout << SummaryLine(totals) << "\n";
     if (!work.removed()) std::cerr << "bvhost: work directory kept: " << work.path() << "\n";
     if (totals.foldersFailed) {

@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "host/record_json.h"
+#include "record/com.h"
 
 namespace bvhost {
 
@@ -81,7 +82,10 @@ int BV_CALL OnStatus(mdat *, const char *, int status, int *, int *, int *stop) 
 
 }  // namespace
 
-void RequestStop() { gStopRequested = 1; }
+void RequestStop() {
+    gStopRequested = 1;
+    bvcom_SetStopRequest(1);  // also reaches a step that runs without callbacks (a download)
+}
 
 bool RunFolders(ModuleSession &source, const std::vector<FolderInfo> &folders, const RunSettings &settings,
                 RunTotals *totals, std::ostream &report) {
@@ -149,8 +153,8 @@ std::string SummaryLine(const RunTotals &totals) {
     char line[512];
     snprintf(line, sizeof line,
              "summary: %d folders, %lld items, skipped %lld duplicate, %lld date limit, %lld excluded, %lld other; "
-             "%lld bytes",
-             totals.folders, totals.items, skipped(1), skipped(2), skipped(6), other, totals.bytes);
+             "%lld bytes; %lld warnings",
+             totals.folders, totals.items, skipped(1), skipped(2), skipped(6), other, totals.bytes, totals.warnings);
     return line;
 }
 

@@ -19,6 +19,7 @@ struct RunTotals {
     long long items = 0;     // handed over (status 0)
     std::map<int, long long> skipped;  // by status
     long long bytes = 0;     // ConvertFolder's size totals
+    long long warnings = 0;  // the module's "BV Warning: " lines: data left out or cut
 };
 
 struct RunSettings {

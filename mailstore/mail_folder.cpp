@@ -56,7 +56,8 @@ extern "C" int ReadMailFolder(MailHandOver *h, int folderIndex) {
     if (gKerioDir[0]) {
         result = ReadStoreDirFolder(h, folder);
     } else if (!gOeDirect) {
-        com_strncpy(gMessageFileDir, h->workDir ? h->workDir : "", sizeof(gMessageFileDir) - 1);
+        // no store directory on disk: files that a message names are not taken
+        gMessageFileDir[0] = 0;
         result = ReadOeStoreFolder(h, folder);
     } else {
         com_ExtractFileDir(folder->fileName, gMessageFileDir, sizeof(gMessageFileDir));

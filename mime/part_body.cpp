@@ -62,6 +62,51 @@ int DecodeQuotedPrintable(char *line, int len, bool *softBreak) {
     return w;
 }
 
+// Quoted-printable text at the end of a piece that may be an escape split
+// by the piece's end: it is decoded with the next piece.
+int SplitEscapeLength(const char *text, int len) {
+    if (len >= 1 && text[len - 1] == '=') return 1;
+    if (len >= 2 && text[len - 2] == '=') return 2;
+    return 0;
+}
+
+// Writes the piece of a body line in gLineBuf; a line end follows the last
+// piece unless it ends in a soft line break (or is held, to be written
+// before the next line). *carry receives the length of
+// the text moved to the front of gLineBuf for the next piece. Returns the
+// bytes written.
+int64_t WriteBodyPiece(FILE *out, bool quotedPrintable, bool continues, int *carry, bool holdLineEnd,
+                       bool *lineEndHeld) {
+    int len = gLineLen;
+    bool softBreak = false;
+    if (quotedPrintable) {
+        if (continues) *carry = SplitEscapeLength(gLineBuf, len);
+        len = DecodeQuotedPrintable(gLineBuf, len - *carry, &softBreak);
+        if (continues && softBreak) {
+            gLineBuf[len++] = '=';  // inside a line an "=" before "=" is text
+            softBreak = false;
+        }
+    }
+    int64_t written = 0;
+    if (*lineEndHeld) {
+        fputs(MIME_TEXT_EOL, out);
+        written += 2;
+        *lineEndHeld = false;
+    }
+    fwrite(gLineBuf, 1, (size_t)len, out);
+    written += len;
+    if (*carry) memmove(gLineBuf, gLineBuf + gLineLen - *carry, (size_t)*carry);
+    if (!continues && !softBreak) {
+        if (holdLineEnd) {
+            *lineEndHeld = true;
+        } else {
+            fputs(MIME_TEXT_EOL, out);
+            written += 2;
+        }
+    }
+    return written;
+}
+
 // Multi-byte escape charsets whose sequences must not be split by a soft break.
 bool NeedsSoftBreakJoin(int classCode, int quotedPrintable, const char *charset) {
     if (!quotedPrintable || classCode == 3 || classCode == 6 || classCode == 10 || !charset) return false;
@@ -124,38 +169,32 @@ extern "C" int CopyPartBody(FILE *stream, FILE *out, const char *boundary, const
     bool lineEndHeld = false;
     int64_t written = 0;
     int result = COPY_AT_EOF;
-    while (ReadMimeLine(stream, NULL, 0, 0) == 0) {
-        while (joinSoftBreaks && gLineLen > 0 && gLineBuf[gLineLen - 1] == '=' && !IsOpening(gLineBuf, d) &&
-               gLineLen < MIME_MAX_LINE_CHARS) {
-            if (ReadMimeLine(stream, NULL, 0, gLineLen - 1) != 0) break;
+    // A line longer than the buffer comes in pieces; only the first piece of
+    // a line can be a delimiter, and the pieces are written as one line.
+    bool atLineStart = true;
+    int carry = 0;
+    while (ReadBodyLine(stream, carry) == 0) {
+        carry = 0;
+        if (atLineStart) {
+            while (joinSoftBreaks && !gLineContinues && gLineLen > 0 && gLineBuf[gLineLen - 1] == '=' &&
+                   !IsOpening(gLineBuf, d)) {
+                if (ReadBodyLine(stream, gLineLen - 1) != 0) break;
+            }
+            int enclosing = EnclosingDelimiterResult(gLineBuf, enclosingBoundary, d);
+            if (enclosing >= 0) {
+                result = enclosing;
+                break;
+            }
+            if (IsOpening(gLineBuf, d)) {
+                result = strcmp(gLineBuf, d.close) == 0 ? COPY_AT_CLOSE : COPY_AT_DELIMITER;
+                if (result == COPY_AT_CLOSE) com_strncpy(gClosedBoundary, boundary, MIME_BOUNDARY_LEN);
+                break;
+            }
         }
-        int enclosing = EnclosingDelimiterResult(gLineBuf, enclosingBoundary, d);
-        if (enclosing >= 0) {
-            result = enclosing;
-            break;
-        }
-        if (IsOpening(gLineBuf, d)) {
-            result = strcmp(gLineBuf, d.close) == 0 ? COPY_AT_CLOSE : COPY_AT_DELIMITER;
-            if (result == COPY_AT_CLOSE) com_strncpy(gClosedBoundary, boundary, MIME_BOUNDARY_LEN);
-            break;
-        }
+        bool continues = gLineContinues != 0;
+        atLineStart = !continues;
         if (!out) continue;
-        int len = gLineLen;
-        bool softBreak = false;
-        if (quotedPrintable) len = DecodeQuotedPrintable(gLineBuf, len, &softBreak);
-        if (lineEndHeld) {
-            fputs(MIME_TEXT_EOL, out);
-            written += 2;
-            lineEndHeld = false;
-        }
-        fwrite(gLineBuf, 1, (size_t)len, out);
-        written += len;
-        if (!softBreak && holdLineEnd) {
-            lineEndHeld = true;
-        } else if (!softBreak) {
-            fputs(MIME_TEXT_EOL, out);
-            written += 2;
-        }
+        written += WriteBodyPiece(out, quotedPrintable != 0, continues, &carry, holdLineEnd, &lineEndHeld);
     }
     if (lineEndHeld && result == COPY_AT_EOF) {
         fputs(MIME_TEXT_EOL, out);

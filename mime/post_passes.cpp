@@ -329,7 +329,9 @@ extern "C" void ExpandEmlAttachments(mdat *record, const char *tempDir) {
         FILE *file = plat_fopen(path, "rb");
         if (!file) return;
         char first[16] = "";
-        if (fgets(first, sizeof(first), file) && StartsNoCase(first, "From -") && com_AllocSubMsg(record, i) &&
+        // one level too deep, the file stays an attachment as it is
+        if (gNestLevel < MIME_MAX_NEST_LEVEL && fgets(first, sizeof(first), file) && StartsNoCase(first, "From -") &&
+            com_AllocSubMsg(record, i) &&
             part->subMsg) {
             rewind(file);
             part->partType = BV_PART_EMBEDDED;
@@ -351,7 +353,7 @@ extern "C" int KeepLongSubject(mdat *record, const char *tempDir, const char *su
     bool newPart = textIndex < 0;
     if (newPart) {
         textIndex = record->partCount;
-        if (!com_AllocPart(record)) return 0;
+        if (!AllocPartOrWarn(record)) return 0;
         mpart *part = record->parts[textIndex];
         part->partType = BV_PART_TEXT;
         com_strncpy(part->name, "Message Text", sizeof(part->name) - 1);

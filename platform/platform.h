@@ -30,8 +30,19 @@ extern "C" {
 #endif
 
 // ---- files --------------------------------------------------------------
-// Opens with a UTF-8 (POSIX) or ANSI (Win32) path; stdio modes.
+// Opens with a UTF-8 (POSIX) or ANSI (Win32) path; stdio modes. A read-only
+// mode ("r", "rb") opens regular files only, without blocking on the way: a
+// FIFO, a device or a directory (also behind a link) gives NULL and a
+// "BV Warning: not a regular file" line in the log.
 FILE *plat_fopen(const char *path, const char *mode);
+// The absolute path of an existing file or directory with every symbolic
+// link, "." and ".." resolved (realpath / GetFinalPathNameByHandle); 0 when
+// it does not exist or does not fit.
+int plat_ResolvePath(const char *path, char *out, size_t outCap);
+// Non-zero when `path` exists and, resolved, lies below the directory `dir`
+// (resolved too): what "..", an absolute name or a symbolic link names
+// elsewhere is outside.
+int plat_PathIsInside(const char *dir, const char *path);
 // Wide path (UTF-16), as CreateFileW / _wfopen.
 FILE *plat_wfopen(const WCHAR *path, const char *mode);
 int64_t plat_GetFileSize(const char *path);  // -1 when missing
