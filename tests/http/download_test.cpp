@@ -13,6 +13,7 @@
 
 namespace {
 
+using bvtest::Base64;
 using bvtest::CountOf;
 using bvtest::LoopbackServer;
 using bvtest::ReadFileText;
@@ -21,25 +22,6 @@ using bvtest::ScratchDir;
 const char kCalendar[] =
     "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nBEGIN:VEVENT\r\nSUMMARY:Team meeting\r\n"
     "DTSTART:20240115T140000Z\r\nEND:VEVENT\r\nEND:VCALENDAR\r\n";
-
-std::string Base64(const std::string &in) {
-    static const char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    std::string out;
-    size_t i = 0;
-    for (; i + 2 < in.size(); i += 3) {
-        unsigned v = ((unsigned char)in[i] << 16) | ((unsigned char)in[i + 1] << 8) | (unsigned char)in[i + 2];
-        for (int s = 18; s >= 0; s -= 6) out += kAlphabet[(v >> s) & 63];
-    }
-    if (i < in.size()) {
-        unsigned v = (unsigned char)in[i] << 16;
-        if (i + 1 < in.size()) v |= (unsigned char)in[i + 1] << 8;
-        out += kAlphabet[v >> 18];
-        out += kAlphabet[(v >> 12) & 63];
-        out += i + 1 < in.size() ? kAlphabet[(v >> 6) & 63] : '=';
-        out += '=';
-    }
-    return out;
-}
 
 // Answers GET requests for the pattern with the calendar.
 void ServeCalendar(LoopbackServer &server, const char *pattern) {
