@@ -86,9 +86,7 @@ bool ParseEncodedWord(const char *p, EncodedWord *w) {
     return true;
 }
 
-// Appends `bytes` of `charset` to out as UTF-8.
-void ConvertToUtf8(const std::string &bytes, const char *charset, std::string *out) {
-    if (bytes.empty()) return;
+void AppendUtf8(const std::string &bytes, const char *charset, std::string *out) {
     UErrorCode err = U_ZERO_ERROR;
     std::string buf(bytes.size() * 4 + 16, '\0');
     int32_t n = ucnv_convert("UTF-8", charset, buf.data(), (int32_t)buf.size(), bytes.data(), (int32_t)bytes.size(),
@@ -100,6 +98,18 @@ void ConvertToUtf8(const std::string &bytes, const char *charset, std::string *o
         if (U_FAILURE(err)) n = 0;
     }
     out->append(buf.data(), (size_t)n);
+}
+
+// Appends `bytes` of `charset` to out as UTF-8. CR, LF and NUL become
+// spaces: a header value must stay one line, whatever its words encode.
+void ConvertToUtf8(const std::string &bytes, const char *charset, std::string *out) {
+    if (bytes.empty()) return;
+    size_t start = out->size();
+    AppendUtf8(bytes, charset, out);
+    for (size_t i = start; i < out->size(); i++) {
+        char &c = (*out)[i];
+        if (c == '\r' || c == '\n' || c == 0) c = ' ';
+    }
 }
 
 // Cuts UTF-8 text to at most `limit` bytes without splitting a character.

@@ -1,6 +1,9 @@
 // Path pieces, file size and copy, output directory checks. Paths use the
 // platform separator BV_PATH_SEP.
 #include <string.h>
+#include <mutex>
+#include <set>
+#include <string>
 
 #include "bvcom/library_state.h"
 #include "platform/platform.h"
@@ -144,3 +147,25 @@ BVCOM_API int com_ValidateOutputDir(const char *path, int flags) {
 }
 
 }  // extern "C"
+
+// The source files that sessions of this process read, by resolved path, so
+// that another session (the target of the same run) can refuse to replace one.
+static std::mutex gSourceFilesLock;
+static std::set<std::string> gSourceFiles;
+
+static std::string ResolvedOrGiven(const char *path) {
+    char resolved[BVCOM_PATH_LEN * 4];
+    return plat_ResolvePath(path, resolved, sizeof(resolved)) ? std::string(resolved) : std::string(path);
+}
+
+BVCOM_API void com_RegisterSourceFile(const char *path) {
+    if (!path || !*path) return;
+    std::lock_guard<std::mutex> lock(gSourceFilesLock);
+    gSourceFiles.insert(ResolvedOrGiven(path));
+}
+
+BVCOM_API int com_IsSourceFile(const char *path) {
+    if (!path || !*path) return 0;
+    std::lock_guard<std::mutex> lock(gSourceFilesLock);
+    return gSourceFiles.count(ResolvedOrGiven(path)) ? 1 : 0;
+}

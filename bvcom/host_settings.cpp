@@ -51,6 +51,10 @@ BVCOM_API void bvcom_SetMessageBoxAnswer(int answer) {
     plat_SetMessageBoxAnswer(answer);
 }
 
+BVCOM_API void bvcom_SetMessageBoxHandler(BvMessageBoxHandler handler) {
+    plat_SetMessageBoxHandler(handler);
+}
+
 BVCOM_API int com_GetHostSetting(int number, char *out, size_t outCap) {
     if (!out || outCap == 0) return 0;
     out[0] = 0;

@@ -1,5 +1,7 @@
 // The log and the host's switch string.
+#include <atomic>
 #include <mutex>
+#include <signal.h>
 #include <stdarg.h>
 #include <stdio.h>
 #include <string.h>
@@ -11,6 +13,8 @@
 #define BVCOM_LOG_LINE_LEN 8192  // one formatted log line; longer lines are cut
 
 static std::mutex gLogLock;
+static std::atomic<long long> gWarningCount;
+static volatile sig_atomic_t gStopRequested;
 static FILE *gLogFile;
 static int gLogEcho;
 static char gSwitches[BVCOM_SWITCHES_LEN];
@@ -47,6 +51,7 @@ BVCOM_API void com_Log(const char *format, ...) {
     if (n < 0) return;
     size_t len = strnlen(line, sizeof(line));
     while (len > 0 && (line[len - 1] == '\n' || line[len - 1] == '\r')) line[--len] = 0;
+    if (strncmp(line, "BV Warning: ", 12) == 0) gWarningCount++;
     std::lock_guard<std::mutex> lock(gLogLock);
     if (gLogFile) {
         fprintf(gLogFile, "%s\n", line);
@@ -54,6 +59,12 @@ BVCOM_API void com_Log(const char *format, ...) {
     }
     if (gLogEcho) fprintf(stderr, "%s\n", line);
 }
+
+BVCOM_API long long bvcom_WarningCount(void) { return gWarningCount.load(); }
+
+BVCOM_API void bvcom_SetStopRequest(int stop) { gStopRequested = stop ? 1 : 0; }
+
+BVCOM_API int com_StopRequested(void) { return gStopRequested ? 1 : 0; }
 
 BVCOM_API void bvcom_SetSwitches(const char *switchString) {
     com_strncpy(gSwitches, switchString ? switchString : "", sizeof(gSwitches) - 1);

@@ -242,17 +242,17 @@ static void ReadListedFiles(CalendarRun *run) {
         com_Log("BV Warning: fopen on file %s, error %d", listPath, errno);
         return;
     }
-    char spec[sizeof gCalSourceSpec];
-    ListingBaseSpec(spec, sizeof spec);
+    char listingSource[sizeof gCalSourceSpec];
+    ListingBaseSpec(listingSource, sizeof listingSource);
     char line[ICS_LIST_LINE_LEN];
     while (!run->stopped && fgets(line, sizeof line, list)) {
         com_StripLineEnd(line);
         if (!line[0]) continue;
-        char address[sizeof spec + ICS_LIST_LINE_LEN];
-        bv_snprintf(address, sizeof address, "%.*s/%s", (int)strcspn(spec, "|"), spec, line);
+        char address[sizeof listingSource + ICS_LIST_LINE_LEN];
+        bv_snprintf(address, sizeof address, "%.*s/%s", (int)strcspn(listingSource, "|"), listingSource, line);
         com_Log("Downloading file %s", address);  // without the credentials
         char local[BV_PATH_LEN];
-        if (DownloadEntry(spec, line, local) != 0) continue;
+        if (DownloadEntry(listingSource, line, local) != 0) continue;
         ReadCalendarPath(run, local);
     }
     fclose(list);

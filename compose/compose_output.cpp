@@ -85,6 +85,22 @@ void BuildAddressText(const char *name, const char *addr, const mdat *record, ch
         bv_snprintf(quoted, sizeof quoted, "\"%s\"", out);
         com_strncpy(out, quoted, outCap - 1);
     }
+    KeepOnOneLine(out);
     char charset[BV_CHARSET_LEN];
     com_Encode_iso(out, record->codepage, charset, outCap);
+}
+
+void KeepOnOneLine(char *text) {
+    for (char *p = text; *p; p++)
+        if (*p == '\r' || *p == '\n') *p = ' ';
+}
+
+void QuotedParameterText(const char *text, char *out, size_t outCap) {
+    size_t n = 0;
+    for (const char *p = text; *p && n + 2 < outCap; p++) {
+        char c = (*p == '\r' || *p == '\n') ? ' ' : *p;
+        if (c == '"' || c == '\\') out[n++] = '\\';
+        out[n++] = c;
+    }
+    out[n] = 0;
 }

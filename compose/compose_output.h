@@ -18,4 +18,9 @@ void WriteStreamBase64(FILE *in, FILE *out);
 // The sender or recipient text from a name and an address: a bare name is
 // kept without a domain, a plain name quoted, non-ASCII text encoded in
 // the record's code page.
+// Line ends inside a header text become spaces: a value can never start a
+// header line of its own.
+void KeepOnOneLine(char *text);
+// Text for a quoted parameter value: on one line, with '"' and '\\' escaped.
+void QuotedParameterText(const char *text, char *out, size_t outCap);
 void BuildAddressText(const char *name, const char *addr, const mdat *record, char *out, size_t outCap);

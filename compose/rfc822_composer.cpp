@@ -8,6 +8,7 @@
 #include <stdlib.h>
 #include <string.h>
 #include <strings.h>
+#include <string_view>
 #include "compose/compose.h"
 #include "compose/compose_output.h"
 #include "module/session.h"
@@ -19,9 +20,12 @@ namespace {
 constexpr size_t kHeaderLineCap = 4096;  // header part lines read for copying: 4095 characters
 constexpr size_t kEihLineCap = 500;      // /D68 /EIH header copy lines: 499 characters
 constexpr size_t kBoundaryCap = 160;
+constexpr size_t kBoundaryTokenLen = 16;  // hex digits drawn per message
+constexpr int kMaxTokenDraws = 64;
+constexpr int kMaxScanDepth = 64;  // embedded levels searched (the parser makes at most 31)        // draws before a token that the texts hold is kept anyway
 constexpr size_t kPathCap = 1024;
 constexpr size_t kZoneTextCap = 16;
-const char kEmbeddedSeed[] = "ABCDEFG/1";
+const char kEmbeddedPrefix[] = "ABCDEFG";
 const char kRawMessageName[] = "RAWRFC.dat";
 const char kPgpPartName[] = "pgp message";
 const char kUnnamedPart[] = "Message Text";  // the parser's name for a part without one
@@ -34,9 +38,14 @@ const char kCloudDocumentBase[] = "https://drive.google.com";
 const char *const kCopiedHeaders[] = {"Thread-Topic:", "Thread-Index:", "References:", "In-Reply-To:"};
 const char *const kImageExtensions[] = {".jpeg", ".jpg", ".gif", ".bmp", ".png"};
 
+// The boundaries of one message: every level of the message, embedded
+// messages included, takes the next number after a prefix and a token drawn
+// for this message, so that no level reuses another's boundary and no text
+// written before the token was drawn can hold one of them.
 struct BoundarySeq {
     char prefix[kBoundaryCap];
-    int next;
+    const char *token;
+    int *next;  // shared by all levels of the message
 };
 
 struct PartSurvey {
@@ -55,16 +64,18 @@ struct ComposeJob {
     BoundarySeq seq;
 };
 
-void SplitSeed(const char *seed, BoundarySeq *seq) {
+void SplitSeed(const char *seed, char *prefix, size_t prefixCap, int *next) {
     const char *slash = strrchr(seed, '/');
     size_t prefixLen = slash ? static_cast<size_t>(slash - seed) : strlen(seed);
-    if (prefixLen >= sizeof seq->prefix) prefixLen = sizeof seq->prefix - 1;
-    memcpy(seq->prefix, seed, prefixLen);
-    seq->prefix[prefixLen] = 0;
-    seq->next = (slash ? atoi(slash + 1) : 0) + 1;
+    if (prefixLen >= prefixCap) prefixLen = prefixCap - 1;
+    memcpy(prefix, seed, prefixLen);
+    prefix[prefixLen] = 0;
+    *next = (slash ? atoi(slash + 1) : 0) + 1;
 }
 
-void NextBoundary(BoundarySeq *seq, char *out, size_t outCap) { bv_snprintf(out, outCap, "%s/%d", seq->prefix, seq->next++); }
+void NextBoundary(BoundarySeq *seq, char *out, size_t outCap) {
+    bv_snprintf(out, outCap, "%s.%s/%d", seq->prefix, seq->token, (*seq->next)++);
+}
 
 bool StartsWithNoCase(const char *text, const char *prefix) { return strncasecmp(text, prefix, strlen(prefix)) == 0; }
 
@@ -126,6 +137,8 @@ const mpart *FindPart(const mdat *rec, int partType, int *index) {
     }
     return nullptr;
 }
+
+void ComposeMessage(ComposeJob *job);
 
 // ---- header block ---------------------------------------------------------------------
 
@@ -299,6 +312,7 @@ void WriteHeaderBlock(ComposeJob *job) {
     if (rec->importance == 0) bv_fprintf(out, "Importance: Low\r\n");
     if (rec->unread == 0) bv_fprintf(out, "X-Mozilla-Status: 0001\r\n");
     com_strncpy(text, rec->subject, sizeof text - 1);
+    KeepOnOneLine(text);
     char charset[BV_CHARSET_LEN];
     com_Encode_iso(text, rec->codepage, charset, sizeof text);
     bv_fprintf(out, "Subject: %s\r\n", text);
@@ -438,11 +452,14 @@ const char *ContentTypeByExtension(const char *name) {
     return kDefaultAttachmentType;
 }
 
-// A part name for a parameter: non-ASCII names as encoded words.
+// A part name for a quoted parameter: non-ASCII names as encoded words, on
+// one line, quotes escaped.
 void ParameterName(const char *name, char *out, size_t cap) {
-    com_strncpy(out, name, cap - 1);
+    char encoded[BV_ADDRESS_TEXT_LEN];
+    com_strncpy(encoded, name, sizeof encoded - 1);
     char charset[BV_CHARSET_LEN];
-    com_Encode_iso(out, CP_UTF8, charset, cap);
+    com_Encode_iso(encoded, CP_UTF8, charset, sizeof encoded);
+    QuotedParameterText(encoded, out, cap);
 }
 
 void WriteInlineImage(const ComposeJob *job, int index, const char *boundary) {
@@ -570,8 +587,10 @@ void WriteOutsideAttachment(const ComposeJob *job, int index, const char *bounda
     }
     FILE *out = job->out;
     bv_fprintf(out, "--%s\r\n", boundary);
+    char name[BV_ADDRESS_TEXT_LEN];
+    QuotedParameterText(part->name, name, sizeof name);
     bv_fprintf(out, "Content-type: text/html;\r\n  name=\"%s.html\"\r\nContent-Disposition: inline;\r\n  filename=\"%s.html\"\r\n\r\n",
-               part->name, part->name);
+               name, name);
     bv_fprintf(out, "\r\n<html>\r\n");
     bv_fprintf(out, "Your attachment has been moved here: <A HREF=\"%s\">%s</A>\r\n", target, part->name);
     bv_fprintf(out, "</html>\r\n\r\n");
@@ -645,7 +664,9 @@ void WriteBody(ComposeJob *job, const PartSurvey &survey) {
         if (!p || p->partType != BV_PART_EMBEDDED || !p->subMsg) continue;
         bv_fprintf(out, "--%s\r\n", top);
         bv_fprintf(out, "Content-type: message/rfc822\r\n\r\n");
-        ComposeRfc822(p->subMsg, out, kEmbeddedSeed, job->tempDir, job->domain, 0);
+        ComposeJob inner = {p->subMsg, out, job->tempDir, job->domain, 0, job->seq};
+        com_strncpy(inner.seq.prefix, kEmbeddedPrefix, sizeof inner.seq.prefix - 1);
+        ComposeMessage(&inner);
     }
     for (int i = 0; i < rec->partCount; i++) {
         const mpart *p = rec->parts[i];
@@ -671,27 +692,108 @@ bool CopyStoredRawMessage(const ComposeJob *job) {
     return false;
 }
 
+void ComposeMessage(ComposeJob *job) {
+    mdat *record = job->rec;
+    PartSurvey survey = SurveyParts(record);
+    int headerIndex = 0;
+    if (gD68 && gEih && FindPart(record, BV_PART_HEADER, &headerIndex)) {
+        CopyStoredHeaderBlock(job, headerIndex);
+    } else {
+        WriteHeaderBlock(job);
+    }
+    if (gD74) {
+        // An embedded message still ends its header block, so the enclosing
+        // body stays readable.
+        if (!job->topLevel) bv_fprintf(job->out, "\r\n");
+        return;
+    }
+    WriteBody(job, survey);
+}
+
+// ---- boundary token --------------------------------------------------------------------
+
+uint64_t Mix(uint64_t x) {  // splitmix64's finaliser
+    x += 0x9E3779B97F4A7C15ull;
+    x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9ull;
+    x = (x ^ (x >> 27)) * 0x94D049BB133111EBull;
+    return x ^ (x >> 31);
+}
+
+void DrawToken(const mdat *rec, char *out, size_t cap) {
+    static uint64_t draws;
+    FILETIME now;
+    plat_GetSystemTimeAsFileTime(&now);
+    uint64_t digest = 0;
+    memcpy(&digest, rec->digest, sizeof digest);
+    uint64_t x = Mix(plat_FileTimeToU64(&now) ^ Mix(++draws) ^ Mix(static_cast<uint64_t>(rand())) ^
+                     Mix(static_cast<uint64_t>(reinterpret_cast<uintptr_t>(rec))) ^ Mix(digest));
+    bv_snprintf(out, cap, "%016llx", static_cast<unsigned long long>(x));
+}
+
+// Whether the file holds `needle` anywhere (streamed, so any size).
+bool FileHolds(const char *path, const char *needle) {
+    FILE *in = plat_fopen(path, "rb");
+    if (!in) return false;
+    size_t keep = strlen(needle) - 1;
+    static char buf[65536];
+    size_t have = 0, got;
+    bool found = false;
+    while (!found && (got = fread(buf + have, 1, sizeof buf - have, in)) > 0) {
+        have += got;
+        found = std::string_view(buf, have).find(needle) != std::string_view::npos;
+        size_t tail = have < keep ? have : keep;
+        memmove(buf, buf + have - tail, tail);
+        have = tail;
+    }
+    fclose(in);
+    return found;
+}
+
+// The parts that go into the message as they are (not in base64): text
+// bodies, the stored header block, message/* attachments. Only they can hold
+// a line that looks like one of the message's delimiters.
+bool WrittenAsText(const mpart *p) {
+    bool isText = false;
+    return p->partType == BV_PART_TEXT || (p->partType == BV_PART_HEADER && gD68 && gEih) ||
+           (IsAttachment(p) && WrittenAsItIs(AttachmentType(p, &isText)));
+}
+
+bool TreeHolds(const mdat *rec, const char *tempDir, const char *token, int depth) {
+    for (int i = 0; i < rec->partCount; i++) {
+        const mpart *p = rec->parts[i];
+        if (!p) continue;
+        if (p->partType == BV_PART_EMBEDDED && p->subMsg && depth < kMaxScanDepth) {
+            if (TreeHolds(p->subMsg, tempDir, token, depth + 1)) return true;
+        } else if (WrittenAsText(p)) {
+            char path[kPathCap];
+            com_PartFileName(tempDir, rec, i, path, kPathCap);
+            if (FileHolds(path, token)) return true;
+        }
+    }
+    return false;
+}
+
+// A token that no text of the message holds.
+void ChooseToken(const mdat *rec, const char *tempDir, char *token, size_t cap) {
+    for (int draw = 0; draw < kMaxTokenDraws; draw++) {
+        DrawToken(rec, token, cap);
+        if (!TreeHolds(rec, tempDir, token, 0)) return;
+    }
+}
+
 }  // namespace
 
 extern "C" int ComposeRfc822(mdat *record, FILE *outFile, const char *boundarySeed, const char *tempDir,
                              const char *domain, int topLevel) {
     if (!record || !outFile) return 0;
+    char token[kBoundaryTokenLen + 1];
+    int next = 0;
     ComposeJob job = {record, outFile, tempDir ? tempDir : "", domain ? domain : "", topLevel, {}};
-    SplitSeed(boundarySeed ? boundarySeed : "", &job.seq);
+    SplitSeed(boundarySeed ? boundarySeed : "", job.seq.prefix, sizeof job.seq.prefix, &next);
+    job.seq.next = &next;
+    job.seq.token = token;
     if (gD81 && CopyStoredRawMessage(&job)) return 0;
-    PartSurvey survey = SurveyParts(record);
-    int headerIndex = 0;
-    if (gD68 && gEih && FindPart(record, BV_PART_HEADER, &headerIndex)) {
-        CopyStoredHeaderBlock(&job, headerIndex);
-    } else {
-        WriteHeaderBlock(&job);
-    }
-    if (gD74) {
-        // An embedded message still ends its header block, so the enclosing
-        // body stays readable.
-        if (!topLevel) bv_fprintf(outFile, "\r\n");
-        return 0;
-    }
-    WriteBody(&job, survey);
+    ChooseToken(record, job.tempDir, token, sizeof token);
+    ComposeMessage(&job);
     return 0;
 }

@@ -136,6 +136,16 @@ void RewriteBirthday(char *text, size_t capacity) {
     bv_snprintf(text, capacity, "%d/%d/%d", month, day, year);
 }
 
+// Notes are kept up to the notes buffer (the original cut them at 1023
+// bytes, which lost text without a word); what is longer is cut, warned.
+static void TakeNotes(const char *field, const mdat *record) {
+    size_t len = strlen(field);
+    com_strncpy(gNotes, field, BV_CSV_NOTES_CUT);
+    if (len > BV_CSV_NOTES_CUT)
+        com_Log("BV Warning: contact %s %s <%s>: notes of %d bytes cut to %d", record->firstName, record->lastName,
+                record->emailAddr, (int)len, BV_CSV_NOTES_CUT);
+}
+
 void AssignCsvField(const ContactLabels *labels, int column, const char *field, mdat *record, char *fullName) {
     if (labels->column[CC_DLIST] == column && field[0]) AddListMembers(record, field);
     if (labels->column[CC_NICKNAME] == column && record->itemFlag == 1)
@@ -148,7 +158,7 @@ void AssignCsvField(const ContactLabels *labels, int column, const char *field, 
         RewriteBirthday(record->birthday, sizeof(record->birthday));
     }
     CopyPlainFields(kCompanyAndAddressFields, labels, column, field, record);
-    if (labels->column[CC_NOTES] == column && gNotes) com_strncpy(gNotes, field, BV_CSV_NOTES_CUT);
+    if (labels->column[CC_NOTES] == column && gNotes) TakeNotes(field, record);
 }
 
 }  // extern "C"

@@ -7,7 +7,7 @@
 #define BV_CSV_FIELD_LEN 64000     // one CSV field, terminator included
 #define BV_CSV_FIRST_LINE_LEN 3000 // the header (or first) line, terminator included
 #define BV_CSV_MIN_FIRST_LINE 20   // a shorter first line means an empty file
-#define BV_CSV_NOTES_CUT 1023      // notes text kept per contact
+#define BV_CSV_NOTES_CUT (BV_NOTES_LEN - 1)  // notes text kept per contact: the notes buffer
 #define BV_CSV_FULLNAME_LEN 128
 #define BV_LABEL_COUNT 30          // lines of the field-label file
 #define BV_LABEL_LINE_LEN 62       // one label line, line end and terminator included
@@ -80,6 +80,29 @@ extern char gDeptOU[BV_DN_TEXT_LEN];    // "department"
 extern char gOrgName[BV_DN_TEXT_LEN];   // "olddept"
 
 // ---- reader ----------------------------------------------------------------------
+// One contact source being read: the callbacks, the contact being filled
+// and the number handed over.
+typedef struct ContactRun {
+    mdat *record;
+    BvItemCallback itemCallback;
+    BvStatusCallback statusCallback;
+    const char *workDir;
+    ContactLabels *labels;  // CSV sources only
+    char fullName[BV_CSV_FULLNAME_LEN];
+    int recordIndex;
+} ContactRun;
+// Empties the record (a contact) and the notes and full name for the next one.
+void ClearContact(ContactRun *run);
+// The completed contact goes to the host (names from the full name when
+// missing, notes, duplicate register, callbacks). true when the folder ends.
+bool HandOverContact(ContactRun *run);
+// gMaxRead 0 still lets one contact through, as for mail.
+bool MaxReadReached(int recordIndex);
+// Every vCard (2.1, 3.0) of a text, handed over one by one; gNotes must be
+// allocated. Returns the number of vCards found; *stop is set when the
+// folder must end.
+int ReadVCardText(ContactRun *run, const char *text, size_t length, bool *stop);
+
 void ParseContactFile(int folderIndex, mdat *record, BvItemCallback itemCallback, const char *workDir, int *countOut,
                       BvStatusCallback statusCallback);
 // Counters for folder discovery: contacts of a CSV file, entries of an NK2 file.
@@ -113,10 +136,15 @@ typedef struct CsvSource {
     ContactLabels labels;
     int utf8;       // the first line began with a byte-order mark
     int semicolon;  // the first line holds a ';'
+    char convertedPath[BV_PATH_LEN];  // the UTF-8 copy of a UTF-16 file, deleted on close
 } CsvSource;
 // Opens path and reads its first line and the label file. 0 when the file
 // gives no records (closed again); logs the failures unless quiet.
 int OpenCsvSource(const char *path, CsvSource *source, int quiet);
+void CloseCsvSource(CsvSource *source);
+// A nickname file by its extension (".nk2", ".dat"), whatever the rest of the
+// path holds ("x.dates.csv" is a CSV file).
+int IsNk2Path(const char *path);
 enum CsvFieldEnd { CSV_FIELD_ENDS = 0, CSV_RECORD_ENDS = 1, CSV_FILE_ENDS = 2 };
 // Reads one field into out (cap bytes; longer fields are cut).
 enum CsvFieldEnd ReadCsvField(FILE *file, char separator, char *out, size_t cap);

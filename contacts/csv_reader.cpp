@@ -12,23 +12,17 @@ const char kDuplicateFolder[] = "AddressBook";
 const int kPauseMs = 20;  // between two contacts handed over
 const int kContactDataType = 1;
 
-struct CsvContactRun {
-    mdat *record;
-    BvItemCallback itemCallback;
-    BvStatusCallback statusCallback;
-    const char *workDir;
-    ContactLabels *labels;
-    char fullName[BV_CSV_FULLNAME_LEN];
-    int recordIndex;
-};
+}  // namespace
 
-void ClearContact(CsvContactRun *run) {
+extern "C" void ClearContact(ContactRun *run) {
     com_ResetObject(run->record);
     run->record->dataType = kContactDataType;
     gFieldBuf[0] = '\0';
     run->fullName[0] = '\0';
     gNotes[0] = '\0';
 }
+
+namespace {
 
 // True when some contact field reads this column.
 bool ColumnUsed(const ContactLabels *labels, int column) {
@@ -37,8 +31,9 @@ bool ColumnUsed(const ContactLabels *labels, int column) {
     return false;
 }
 
-// The completed contact goes to the host. Returns true when the folder ends.
-bool HandOverContact(CsvContactRun *run) {
+}  // namespace
+
+extern "C" bool HandOverContact(ContactRun *run) {
     mdat *record = run->record;
     com_AddrCharConvert(record);
     if (!record->firstName[0] && !record->lastName[0] && run->fullName[0]) {
@@ -71,9 +66,11 @@ bool HandOverContact(CsvContactRun *run) {
 }
 
 // gMaxRead 0 still lets one contact through, as for mail.
-bool MaxReadReached(int recordIndex) { return recordIndex > 0 && recordIndex >= gMaxRead; }
+extern "C" bool MaxReadReached(int recordIndex) { return recordIndex > 0 && recordIndex >= gMaxRead; }
 
-void ReadCsvContacts(CsvContactRun *run, FILE *file) {
+namespace {
+
+void ReadCsvContacts(ContactRun *run, FILE *file) {
     int column = 0;
     for (;;) {
         CsvFieldEnd end = ReadCsvField(file, gCsvSeparator, gFieldBuf, sizeof(gFieldBuf));
@@ -107,10 +104,10 @@ void ParseCsvFile(mdat *record, BvItemCallback itemCallback, const char *workDir
 
     gNotes = static_cast<char *>(malloc(BV_NOTES_LEN));
     if (!gNotes) {
-        fclose(source.file);
+        CloseCsvSource(&source);
         return;
     }
-    CsvContactRun run = {};
+    ContactRun run = {};
     run.record = record;
     run.itemCallback = itemCallback;
     run.statusCallback = statusCallback;
@@ -121,7 +118,7 @@ void ParseCsvFile(mdat *record, BvItemCallback itemCallback, const char *workDir
 
     free(gNotes);
     gNotes = nullptr;
-    fclose(source.file);
+    CloseCsvSource(&source);
     *countOut = run.recordIndex;
 }
 
@@ -137,7 +134,7 @@ void ParseContactFile(int folderIndex, mdat *record, BvItemCallback itemCallback
     if (folderIndex < 0 || folderIndex >= gFolderCount || !gFolderTable || !gFolderTable[folderIndex]) return;
     com_strncpy(gCurrentFile, gFolderTable[folderIndex]->fileName, sizeof(gCurrentFile) - 1);
 
-    if (com_stristr(gCurrentFile, ".nk2", 0) || com_stristr(gCurrentFile, ".dat", 0)) {
+    if (IsNk2Path(gCurrentFile)) {
         ParseNK2File(record, itemCallback, workDir, countOut, statusCallback);
         return;
     }

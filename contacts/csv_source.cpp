@@ -44,9 +44,68 @@ size_t StripFirstLine(char *line, size_t length, int *utf8) {
     return markLength;
 }
 
+constexpr size_t kUtf16Chunk = 32768;  // UTF-16 units converted at once
+
+constexpr size_t kUtf16Probe = 64;     // bytes after the mark looked at
+
+// The byte order of a UTF-16 file: 1 little-endian, 2 big-endian, 0 none
+// (the file is left at its start). A UTF-16 mark followed by 8-bit text
+// without NUL bytes is not UTF-16: such files are read as before, the mark
+// dropped and the text taken as UTF-8.
+int Utf16Order(FILE *file) {
+    unsigned char head[2 + kUtf16Probe];
+    size_t got = fread(head, 1, sizeof head, file);
+    rewind(file);
+    if (got < 4 || !memchr(head + 2, 0, got - 2)) return 0;
+    if (head[0] == 0xFF && head[1] == 0xFE) return 1;
+    if (head[0] == 0xFE && head[1] == 0xFF) return 2;
+    return 0;
+}
+
+// Writes the UTF-16 text of `in` (after its mark) to `out` as UTF-8.
+void CopyUtf16AsUtf8(FILE *in, int order, FILE *out) {
+    static unsigned char bytes[kUtf16Chunk * 2];
+    static WCHAR units[kUtf16Chunk + 1];
+    static char utf8[kUtf16Chunk * 3 + 4];
+    fseek(in, 2, SEEK_SET);
+    size_t kept = 0;  // a high surrogate whose pair is in the next chunk
+    size_t got;
+    while ((got = fread(bytes, 2, kUtf16Chunk - kept, in)) > 0) {
+        for (size_t i = 0; i < got; i++) {
+            unsigned char lo = bytes[2 * i + (order == 1 ? 0 : 1)], hi = bytes[2 * i + (order == 1 ? 1 : 0)];
+            units[kept + i] = (WCHAR)(lo | (hi << 8));
+        }
+        size_t count = kept + got;
+        kept = (units[count - 1] >= 0xD800 && units[count - 1] <= 0xDBFF) ? 1 : 0;
+        int n = plat_WideCharToMultiByte(65001, units, (int)(count - kept), utf8, (int)sizeof(utf8));
+        if (n > 0) fwrite(utf8, 1, (size_t)n, out);
+        if (kept) units[0] = units[count - 1];
+    }
+}
+
+// A UTF-16 file is read through a UTF-8 copy in the download/work
+// directory; returns that copy open at its start, or nullptr.
+FILE *OpenUtf8Copy(FILE *file, int order, CsvSource *source) {
+    char dir[BV_PATH_LEN] = "";
+    com_GetHostSetting(BVCOM_SETTING_WORK_DIR, dir, sizeof dir);
+    bv_snprintf(source->convertedPath, sizeof source->convertedPath, "%scsvutf8.tmp", dir);
+    FILE *copy = plat_fopen(source->convertedPath, "wb");
+    if (!copy) return nullptr;
+    CopyUtf16AsUtf8(file, order, copy);
+    fclose(copy);
+    return plat_fopen(source->convertedPath, "rb");
+}
+
 }  // namespace
 
 extern "C" {
+
+void CloseCsvSource(CsvSource *source) {
+    if (source->file) fclose(source->file);
+    source->file = nullptr;
+    if (source->convertedPath[0]) plat_DeleteFile(source->convertedPath);
+    source->convertedPath[0] = 0;
+}
 
 int OpenCsvSource(const char *path, CsvSource *source, int quiet) {
     memset(source, 0, sizeof(*source));
@@ -57,14 +116,31 @@ int OpenCsvSource(const char *path, CsvSource *source, int quiet) {
         if (!quiet) com_Log("BV Error: fopen failure %d on file: %s", errno, path);
         return 0;
     }
+    // UTF-16 text (with its mark) is read as UTF-8; the fields are then taken
+    // as UTF-8, as for a file with the UTF-8 mark.
+    int order = Utf16Order(file);
+    if (order) {
+        FILE *copy = OpenUtf8Copy(file, order, source);
+        fclose(file);
+        source->file = copy;
+        if (!copy) {
+            if (!quiet) com_Log("BV Warning: cannot convert the UTF-16 file %s", path);
+            CloseCsvSource(source);
+            return 0;
+        }
+        file = copy;
+        source->utf8 = 1;
+    }
     char line[BV_CSV_FIRST_LINE_LEN];
     if (!fgets(line, sizeof(line), file)) {
-        fclose(file);
+        source->file = file;
+        CloseCsvSource(source);
         return 0;
     }
     size_t length = strlen(line);
     if (length < BV_CSV_MIN_FIRST_LINE) {
-        fclose(file);
+        source->file = file;
+        CloseCsvSource(source);
         return 0;
     }
     // A first line longer than the buffer: the rest of it is not a record.
@@ -79,7 +155,8 @@ int OpenCsvSource(const char *path, CsvSource *source, int quiet) {
         MatchHeaderLine(&source->labels, line);
         if (!LabelsUsable(&source->labels)) {
             if (!quiet) com_Log("BV Warning: unable to locate valid field labels");
-            fclose(file);
+            source->file = file;
+            CloseCsvSource(source);
             return 0;
         }
     }
@@ -144,7 +221,7 @@ int CountCsvContacts(const char *path) {
         columns = 0;
         if (end == CSV_FILE_ENDS) break;
     }
-    fclose(source.file);
+    CloseCsvSource(&source);
     return count;
 }
 

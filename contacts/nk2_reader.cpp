@@ -268,3 +268,9 @@ void ParseNK2File(mdat *record, BvItemCallback itemCallback, const char *workDir
 }
 
 }  // extern "C"
+
+extern "C" int IsNk2Path(const char *path) {
+    char ext[16];
+    com_ExtractFileExt(path, ext, sizeof ext);
+    return strcasecmp(ext, "nk2") == 0 || strcasecmp(ext, "dat") == 0;
+}

@@ -1,5 +1,6 @@
 // libFuzzer harness: the listing-page reader on arbitrary bytes: the page
 // test on the first block, and the list of .ics files made from the page.
+#include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>

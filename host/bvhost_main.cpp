@@ -3,6 +3,7 @@
 //   bvhost folders --source KIND:PATH
 //   bvhost migrate --source KIND:PATH --target KIND:PATH [--folder N ...]
 //   bvhost dump    --source KIND:PATH --out FILE.jsonl [--folder N ...]
+//   bvhost find-store DIR [--answer yes|no|cancel]
 //
 // Exit status: 0 success; 1 the module failed (logon or a folder; the
 // message names its result); 2 a usage error (unknown kind, missing path).
@@ -22,6 +23,7 @@
 #include "host/folder_run.h"
 #include "host/host_session.h"
 #include "host/module_instance.h"
+#include "host/store_search.h"
 #include "record/com.h"
 
 namespace fs = std::filesystem;
@@ -206,6 +208,7 @@ int RunCommand(const std::string &command, const CommandLine &line) {
     if (!RunFolders(*sourceSession, folders, settings, &totals, std::cout)) return kExitUsage;
     if (targetSession) targetSession->Logoff();
     sourceSession->Logoff();
+    totals.warnings = bvcom_WarningCount();
     std::cout << SummaryLine(totals) << "\n" << FailedItemLines(totals);
     if (!work.removed()) std::cerr << "bvhost: work directory kept: " << work.path() << "\n";
     if (totals.foldersFailed) std::cerr << "bvhost: " << totals.foldersFailed << " folder(s) failed\n";
@@ -260,6 +263,13 @@ int main(int argc, char **argv) {
     dump->add_option("--out", line.out, "the JSON Lines file to write")->required();
     dump->add_option("--folder", line.folders, "folder numbers to dump (default: all)");
 
+    std::string findRoot, findAnswer;
+    CLI::App *findStore =
+        app.add_subcommand("find-store", "offer every file below DIR to the module's store location search");
+    findStore->add_option("DIR", findRoot, "the directory to walk")->required();
+    findStore->add_option("--answer", findAnswer, "answer every question so instead of asking on the terminal")
+        ->check(CLI::IsMember({"yes", "no", "cancel"}));
+
     app.footer(
         "KIND:PATH  sources: oe-dir:DIR (DBX/MBX files, /OED implied), oe:DIR (Maildir store root),\n"
         "           contacts:FILE|URL, calendar:FILE|DIR|MASK|URL, tasks:FILE|DIR|MASK|URL, kerio:DIR\n"
@@ -274,6 +284,7 @@ int main(int argc, char **argv) {
         int code = app.exit(e);
         return code == 0 ? 0 : kExitUsage;
     }
+    if (findStore->parsed()) return RunFindStore(findRoot, findAnswer);
     for (CLI::App *command : {folders, migrate, dump}) {
         if (command->parsed()) line.switchesGiven = command->count("--switches") > 0;
     }

@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "host/record_json.h"
+#include "record/com.h"
 
 namespace bvhost {
 
@@ -115,7 +116,10 @@ int BV_CALL OnStatus(mdat *rec, const char *, int status, int *, int *, int *sto
 
 }  // namespace
 
-void RequestStop() { gStopRequested = 1; }
+void RequestStop() {
+    gStopRequested = 1;
+    bvcom_SetStopRequest(1);  // also reaches a step that runs without callbacks (a download)
+}
 
 bool RunFolders(ModuleSession &source, const std::vector<FolderInfo> &folders, const RunSettings &settings,
                 RunTotals *totals, std::ostream &report) {
@@ -184,9 +188,9 @@ std::string SummaryLine(const RunTotals &totals) {
     char line[512];
     snprintf(line, sizeof line,
              "summary: %d folders, %lld items, skipped %lld duplicate, %lld date limit, %lld excluded, %lld other, "
-             "failed %zu; %lld bytes",
+             "failed %zu; %lld bytes; %lld warnings",
              totals.folders, totals.items, skipped(1), skipped(2), skipped(6), other, totals.failed.size(),
-             totals.bytes);
+             totals.bytes, totals.warnings);
     return line;
 }
 

@@ -20,6 +20,7 @@ struct RunTotals {
     std::map<int, long long> skipped;  // by status
     long long bytes = 0;     // ConvertFolder's size totals
     std::vector<std::string> failed;  // one line per item that failed, naming it
+    long long warnings = 0;  // the module's "BV Warning: " lines: data left out or cut
 };
 
 struct RunSettings {

@@ -16,7 +16,7 @@ namespace {
 
 using nlohmann::json;
 
-const int kMaxEmbeddingDepth = 8;  // embedded messages inside embedded messages
+const int kMaxEmbeddingDepth = 32;  // embedded messages inside embedded messages: the parser makes at most 30
 const uint64_t kTicksPerSecond = 10000000ULL;
 const int64_t kUnixEpochSeconds = 11644473600LL;  // 1601-01-01 to 1970-01-01
 

@@ -9,7 +9,14 @@
 // user's credentials, so a server must prove who it is before it gets them.
 // A refused connection is tried again a few times; any other failure ends
 // the transfer. A failed download leaves no output file behind.
+//
+// No download may keep the migration busy without end: a server that does
+// not connect, a transfer that stalls below a small rate, and a body larger
+// than the size limit all end the transfer with a warning, and the host's
+// stop request is polled through libcurl's progress callback (so progress
+// reporting is on, where the original switched it off).
 #include <curl/curl.h>
+#include <stdlib.h>
 #include <string.h>
 #include <mutex>
 
@@ -30,6 +37,9 @@ namespace {
 constexpr int kMaxAttempts = 5;          // attempts on a refused connection
 constexpr uint32_t kRetryDelayMs = 100;  // wait after each refused attempt
 constexpr long kConnectTimeoutSec = 30;
+constexpr long kLowSpeedBytesPerSec = 64;     // a transfer slower than this ...
+constexpr long kLowSpeedSeconds = 60;         // ... for this long is abandoned (host setting 7)
+constexpr int64_t kMaxDownloadBytes = (int64_t)1 << 30;  // largest body taken (host setting 8)
 constexpr long kMaxRedirects = 50;
 constexpr size_t kTraceLen = 2048;       // one traced piece of the transfer
 constexpr size_t kJoinedUrlLen = 2 * BV_HTTP_URL_LEN + 2;
@@ -75,11 +85,36 @@ int DebugCallback(CURL *, curl_infotype type, char *data, size_t size, void *) {
     return 0;
 }
 
+struct TransferLimits {
+    int64_t maxBytes;
+    int64_t received;
+    bool tooLarge;
+};
+TransferLimits gLimits;
+
+// A host setting that is a positive number, else the default.
+int64_t SettingOr(int number, int64_t fallback) {
+    char text[64] = "";
+    com_GetHostSetting(number, text, sizeof text);
+    long long value = atoll(text);
+    return value > 0 ? (int64_t)value : fallback;
+}
+
 size_t WriteCallback(char *data, size_t size, size_t count, void *) {
+    size_t bytes = size * count;
+    gLimits.received += (int64_t)bytes;
+    if (gLimits.received > gLimits.maxBytes) {
+        gLimits.tooLarge = true;
+        return 0;  // ends the transfer with CURLE_WRITE_ERROR
+    }
     // The full count is reported; a failed write shows in the file's error
     // state when the download is closed.
     if (gDownloadFile) fwrite(data, size, count, gDownloadFile);
-    return size * count;
+    return bytes;
+}
+
+int ProgressCallback(void *, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+    return com_StopRequested() ? 1 : 0;  // non-zero aborts the transfer
 }
 
 void SetTransferOptions(CURL *curl, const char *url, const SourceSpec *parts) {
@@ -91,8 +126,12 @@ void SetTransferOptions(CURL *curl, const char *url, const SourceSpec *parts) {
     }
     curl_easy_setopt(curl, CURLOPT_URL, url);
     curl_easy_setopt(curl, CURLOPT_USERAGENT, kUserAgent);
-    curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 1L);
+    curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
+    curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, ProgressCallback);
     curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, kConnectTimeoutSec);
+    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, kLowSpeedBytesPerSec);
+    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, (long)SettingOr(BVCOM_SETTING_DOWNLOAD_STALL_SECONDS, kLowSpeedSeconds));
+    curl_easy_setopt(curl, CURLOPT_MAXFILESIZE_LARGE, (curl_off_t)gLimits.maxBytes);
     curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, WriteCallback);
     curl_easy_setopt(curl, CURLOPT_COOKIEFILE, "");  // cookie engine on, no file
     curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, gInsecureTls ? 0L : 1L);
@@ -108,7 +147,7 @@ CURLcode PerformWithRetries(CURL *curl) {
     gHttpStatus = 0;
     CURLcode res = CURLE_OK;
     int attempt = 0;
-    while (attempt < kMaxAttempts) {
+    while (attempt < kMaxAttempts && !com_StopRequested()) {
         res = curl_easy_perform(curl);
         ++attempt;
         long status = 0;
@@ -145,6 +184,7 @@ int Download(const char *url, const SourceSpec *parts, char *outPath) {
         return kDownloadFailed;
     }
     gCurl = curl;
+    gLimits = {SettingOr(BVCOM_SETTING_DOWNLOAD_MAX_BYTES, kMaxDownloadBytes), 0, false};
     SetTransferOptions(curl, url, parts);
 
     char dir[BV_PATH_LEN] = "";
@@ -163,6 +203,15 @@ int Download(const char *url, const SourceSpec *parts, char *outPath) {
     gCurlResult = (int)res;
     bool written = CloseDownloadFile();
     int result = 0;
+    if (gLimits.tooLarge || res == CURLE_FILESIZE_EXCEEDED) {
+        com_Log("BV Warning: download of %s stopped: larger than the limit of %lld bytes", url,
+                (long long)gLimits.maxBytes);
+    } else if (res == CURLE_OPERATION_TIMEDOUT) {
+        com_Log("BV Warning: download of %s stopped: no answer, or slower than %ld bytes/s for too long", url,
+                kLowSpeedBytesPerSec);
+    } else if (res == CURLE_ABORTED_BY_CALLBACK) {
+        com_Log("BV Warning: download of %s stopped at the host's request", url);
+    }
     if (res != CURLE_OK || gHttpStatus != 200) {
         com_Log("BV Warning: CURL error=%d, HTTP Response=%d", (int)res, gHttpStatus);
         if (IsCertificateError(res))

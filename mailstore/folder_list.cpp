@@ -17,6 +17,8 @@
 #define NCH_NAME_LEN 259  // then the file name fills the rest of the record
 #define FOLDER_TEXT_LEN (BV_PATH_LEN + 64)  // trueName and its tag
 
+static const char kStoreRootFolderName[] = "Inbox";  // the messages at the root of a live store
+
 static int gFolderCapacity;
 
 extern "C" int AddFolder(const char *name, const char *file, uint32_t oeFolderId, uint32_t itemCount,
@@ -87,6 +89,19 @@ static FILE *OpenFolderList(const char *storeDir) {
     return list;
 }
 
+// A file name relative to the store directory that stays inside it: not
+// absolute (no leading separator, no drive letter) and without a ".." step.
+static int IsNameWithinStore(const char *file) {
+    if (file[0] == '/' || file[0] == '\\' || (file[0] && file[1] == ':')) return 0;
+    for (const char *step = file; *step;) {
+        size_t len = strcspn(step, "/\\");
+        if (len == 2 && step[0] == '.' && step[1] == '.') return 0;
+        step += len;
+        if (*step) step++;
+    }
+    return 1;
+}
+
 // One folder per 624-byte record of folders.nch, in file order.
 static void ListFolderFile(FILE *list, const char *storeDir) {
     unsigned char record[NCH_RECORD_LEN];
@@ -98,6 +113,11 @@ static void ListFolderFile(FILE *list, const char *storeDir) {
         com_strncpy(file, (const char *)record + NCH_NAME_LEN, NCH_RECORD_LEN - NCH_NAME_LEN);
         char path[BV_PATH_LEN * 2];
         bv_snprintf(path, sizeof(path), "%s%s", storeDir, file);
+        // the list names files of this store only: an absolute name or ".." could point anywhere
+        if (!IsNameWithinStore(file)) {
+            com_Log("BV Warning: folder %s skipped: its file %s is not in the store directory", name, file);
+            continue;
+        }
         AddStoreFileFolder(name, path);
     }
 }
@@ -201,6 +221,14 @@ static void ListLiveStore(void) {
     OeFolder *root = NULL;
     if (!gOeApi || FAILED(gOeApi->lpVtbl->GetRootFolder(gOeApi, &root)) || !root) return;
     gWalkDepth = 0;
+    // The root of a Maildir store holds the messages of its inbox. Outlook
+    // Express keeps no messages there, but where a store does, they are
+    // listed as a folder of their own rather than left behind.
+    uint32_t rootId = 0;
+    int32_t rootCount = 0;
+    if (SUCCEEDED(root->lpVtbl->GetID(root, &rootId)) && SUCCEEDED(root->lpVtbl->GetMessageCount(root, &rootCount)) &&
+        rootCount > 0)
+        AddFolder(kStoreRootFolderName, kStoreRootFolderName, rootId, (uint32_t)rootCount, BV_CLASS_MAIL);
     OeFolder *top = NULL;
     HRESULT hr = root->lpVtbl->GetFirstChild(root, &top);
     while (SUCCEEDED(hr) && top) {
@@ -235,10 +263,10 @@ static void ListContacts(void) {
         ListFileFolders(BV_CLASS_CONTACTS);
         return;
     }
-    int count = (com_stristr(gSourcePath, ".nk2", 0) || com_stristr(gSourcePath, ".dat", 0))
+    int count = IsNk2Path(gSourcePath)
                     ? CountNK2Contacts(gSourcePath)
                     : CountCsvContacts(gSourcePath);
-    if (!gKerioDir[0]) AddFolder("Contacts", gSourcePath, 0, count > 0 ? (uint32_t)count : 0, BV_CLASS_CONTACTS);
+    AddFolder("Contacts", gSourcePath, 0, count > 0 ? (uint32_t)count : 0, BV_CLASS_CONTACTS);
 }
 
 static void ListCalendar(void) {
@@ -253,7 +281,7 @@ static void ListCalendar(void) {
         count = CountCalEntries(gOutputPath, "VEVENT");
         if (gIcsListMade) com_strncpy(gOutputPath, gCalSourceSpec, sizeof(gOutputPath) - 1);
     }
-    if (!gKerioDir[0]) AddFolder("Calendar", gOutputPath, 0, count > 0 ? (uint32_t)count : 0, BV_CLASS_CALENDAR);
+    AddFolder("Calendar", gOutputPath, 0, count > 0 ? (uint32_t)count : 0, BV_CLASS_CALENDAR);
 }
 
 static void ListTasks(void) {
@@ -262,12 +290,10 @@ static void ListTasks(void) {
         return;
     }
     int count = CountCalEntries(gOutputPath, "VTODO");
-    if (!gKerioDir[0]) AddFolder("Tasks", gOutputPath, 0, count > 0 ? (uint32_t)count : 0, BV_CLASS_TASKS);
+    AddFolder("Tasks", gOutputPath, 0, count > 0 ? (uint32_t)count : 0, BV_CLASS_TASKS);
 }
 
-extern "C" int DiscoverFolders(const char *storePath, BvFolderCallback callback) {
-    // A directory store filled the table at logon; it is only reported.
-    if (!gKerioDir[0]) FreeFolderTable();
+static void ListSessionFolders(const char *storePath) {
     if (gAdrType == BV_ADR_MAIL) {
         if (gOeDirect)
             ListStoreDirectory(storePath);
@@ -279,6 +305,15 @@ extern "C" int DiscoverFolders(const char *storePath, BvFolderCallback callback)
         ListCalendar();
     } else if (gAdrType == BV_ADR_TASKS) {
         ListTasks();
+    }
+}
+
+extern "C" int DiscoverFolders(const char *storePath, BvFolderCallback callback) {
+    // A directory store filled the table at logon; it is only reported (the
+    // session's counters would read the store directory as one file).
+    if (!gKerioDir[0]) {
+        FreeFolderTable();
+        ListSessionFolders(storePath);
     }
     if (!callback) return 0;
     for (int i = 0; i < gFolderCount; i++) {

@@ -3,6 +3,7 @@
 #include <string.h>
 #include "mailstore/mail_reader.h"
 #include "mailstore/mailstore.h"
+#include "mailstore/store_dir.h"
 #include "mime/mime.h"
 #include "platform/platform.h"
 
@@ -62,8 +63,11 @@ extern "C" int ReadMailFolder(MailHandOver *h, int folderIndex) {
     com_Log("Converting OE Folder %s", folder->displayName);
     gMessageSerial = 0;
     int result;
-    if (!gOeDirect) {
-        com_strncpy(gMessageFileDir, h->workDir ? h->workDir : "", sizeof(gMessageFileDir) - 1);
+    if (gKerioDir[0]) {
+        result = ReadStoreDirFolder(h, folder);
+    } else if (!gOeDirect) {
+        // no store directory on disk: files that a message names are not taken
+        gMessageFileDir[0] = 0;
         result = ReadOeStoreFolder(h, folder);
     } else {
         com_ExtractFileDir(folder->fileName, gMessageFileDir, sizeof(gMessageFileDir));

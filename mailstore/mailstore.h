@@ -15,6 +15,15 @@ int DiscoverFolders(const char *storePath, BvFolderCallback callback);
 int ReadMailFolder(MailHandOver *handOver, int folderIndex);
 // Directory-per-message store (logon tag "VCSK"): fills the folder table.
 int ScanStoreDir(const char *path);
+// The contacts branch of ConvertFolder for a folder of that store: vCards
+// of its messages and .vcf files, handed over as contact records.
+void ReadStoreDirContacts(int folderIndex, mdat *record, BvItemCallback itemCallback, const char *workDir,
+                          int *countOut, BvStatusCallback statusCallback);
+// The calendar branch for a folder of that store: its .eml files through
+// the calendar source loop. (Task folders need no branch of their own: the
+// task reader reads the folder's own directory.)
+void ReadStoreDirCalendar(const FolderRecord *folder, mdat *record, BvItemCallback itemCallback, int recipientMax,
+                          const char *workDir, int *countOut, int *sizeOut, BvStatusCallback statusCallback);
 // Store location search behind the TestFile export: 0, 1 or 2.
 int TestStoreFile(const char *path, char *dirOut);
 

@@ -109,31 +109,36 @@ extern "C" int ReadMbxFolder(MailHandOver *h, const FolderRecord *folder) {
     // which is dropped; every later message keeps its "From -" line.
     int atEnd;
     if (SkipJmf6Header(mbx)) {
-        atEnd = ReadMimeLine(mbx, NULL, 0, 0);
+        atEnd = ReadBodyLine(mbx, 0);
     } else {
         atEnd = ReadMimeLine(mbx, NULL, 0, 0);
-        if (!atEnd) atEnd = ReadMimeLine(mbx, NULL, 0, 0);
+        if (!atEnd) atEnd = ReadBodyLine(mbx, 0);
     }
     if (!atEnd) KeepPendingLine(pending);
 
+    // Lines longer than the line buffer come in pieces and are copied whole;
+    // only the first piece of a line can be a separator.
+    bool atLineStart = !gLineContinues;
     FILE *out = atEnd ? NULL : OpenMessageScratch(h, "temprfc.tmp");
     while (!atEnd && out) {
         plat_ScratchRestart(out);
         fputs(pending, out);
-        fputc('\n', out);
+        if (atLineStart) fputc('\n', out);
         int afterEmptyLine = pending[0] == 0;
         for (;;) {
-            if (ReadMimeLine(mbx, NULL, 0, 0) != 0) {
+            if (ReadBodyLine(mbx, 0) != 0) {
                 atEnd = 1;
                 break;
             }
-            if (IsSeparatorLine(gLineBuf, afterEmptyLine)) {
+            bool lineStart = atLineStart;
+            atLineStart = !gLineContinues;
+            if (lineStart && IsSeparatorLine(gLineBuf, afterEmptyLine)) {
                 KeepPendingLine(pending);
                 break;
             }
             fwrite(gLineBuf, 1, (size_t)gLineLen, out);
-            fputc('\n', out);
-            afterEmptyLine = gLineBuf[0] == 0;
+            if (atLineStart) fputc('\n', out);
+            afterEmptyLine = lineStart && atLineStart && gLineLen == 0;
         }
         if (ParseAndHandOver(h, out)) break;
     }

@@ -34,6 +34,7 @@ extern "C" void CleanAddress(char *addr) {
 extern "C" void ParseAddressList(mdat *record, const char *value, int type) {
     const char *cursor = value;
     static char entry[BV_ADR_ENTRY_LEN];
+    int dropped = 0;
     while (com_Extract_Adr(&cursor, entry)) {
         if (!entry[0]) {
             if (*cursor) continue;
@@ -53,7 +54,14 @@ extern "C" void ParseAddressList(mdat *record, const char *value, int type) {
             com_strncpy(r->name, name, 255);
             com_strncpy(r->addr, addr, 255);
             record->recipCount++;
+        } else {
+            dropped++;
         }
         if (codepage && !record->codepage) record->codepage = codepage;
+    }
+    if (dropped) {
+        char what[128];
+        bv_snprintf(what, sizeof(what), "%d recipients past the limit of %d left out", dropped, RecipientLimit());
+        WarnLimit(record, what);
     }
 }

@@ -11,7 +11,6 @@
 namespace {
 
 constexpr size_t kMhsValueLen = 2000;   // "Attachment:" value kept
-constexpr size_t kBeckyBlock = 2000;    // copy block of an included file
 constexpr const char *kMhsMarker = "MHS";
 
 void Trim(char *text) {
@@ -31,15 +30,81 @@ bool NextListEntry(const char **cursor, char *out, size_t limit) {
     return true;
 }
 
-void SourceInAttachDir(const char *name, char *out, size_t cap) {
-    if (gAttachDir[0]) {
-        char dir[MIME_PATH_LEN];
-        com_strncpy(dir, gAttachDir, sizeof(dir) - 2);
-        com_AppendSlash(dir, sizeof(dir));
-        bv_snprintf(out, cap, "%s%s", dir, name);
-    } else {
+// The directory that named files are taken from: /ATTACHDIR when set, else
+// the directory of the store being read.
+const char *IncludeBaseDir() { return gAttachDir[0] ? gAttachDir : gMessageFileDir; }
+
+// A name from a header, inside the base directory (relative names are
+// joined to it; absolute ones stay as they are and must lie inside it).
+void PathInBase(const char *base, const char *name, char *out, size_t cap) {
+    if (name[0] == BV_PATH_SEP || !base[0]) {
         com_strncpy(out, name, cap - 1);
+        return;
     }
+    char dir[MIME_PATH_LEN];
+    com_strncpy(dir, base, sizeof(dir) - 2);
+    com_AppendSlash(dir, sizeof(dir));
+    bv_snprintf(out, cap, "%s%s", dir, name);
+}
+
+// Why the file a message names is not copied into it, or nullptr when it
+// may be: only a regular file of the store, within the size limit, is taken
+// (a received message must not pull /etc/passwd, a key file or /dev/zero
+// into the migrated store).
+const char *IncludeRefusal(const char *base, const char *path) {
+    if (!base[0]) return "there is no store directory to take it from";
+    if (!plat_PathIsInside(base, path)) return "it is not inside the store directory";
+    int64_t size = plat_GetFileSize(path);
+    if (size < 0) return "it is not a regular file";
+    if (size > MIME_MAX_INCLUDED_FILE_BYTES) return "it is larger than the limit for a named file";
+    return nullptr;
+}
+
+void WarnNotIncluded(const char *name, const char *reason) {
+    com_Log("BV Warning: the file %s that a message names is not included: %s", name, reason);
+}
+
+// Copies an open named file into the part file and closes it, at most the
+// size limit (a file that grows past it while being copied is cut there,
+// with a warning). Returns the bytes copied.
+int64_t CopyNamedFile(FILE *in, FILE *out, const char *name) {
+    static char block[65536];
+    int64_t copied = 0;
+    size_t got;
+    while (copied < MIME_MAX_INCLUDED_FILE_BYTES && (got = fread(block, 1, sizeof(block), in)) > 0) {
+        if ((int64_t)got > MIME_MAX_INCLUDED_FILE_BYTES - copied) got = (size_t)(MIME_MAX_INCLUDED_FILE_BYTES - copied);
+        fwrite(block, 1, got, out);
+        copied += (int64_t)got;
+    }
+    if (copied >= MIME_MAX_INCLUDED_FILE_BYTES && fread(block, 1, 1, in) == 1)
+        WarnNotIncluded(name, "it grew past the limit for a named file while it was copied; cut there");
+    fclose(in);
+    return copied;
+}
+
+// Copies the named file over the part file at `target`; -1 when the file is
+// missing, -2 when it is refused (warned), else the bytes copied.
+int64_t IncludeNamedFile(const char *name, const char *target) {
+    char source[MIME_PATH_LEN];
+    const char *base = IncludeBaseDir();
+    PathInBase(base, name, source, sizeof(source));
+    char resolved[MIME_PATH_LEN];
+    if (!plat_ResolvePath(source, resolved, sizeof(resolved))) return -1;
+    const char *refusal = IncludeRefusal(base, source);
+    if (refusal) {
+        WarnNotIncluded(name, refusal);
+        return -2;
+    }
+    FILE *in = plat_fopen(source, "rb");
+    if (!in) return -1;
+    FILE *out = plat_fopen(target, "wb");
+    if (!out) {
+        fclose(in);
+        return -1;
+    }
+    int64_t copied = CopyNamedFile(in, out, name);
+    fclose(out);
+    return copied;
 }
 
 }  // namespace
@@ -51,20 +116,21 @@ extern "C" int AddMhsAttachment(mdat *record, const char *value, const char *tem
     char entry[kMhsValueLen + 1];
     while (NextListEntry(&cursor, entry, kMhsValueLen)) {
         if (!entry[0]) continue;
-        if (!com_AllocPart(record)) return 0;
+        if (!AllocPartOrWarn(record)) return 0;
         int index = record->partCount;
         mpart *part = record->parts[index];
         part->partType = BV_PART_ATTACHMENT;
         com_strncpy(part->name, entry, sizeof(part->name) - 1);
         com_strncpy(part->charset, kMhsMarker, sizeof(part->charset) - 1);
-        char source[MIME_PATH_LEN], target[MIME_PATH_LEN];
-        SourceInAttachDir(entry, source, sizeof(source));
+        char target[MIME_PATH_LEN];
         PartPath(tempDir, record, index, target, sizeof(target));
-        int64_t copied = com_fcopy(source, target);
+        int64_t copied = IncludeNamedFile(entry, target);
         if (copied < 0) {
+            // the part says what became of the file instead of holding it
             FILE *f = plat_fopen(target, "wb");
             if (f) {
-                fprintf(f, "File not found (%s)" MIME_TEXT_EOL, source);
+                if (copied == -1) fprintf(f, "File not found (%s)" MIME_TEXT_EOL, entry);
+                else fprintf(f, "File not included (%s)" MIME_TEXT_EOL, entry);
                 fclose(f);
             }
             size_t len = strlen(part->name);
@@ -98,10 +164,9 @@ extern "C" void CopyFileIdAttachment(mdat *record, const char *fileId, const cha
     // part 0 is the header block being written; only later parts take a file
     if (record->partCount < 2) return;
     int last = record->partCount - 1;
-    char source[MIME_PATH_LEN], target[MIME_PATH_LEN];
-    SourceInAttachDir(fileId, source, sizeof(source));
+    char target[MIME_PATH_LEN];
     PartPath(tempDir, record, last, target, sizeof(target));
-    int64_t copied = com_fcopy(source, target);
+    int64_t copied = IncludeNamedFile(fileId, target);
     if (copied >= 0) record->parts[last]->size = (int32_t)(copied > INT32_MAX ? INT32_MAX : copied);
 }
 
@@ -109,11 +174,23 @@ extern "C" void CopyBeckyInclude(FILE *partFile, const char *beckyName) {
     char name[BV_NAME_LEN * 3];
     com_strncpy(name, beckyName, BV_NAME_LEN - 1);
     com_CodepageToWindows(name, 850, 65001, sizeof(name));
+    char base[MIME_PATH_LEN];
+    com_strncpy(base, gMessageFileDir, sizeof(base) - 2);
+    com_AppendSlash(base, sizeof(base));
+    size_t len = strlen(base);
+    bv_snprintf(base + len, sizeof(base) - len, "#Attach");
     char path[MIME_PATH_LEN];
-    com_strncpy(path, gMessageFileDir, sizeof(path) - 2);
-    com_AppendSlash(path, sizeof(path));
-    size_t len = strlen(path);
-    bv_snprintf(path + len, sizeof(path) - len, "#Attach%s%s", BV_PATH_SEP_STR, name);
+    PathInBase(base, name, path, sizeof(path));
+    char resolved[MIME_PATH_LEN];
+    if (!plat_ResolvePath(path, resolved, sizeof(resolved))) {
+        com_Log("BV Error: Error - unable to open attachment");
+        return;
+    }
+    const char *refusal = gMessageFileDir[0] ? IncludeRefusal(base, path) : "there is no store directory to take it from";
+    if (refusal) {
+        WarnNotIncluded(name, refusal);
+        return;
+    }
     WCHAR widePath[MIME_PATH_LEN];
     FILE *in = nullptr;
     if (plat_MultiByteToWideChar(65001, path, -1, widePath, MIME_PATH_LEN) > 0) in = plat_wfopen(widePath, "rb");
@@ -122,8 +199,5 @@ extern "C" void CopyBeckyInclude(FILE *partFile, const char *beckyName) {
         return;
     }
     rewind(partFile);
-    char block[kBeckyBlock];
-    size_t got;
-    while ((got = fread(block, 1, sizeof(block), in)) > 0) fwrite(block, 1, got, partFile);
-    fclose(in);
+    CopyNamedFile(in, partFile, name);
 }

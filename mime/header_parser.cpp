@@ -71,7 +71,7 @@ void SkipLeadingEmptyLines(FILE *stream) {
 
 // "RAWRFC.dat": the whole message as it came, under /D81.
 void CopyRawMessage(FILE *stream, mdat *record, const char *tempDir) {
-    if (!com_AllocPart(record)) return;
+    if (!AllocPartOrWarn(record)) return;
     int index = record->partCount;
     mpart *part = record->parts[index];
     part->partType = BV_PART_ATTACHMENT;
@@ -356,7 +356,7 @@ void DateFallback(mdat *record, HeaderState *st) {
 
 int ParseEmbeddedBody(FILE *stream, mdat *record, const char *tempDir) {
     int index = record->partCount;
-    if (!com_AllocPart(record)) return 0;
+    if (!AllocPartOrWarn(record)) return 0;
     mpart *part = record->parts[index];
     part->partType = BV_PART_EMBEDDED;
     com_strncpy(part->name, "Message Text", sizeof(part->name) - 1);
@@ -387,7 +387,7 @@ int ParseMultipartBody(FILE *stream, mdat *record, HeaderState *st, const char *
 
 int ParseSinglePartBody(FILE *stream, mdat *record, HeaderState *st, const char *tempDir, const char *enclosing) {
     int index = record->partCount;
-    if (!com_AllocPart(record)) return 0;
+    if (!AllocPartOrWarn(record)) return 0;
     mpart *part = record->parts[index];
     part->partType = st->classCode;
     com_strncpy(part->name, st->partName, sizeof(part->name) - 1);
@@ -420,6 +420,10 @@ int ParseSinglePartBody(FILE *stream, mdat *record, HeaderState *st, const char 
 }
 
 int ParseBody(FILE *stream, mdat *record, HeaderState *st, const char *tempDir, const char *enclosing) {
+    if (st->isEmbeddedMessage && gNestLevel >= MIME_MAX_NEST_LEVEL) {
+        KeepTooDeepMessage(record, &st->classCode, st->partName, sizeof(st->partName));
+        return ParseSinglePartBody(stream, record, st, tempDir, enclosing);
+    }
     if (st->isEmbeddedMessage) return ParseEmbeddedBody(stream, record, tempDir);
     com_rtrim(st->boundary);
     if (st->boundary[0]) return ParseMultipartBody(stream, record, st, tempDir);
@@ -450,7 +454,7 @@ extern "C" int Parse_RFC822_Msg(FILE *stream, mdat *record, const char *tempDir,
     if (!enclosingBoundary) enclosingBoundary = "";
     if (topLevel) SkipLeadingEmptyLines(stream);
     record->partCount = 0;
-    if (!com_AllocPart(record)) return 0;
+    if (!AllocPartOrWarn(record)) return 0;
     char headerPath[MIME_PATH_LEN];
     FILE *headerFile = OpenHeaderPart(record, tempDir, headerPath, sizeof(headerPath));
     if (!headerFile) {

@@ -11,6 +11,7 @@
 extern "C" {
 char gLineBuf[BV_LINE_BUF_LEN];
 int gLineLen;
+int gLineContinues;
 }
 
 namespace {
@@ -48,6 +49,8 @@ struct LineState {
     bool unfold;  // a header line: its tabs read as spaces
     char echoBuf[MIME_MAX_ECHO_CHARS];
     int echoLen;
+    bool inPieces;  // a full buffer ends the piece; the rest stays in the stream
+    bool cut;       // this piece ended because the buffer was full
 };
 
 void Store(LineState *s, int c) {
@@ -82,6 +85,11 @@ bool ReadPhysicalLine(LineState *s, int c) {
     for (;; c = MIME_GETC(f)) {
         if (c == EOF) return false;
         if (c == '\n') return true;
+        if (s->inPieces && s->pos >= MIME_MAX_LINE_CHARS && c != '\r') {
+            ungetc(c, f);
+            s->cut = true;
+            return true;
+        }
         if (c == '\r') {
             int d = MIME_GETC(f);
             if (d == '\n') return true;
@@ -111,7 +119,10 @@ int SkipBlanks(LineState *s, int c) {
 
 }  // namespace
 
-extern "C" int ReadMimeLine(FILE *stream, FILE *echoFile, int unfold, int startOffset) {
+namespace {
+
+int ReadLogicalLine(FILE *stream, FILE *echoFile, int unfold, int startOffset, bool inPieces) {
+    gLineContinues = 0;
     if (!stream) return 1;
     if (startOffset < 0) startOffset = 0;
     if (startOffset > MIME_MAX_LINE_CHARS) startOffset = MIME_MAX_LINE_CHARS;
@@ -132,6 +143,8 @@ extern "C" int ReadMimeLine(FILE *stream, FILE *echoFile, int unfold, int startO
     for (int i = 0; unfold && i < startOffset; i++)
         if (gLineBuf[i] == '"') s.quotes++;
     s.echoLen = 0;
+    s.inPieces = inPieces;
+    s.cut = false;
     if (sCarriedBlank >= 0 && echoFile == sCarriedEcho) Echo(&s, sCarriedBlank);
     sCarriedBlank = -1;
     int semicolonJoins = 0;
@@ -164,6 +177,19 @@ extern "C" int ReadMimeLine(FILE *stream, FILE *echoFile, int unfold, int startO
     }
     gLineBuf[s.pos] = 0;
     gLineLen = s.pos;
+    gLineContinues = s.cut ? 1 : 0;
     if (s.pos + 1 > sDirtyEnd) sDirtyEnd = s.pos + 1;
     return 0;
+}
+
+}  // namespace
+
+extern "C" int ReadMimeLine(FILE *stream, FILE *echoFile, int unfold, int startOffset) {
+    return ReadLogicalLine(stream, echoFile, unfold, startOffset, false);
+}
+
+extern "C" int ReadBodyLine(FILE *stream, int startOffset) {
+    // a piece always makes progress
+    if (startOffset > MIME_MAX_LINE_CHARS - MIME_MAX_CARRY_CHARS) startOffset = MIME_MAX_LINE_CHARS - MIME_MAX_CARRY_CHARS;
+    return ReadLogicalLine(stream, NULL, 0, startOffset, true);
 }

@@ -20,6 +20,13 @@ extern int gEmbeddedMsgCount;
 int Parse_RFC822_Msg(FILE *stream, mdat *record, const char *tempDir, const char *enclosingBoundary, int topLevel);
 // 0 when a line was read into gLineBuf, 1 at end of file with nothing read.
 int ReadMimeLine(FILE *stream, FILE *echoFile, int unfold, int startOffset);
+// A body line, without unfolding or echo, that is never cut: a physical line
+// longer than the buffer comes in pieces, and gLineContinues is 1 while the
+// rest of the line follows in the next call. Results as ReadMimeLine.
+int ReadBodyLine(FILE *stream, int startOffset);
+extern int gLineContinues;
+// Length of the text in gLineBuf (a body line may hold NUL bytes).
+extern int gLineLen;
 
 #ifdef __cplusplus
 }

@@ -10,6 +10,7 @@
 // Limits, each named once next to what it bounds.
 #define MIME_MAX_LINE_CHARS 199990    // characters kept of one logical line
 #define MIME_MAX_ECHO_CHARS 4095      // echo buffer of a physical line (written out when full)
+#define MIME_MAX_CARRY_CHARS 16       // room a body piece always has after the text carried into it
 #define MIME_MAX_SEMICOLON_JOINS 21   // folds joined with ";" in one logical line
 #define MIME_MAX_NEST_LEVEL 30        // embedded messages inside each other
 #define MIME_MAX_EMBEDDED_MSGS 500    // embedded messages of one top-level message
@@ -21,6 +22,7 @@
 #define MIME_PART_CHARSET_LEN 32      // charset of a body part
 #define MIME_MSG_CHARSET_LEN 127      // charset of the message
 #define MIME_PATH_LEN 1024
+#define MIME_MAX_INCLUDED_FILE_BYTES ((int64_t)256 << 20)  // a file that a message names by path
 
 // Part files are written in binary mode; where a line ends as in a text-mode
 // file of the original platform, it ends in CR LF.
@@ -37,9 +39,6 @@
 extern "C" {
 #endif
 
-// Length of the text in gLineBuf after ReadMimeLine (binary body lines may
-// hold NUL bytes, so it is kept beside the terminator).
-extern int gLineLen;
 extern int gMultipartDepth;
 // Set by the caller of ParseMimeParts when the multipart it walks next is a
 // multipart/digest; the walk takes and clears it.
@@ -85,6 +84,14 @@ int IsValidUtf8(const char *text, size_t len);
 // com_CodepageToWindows(text, codepage, 65001, capacity), skipped when nothing would change.
 void ConvertToUtf8(char *text, int codepage, size_t capacity);
 void LogDebug(const char *format, ...) __attribute__((format(printf, 1, 2)));
+// "BV Warning: " naming the message, for data that a limit leaves out.
+void WarnLimit(const mdat *record, const char *what);
+// com_AllocPart, with one warning per record when its part slots are full.
+int AllocPartOrWarn(mdat *record);
+void ForgetPartLimitWarning(void);
+// An embedded message one level deeper than the parser follows: its text is
+// stored as the attachment "Message.eml" (warned), so no level is lost.
+void KeepTooDeepMessage(const mdat *record, int *classCode, char *name, size_t nameCap);
 
 // ---- body copy (part_body.cpp) ----
 enum { COPY_AT_DELIMITER = 0, COPY_AT_EOF = 2, COPY_AT_CLOSE = 3 };

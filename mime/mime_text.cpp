@@ -205,6 +205,35 @@ void ConvertToUtf8(char *text, int codepage, size_t capacity) {
     com_CodepageToWindows(text, codepage, 65001, capacity);
 }
 
+void WarnLimit(const mdat *record, const char *what) {
+    com_Log("BV Warning: message %d (subject \"%.100s\"): %s", record->msgNumber, record->subject, what);
+}
+
+static const mdat *sPartLimitWarned;  // the record whose full part list was reported
+
+int AllocPartOrWarn(mdat *record) {
+    if (com_AllocPart(record)) return 1;
+    if (record != sPartLimitWarned) {
+        sPartLimitWarned = record;
+        char what[96];
+        bv_snprintf(what, sizeof(what), "parts past the record's %d part slots left out", BV_MAX_PARTS);
+        WarnLimit(record, what);
+    }
+    return 0;
+}
+
+void KeepTooDeepMessage(const mdat *record, int *classCode, char *name, size_t nameCap) {
+    char what[160];
+    bv_snprintf(what, sizeof(what),
+                "an embedded message nested deeper than %d levels is kept whole as the attachment Message.eml",
+                MIME_MAX_NEST_LEVEL);
+    WarnLimit(record, what);
+    *classCode = *classCode == 3 ? 3 : BV_PART_ATTACHMENT;  // base64 is still decoded
+    com_strncpy(name, "Message.eml", nameCap - 1);
+}
+
+void ForgetPartLimitWarning(void) { sPartLimitWarned = nullptr; }
+
 void LogDebug(const char *format, ...) {
     if (!gDebug) return;
     char line[1024];

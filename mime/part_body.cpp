@@ -64,6 +64,70 @@ int DecodeQuotedPrintable(char *line, int len, bool *softBreak) {
     return w;
 }
 
+// Quoted-printable text at the end of a piece that may be an escape split
+// by the piece's end: it is decoded with the next piece.
+int SplitEscapeLength(const char *text, int len) {
+    if (len >= 1 && text[len - 1] == '=') return 1;
+    if (len >= 2 && text[len - 2] == '=') return 2;
+    return 0;
+}
+
+// Where and how CopyPartBody writes a part's content: base64 is decoded
+// while it is written, text may be converted to UTF-8 from `codepage`.
+struct BodyOutput {
+    FILE *out;
+    bool quotedPrintable;
+    bool holdLineEnd;
+    bool lineEndHeld;
+    BvBase64State *base64;
+    int codepage;
+};
+
+// Writes the piece of a body line in gLineBuf; a line end follows the last
+// piece unless it ends in a soft line break (or is held, to be written
+// before the next line). *carry receives the length of the text moved to
+// the front of gLineBuf for the next piece. Returns the bytes written.
+int64_t WriteBodyPiece(BodyOutput &o, bool continues, int *carry) {
+    int len = gLineLen;
+    bool softBreak = false;
+    if (o.quotedPrintable) {
+        if (continues) *carry = SplitEscapeLength(gLineBuf, len);
+        len = DecodeQuotedPrintable(gLineBuf, len - *carry, &softBreak);
+        if (continues && softBreak) {
+            gLineBuf[len++] = '=';  // inside a line an "=" before "=" is text
+            softBreak = false;
+        }
+    }
+    int64_t written = 0;
+    if (o.base64) {  // line ends are no content
+        static unsigned char decoded[BV_LINE_BUF_LEN / 4 * 3 + 8];
+        size_t n = bvcom_Base64Decode(o.base64, gLineBuf, (size_t)len, decoded);
+        fwrite(decoded, 1, n, o.out);
+        written = (int64_t)n;
+    } else {
+        if (o.lineEndHeld) {
+            fputs(MIME_TEXT_EOL, o.out);
+            written += 2;
+            o.lineEndHeld = false;
+        }
+        if (o.codepage) {
+            written += (int64_t)WriteConverted(gLineBuf, (size_t)len, o.codepage, o.out);
+        } else {
+            fwrite(gLineBuf, 1, (size_t)len, o.out);
+            written += len;
+        }
+    }
+    if (*carry) memmove(gLineBuf, gLineBuf + gLineLen - *carry, (size_t)*carry);
+    if (o.base64 || continues || softBreak) return written;
+    if (o.holdLineEnd) {
+        o.lineEndHeld = true;
+    } else {
+        fputs(MIME_TEXT_EOL, o.out);
+        written += 2;
+    }
+    return written;
+}
+
 // Multi-byte escape charsets whose sequences must not be split by a soft break.
 bool NeedsSoftBreakJoin(int classCode, int quotedPrintable, const char *charset) {
     if (!quotedPrintable || classCode == 3 || classCode == 6 || classCode == 10 || !charset) return false;
@@ -108,22 +172,6 @@ int EnclosingDelimiterResult(const char *line, const char *enclosing, const Deli
 // Base64 content: its class says so before the copy starts.
 bool IsBase64Class(int classCode) { return classCode == 3 || classCode == 15 || classCode == 6 || classCode == 10; }
 
-// Writes one body line (decoded, or converted to UTF-8 from `codepage`);
-// returns the bytes written.
-int64_t WriteBodyLine(FILE *out, int len, bool softBreak, BvBase64State *base64, int codepage) {
-    if (base64) {
-        static unsigned char decoded[BV_LINE_BUF_LEN / 4 * 3 + 8];
-        size_t n = bvcom_Base64Decode(base64, gLineBuf, (size_t)len, decoded);
-        fwrite(decoded, 1, n, out);
-        return (int64_t)n;
-    }
-    int64_t written = codepage ? (int64_t)WriteConverted(gLineBuf, (size_t)len, codepage, out) : len;
-    if (!codepage) fwrite(gLineBuf, 1, (size_t)len, out);
-    if (softBreak) return written;
-    fputs(MIME_TEXT_EOL, out);
-    return written + 2;
-}
-
 }  // namespace
 
 extern "C" int CopyPartBody(FILE *stream, FILE *out, const char *boundary, const char *enclosingBoundary,
@@ -147,47 +195,37 @@ extern "C" int CopyPartBody(FILE *stream, FILE *out, const char *boundary, const
     // The line end before a delimiter belongs to the delimiter: an
     // attachment kept as it came ends with its last byte, not with an added
     // CR LF. (At the end of the file the last line end is kept.)
-    bool holdLineEnd = classCode == 0;
-    bool lineEndHeld = false;
+    BodyOutput body = {out, quotedPrintable != 0, classCode == 0, false, base64, codepage};
     int64_t written = 0;
     int result = COPY_AT_EOF;
-    while (ReadMimeLine(stream, NULL, 0, 0) == 0) {
-        while (joinSoftBreaks && gLineLen > 0 && gLineBuf[gLineLen - 1] == '=' && !IsOpening(gLineBuf, d) &&
-               gLineLen < MIME_MAX_LINE_CHARS) {
-            if (ReadMimeLine(stream, NULL, 0, gLineLen - 1) != 0) break;
+    // A line longer than the buffer comes in pieces; only the first piece of
+    // a line can be a delimiter, and the pieces are written as one line.
+    bool atLineStart = true;
+    int carry = 0;
+    while (ReadBodyLine(stream, carry) == 0) {
+        carry = 0;
+        if (atLineStart) {
+            while (joinSoftBreaks && !gLineContinues && gLineLen > 0 && gLineBuf[gLineLen - 1] == '=' &&
+                   !IsOpening(gLineBuf, d)) {
+                if (ReadBodyLine(stream, gLineLen - 1) != 0) break;
+            }
+            int enclosing = EnclosingDelimiterResult(gLineBuf, enclosingBoundary, d);
+            if (enclosing >= 0) {
+                result = enclosing;
+                break;
+            }
+            if (IsOpening(gLineBuf, d)) {
+                result = strcmp(gLineBuf, d.close) == 0 ? COPY_AT_CLOSE : COPY_AT_DELIMITER;
+                if (result == COPY_AT_CLOSE) com_strncpy(gClosedBoundary, boundary, MIME_BOUNDARY_LEN);
+                break;
+            }
         }
-        int enclosing = EnclosingDelimiterResult(gLineBuf, enclosingBoundary, d);
-        if (enclosing >= 0) {
-            result = enclosing;
-            break;
-        }
-        if (IsOpening(gLineBuf, d)) {
-            result = strcmp(gLineBuf, d.close) == 0 ? COPY_AT_CLOSE : COPY_AT_DELIMITER;
-            if (result == COPY_AT_CLOSE) com_strncpy(gClosedBoundary, boundary, MIME_BOUNDARY_LEN);
-            break;
-        }
+        bool continues = gLineContinues != 0;
+        atLineStart = !continues;
         if (!out) continue;
-        int len = gLineLen;
-        bool softBreak = false;
-        if (quotedPrintable) len = DecodeQuotedPrintable(gLineBuf, len, &softBreak);
-        if (base64) {
-            written += WriteBodyLine(out, len, softBreak, base64, 0);  // line ends are no content
-            continue;
-        }
-        if (lineEndHeld) {
-            fputs(MIME_TEXT_EOL, out);
-            written += 2;
-            lineEndHeld = false;
-        }
-        written += WriteBodyLine(out, len, true, nullptr, codepage);  // the line end follows
-        if (!softBreak && holdLineEnd) {
-            lineEndHeld = true;
-        } else if (!softBreak) {
-            fputs(MIME_TEXT_EOL, out);
-            written += 2;
-        }
+        written += WriteBodyPiece(body, continues, &carry);
     }
-    if (lineEndHeld && result == COPY_AT_EOF) {
+    if (body.lineEndHeld && result == COPY_AT_EOF) {
         fputs(MIME_TEXT_EOL, out);
         written += 2;
     }

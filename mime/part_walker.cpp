@@ -199,7 +199,7 @@ int ReadPartHeader(FILE *stream, const char *closeDelim, PartHeader *h, const md
 int ParseEmbeddedPart(mdat *record, const PartHeader &h, const char *boundary, const char *tempDir, FILE *stream) {
     gEmbeddedMsgCount++;
     int index = record->partCount;
-    if (!com_AllocPart(record)) {
+    if (!AllocPartOrWarn(record)) {
         LogDebug("debug: com_AllocPart is false!");
         return -101;
     }
@@ -243,7 +243,7 @@ int StoreLeafPart(mdat *record, PartHeader *h, const char *boundary, const char 
         plat_DeleteFile(path);
         return copy == COPY_AT_CLOSE ? 3 : -1;
     }
-    if (!com_AllocPart(record)) {
+    if (!AllocPartOrWarn(record)) {
         fclose(file);
         plat_DeleteFile(path);  // no record will name it
         return 0;
@@ -339,6 +339,7 @@ extern "C" void ResetPartWalker(void) {
     gMultipartDepth = 0;
     lastMissing[0] = lastMissingEnclosing[0] = 0;
     lastMissingStream = nullptr;
+    ForgetPartLimitWarning();
 }
 
 extern "C" int ParseMimeParts(mdat *record, const char *boundary, const char *enclosingBoundary, const char *tempDir,
@@ -363,6 +364,8 @@ extern "C" int ParseMimeParts(mdat *record, const char *boundary, const char *en
             int nested = WalkNestedMultipart(record, h, boundary, enclosingBoundary, tempDir, stream);
             if (nested == -101) return -101;
             if (nested == -1) continue;
+        } else if (h.isEmbeddedMessage && gNestLevel >= MIME_MAX_NEST_LEVEL) {
+            KeepTooDeepMessage(record, &h.classCode, h.name, sizeof(h.name));
         } else if (h.isEmbeddedMessage) {
             int embedded = ParseEmbeddedPart(record, h, boundary, tempDir, stream);
             if (embedded != -1) return embedded;

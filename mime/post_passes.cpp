@@ -147,7 +147,7 @@ bool RewriteTextPart(const char *path, mpart *part, const char *tempDir) {
     if (part->partType != BV_PART_HTML && codepage == 0) return true;  // unknown charset: left as it is
     FILE *out = plat_fopen(scratch, "wb");
     if (!out) {
-        LogDebug("debug: cannot open %s, errno=%d", scratch, errno);
+        NotePartWriteFailure(scratch);
         return false;
     }
     FILE *in = plat_fopen(path, "rb");
@@ -211,9 +211,11 @@ void DecodeUuencoded(const char *path, mpart *part, const char *tempDir) {
     char scratch[MIME_PATH_LEN];
     ScratchPath(tempDir, "TEMPFILE.TMP", scratch, sizeof(scratch));
     FILE *in = plat_fopen(path, "rb");
-    FILE *out = in ? plat_fopen(scratch, "wb") : nullptr;
+    if (!in) return;
+    FILE *out = plat_fopen(scratch, "wb");
     if (!out) {
-        if (in) fclose(in);
+        fclose(in);
+        NotePartWriteFailure(scratch);
         return;
     }
     static char line[kMetaLineLen + 1];
@@ -234,7 +236,11 @@ void DecodeUuencoded(const char *path, mpart *part, const char *tempDir) {
         if (line[0]) fwrite(bytes, 1, UudecodeLine(line, bytes), out);
     }
     fclose(in);
-    fclose(out);
+    if (!plat_CloseWritten(out)) {
+        plat_DeleteFile(scratch);
+        NotePartWriteFailure(scratch);
+        return;
+    }
     plat_DeleteFile(path);
     plat_MoveFile(scratch, path);
 }
@@ -361,7 +367,9 @@ extern "C" void ExpandEmlAttachments(mdat *record, const char *tempDir) {
         FILE *file = plat_fopen(path, "rb");
         if (!file) return;
         char first[16] = "";
-        if (fgets(first, sizeof(first), file) && StartsNoCase(first, "From -") && com_AllocSubMsg(record, i) &&
+        // one level too deep, the file stays an attachment as it is
+        if (gNestLevel < MIME_MAX_NEST_LEVEL && fgets(first, sizeof(first), file) && StartsNoCase(first, "From -") &&
+            com_AllocSubMsg(record, i) &&
             part->subMsg) {
             rewind(file);
             part->partType = BV_PART_EMBEDDED;
@@ -383,7 +391,7 @@ extern "C" int KeepLongSubject(mdat *record, const char *tempDir, const char *su
     bool newPart = textIndex < 0;
     if (newPart) {
         textIndex = record->partCount;
-        if (!com_AllocPart(record)) return 0;
+        if (!AllocPartOrWarn(record)) return 0;
         mpart *part = record->parts[textIndex];
         part->partType = BV_PART_TEXT;
         com_strncpy(part->name, "Message Text", sizeof(part->name) - 1);

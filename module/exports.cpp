@@ -47,54 +47,6 @@ void FreeNotesBuf(void) {
     gNotesBuf = nullptr;
 }
 
-// "%d/%d/%d" month/day/year of a time (a task without a start date shows
-// 1/1/1601, as the list has always written it).
-void CsvDate(const FILETIME *time, char *out, size_t outCap) {
-    SYSTEMTIME parts;
-    if (!plat_FileTimeToSystemTime(time, &parts)) {
-        out[0] = '\0';
-        return;
-    }
-    bv_snprintf(out, outCap, "%d/%d/%d", parts.wMonth, parts.wDay, parts.wYear);
-}
-
-// One row of the comma-separated task list: title, start, due, date
-// completed (empty), notes with '"' turned into '\'' and line breaks dropped
-// so the row stays one line, priority.
-void WriteCsvTaskLine(mdat *rec, const char *workDir) {
-    char localNotes[1] = "";
-    char *notes = gNotesBuf ? gNotesBuf : localNotes;
-    if (gNotesBuf) {
-        gNotesBuf[0] = '\0';
-        com_ReadNotes(rec, gNotesBuf, workDir);
-        gNotesBuf[BV_NOTES_LEN - 1] = '\0';
-    }
-    char *to = notes;
-    for (const char *from = notes; *from; from++) {
-        if (*from == '\r' || *from == '\n') continue;
-        *to++ = *from == '"' ? '\'' : *from;
-    }
-    *to = '\0';
-    char start[32];
-    char due[32];
-    CsvDate(&rec->startTime, start, sizeof start);
-    CsvDate(&rec->endTime, due, sizeof due);
-    const char *priority = rec->importance == 0 ? "Low" : rec->importance == 2 ? "High" : "";
-    bv_fprintf(gCsvFile, "\"%s\",", rec->title);
-    bv_fprintf(gCsvFile, "\"%s\",", start);
-    bv_fprintf(gCsvFile, "\"%s\",", due);
-    bv_fprintf(gCsvFile, "\"%s\",", "");
-    bv_fprintf(gCsvFile, "\"%s\",", notes);
-    bv_fprintf(gCsvFile, "\"%s\"\n", priority);
-}
-
-void InitTaskFile(void) {
-    gOutFile = plat_fopen(gOutputPath, "a");
-    if (!gOutFile) return;
-    bv_fprintf(gOutFile, "BEGIN:VCALENDAR\nVERSION:1.0\n");
-    if (!gNotesBuf) gNotesBuf = (char *)calloc(1, BV_NOTES_LEN);
-}
-
 // Without a store object (its logon failed) there is nothing to create
 // folders or messages in.
 int HaveMailStore(void) {
@@ -178,9 +130,17 @@ BV_EXPORT int BV_CALL ConvertFolder(mdat *record, BvItemCallback itemCallback, i
     int result = 0;
     switch (folder->folderClass) {
     case BV_CLASS_CONTACTS:
-        ParseContactFile(folderNumber, record, itemCallback, workDir, countOut, statusCallback);
+        if (gKerioDir[0])
+            ReadStoreDirContacts(folderNumber, record, itemCallback, workDir, countOut, statusCallback);
+        else
+            ParseContactFile(folderNumber, record, itemCallback, workDir, countOut, statusCallback);
         break;
     case BV_CLASS_CALENDAR:
+        if (gKerioDir[0]) {
+            ReadStoreDirCalendar(folder, record, itemCallback, gMaxRecipients, workDir, countOut, sizeOut,
+                                 statusCallback);
+            break;
+        }
         // Each folder of a "/ZFOLDERS" list has its own address.
         if (folder->fileName[0]) com_strncpy(gOutputPath, folder->fileName, sizeof gOutputPath - 1);
         ReadCalendarFolder(record, itemCallback, gMaxRecipients, workDir, countOut, sizeOut, statusCallback);
@@ -259,7 +219,7 @@ BV_EXPORT int BV_CALL WriteMsg(mdat *record, const char *folderName, const char 
         return OutputFailed(gOutFile, "contact");
     case WRITE_EVENT:
         if (!(gCsvTask && record->itemFlag == 1)) WriteEvent(record, workDir, -1);
-        if (gCsvTask && gCsvFile) WriteCsvTaskLine(record, workDir);
+        if (gCsvTask) WriteCsvTaskLine(record, workDir);
         return OutputFailed(gOutFile, "calendar") | OutputFailed(gCsvFile, "task list");
     case WRITE_TASK:
         if (gOutFile) WriteTask(record, workDir);

@@ -31,6 +31,9 @@ const int kPathCodepage = CP_ACP_ISO;
 const int kPathCodepage = CP_UTF8;
 #endif
 
+// A work directory leaves room in the BV_PATH_LEN path buffers for the
+// longest temporary name (part files of deeply embedded messages).
+const size_t kMaxWorkDirLen = BV_PATH_LEN - 192;
 const int kZFoldersLineCap = 250;  // a folder-list line holds at most 249 characters
 
 void SetText(char *out, const char *text) {
@@ -241,6 +244,24 @@ int LogonStoreObject(void) {
     return 0;
 }
 
+// The host's work directory (setting 6). Part files and temporary files are
+// named inside it in fixed-size buffers: a directory that leaves no room for
+// the longest of those names is refused, where it would be cut and the
+// files would land in a parent directory.
+bool TakeWorkDirectory(void) {
+    char dir[BV_HOST_TEXT_LEN * 4];
+    com_GetHostSetting(BVCOM_SETTING_WORK_DIR, dir, sizeof dir);
+    size_t len = strlen(dir);
+    if (len > kMaxWorkDirLen) {
+        com_Log("BV Error: the work directory is too long (%d characters, at most %d): %.200s...", (int)len,
+                (int)kMaxWorkDirLen, dir);
+        gHostWorkDir[0] = 0;
+        return false;
+    }
+    com_strncpy(gHostWorkDir, dir, sizeof gHostWorkDir - 1);
+    return true;
+}
+
 int LogonSourceFile(const char *path) {
     com_strncpy(gSourcePath, path, sizeof gSourcePath - 1);
     com_strncpy(gOutputPath, path, sizeof gOutputPath - 1);
@@ -255,6 +276,7 @@ int LogonSourceFile(const char *path) {
         com_Log("BV Error: invalid source specification: %s", dir);
         return 3;
     }
+    com_RegisterSourceFile(gSourcePath);
     return 0;
 }
 
@@ -266,6 +288,12 @@ int LogonTargetFile(const char *path) {
         com_ExtractFileDir(path, dir, sizeof dir);
         _com_mkdir(dir[0] ? dir : path);
         if (!com_ValidateOutputDir(path, 0)) return 3;
+    }
+    // The file of a run's source is never a target: it would be deleted here
+    // before a single item was read from it.
+    if (com_IsSourceFile(path)) {
+        com_Log("BV Error: the target %s is the source file of this run; nothing is deleted or written", path);
+        return 3;
     }
     com_strncpy(gContactOutPath, path, sizeof gContactOutPath - 1);
     com_strncpy(gOutputPath, path, sizeof gOutputPath - 1);
@@ -322,7 +350,7 @@ BV_EXPORT int BV_CALL Logon(BvHostValue, BvHostValue, char *path, BvHostValue, B
 
     plat_GetSystemTimeAsFileTime(&gLogonTime);
     srand(gLogonTime.dwLowDateTime ^ gLogonTime.dwHighDateTime);
-    com_GetHostSetting(6, gHostWorkDir, sizeof gHostWorkDir);
+    if (!TakeWorkDirectory()) return 3;
 
     gAdrType = TagIs(tag, "CSVZ") ? BV_ADR_CONTACTS : adrType;
     gUpcomingOnly = (gAdrType == BV_ADR_CALENDAR && checkValue == 1) ? 1 : 0;
@@ -336,6 +364,7 @@ BV_EXPORT int BV_CALL Logon(BvHostValue, BvHostValue, char *path, BvHostValue, B
     if (outText) outText[0] = '\0';
     if (TagIs(tag, "VCSK")) {
         com_strncpy(gKerioDir, path, sizeof gKerioDir - 1);
+        FreeFolderTable();  // a second logon of the session scans afresh
         ScanStoreDir(gKerioDir);
     }
 

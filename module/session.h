@@ -85,8 +85,9 @@ extern char gKerioDir[BV_PATH_LEN];
 extern char gHostWorkDir[BV_PATH_LEN];  // host setting 6
 extern int gHostSetting5;              // host setting 5, kept for the calendar loop
 extern int gIcsListMade;
-// Directory of the message file being read (for X-Becky-Include); the store
-// readers fill it.
+// Directory of the message file being read: the files that a message names
+// (X-Becky-Include, "Attachment:", "FileID:") are taken from there only. The
+// store readers fill it; empty for the live store, which has none.
 extern char gMessageFileDir[BV_PATH_LEN];
 
 // ---- tables ----------------------------------------------------------------------

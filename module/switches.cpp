@@ -55,6 +55,7 @@ const SwitchEntry kSwitches[] = {
     {"/EIH", SET_ONE, &gEih, nullptr, "with /D68: the original header block is kept"},
     {"/D68", SET_ONE, &gD68, nullptr, "with /EIH: the original header block is kept"},
     {"/D74", SET_ONE, &gD74, nullptr, "composed messages without their body"},
+    {"/D77", SET_ONE, &gD77, nullptr, "written events carry compatibility lines (TRANSP, STATUS, DCREATED, ...)"},
     {"/D81", SET_ONE, &gD81, nullptr, "the raw source message kept and written as it came"},
     {"/D84", SET_ZERO, &gD84, nullptr, "event times written without the UTC mark Z"},
     {"/UNID", SET_ONE, &gUnid, nullptr, "contacts CSV gets a UNID column"},

@@ -353,7 +353,7 @@ HRESULT BV_CALL MessageGetNextRawText(OeMessage *self, int32_t maxChars, BSTR *t
     if (msg->deleted) return E_FAIL;
     size_t limit = maxChars > 0 && maxChars < OE_RAW_PIECE_MAX ? static_cast<size_t>(maxChars) : OE_RAW_PIECE_MAX;
     if (!msg->reader && !msg->readDone) {
-        msg->reader = fopen(msg->path->c_str(), "rb");
+        msg->reader = plat_fopen(msg->path->c_str(), "rb");  // regular files only: a FIFO would hang
         if (!msg->reader) return E_FAIL;
     }
     std::unique_ptr<char[]> bytes(new (std::nothrow) char[limit]);

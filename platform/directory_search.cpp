@@ -1,6 +1,7 @@
 // FindFirstFile / FindNextFile over readdir: a directory part and a mask of
 // '*' and '?' matched without regard to case, as Win32 does.
 #include <dirent.h>
+#include <errno.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
@@ -14,6 +15,14 @@ struct PlatFind {
     char dirPath[PLAT_FIND_PATH_LEN];  // with a trailing separator, or empty
     char mask[512];
 };
+
+static uint32_t gLastSearchError;
+
+static uint32_t SearchErrorOf(int error) {
+    if (error == ENOENT || error == ENOTDIR) return BV_ERROR_PATH_NOT_FOUND;
+    if (error == EACCES || error == EPERM) return BV_ERROR_ACCESS_DENIED;
+    return BV_ERROR_GEN_FAILURE;
+}
 
 static int AsciiLower(int c) {
     return (c >= 'A' && c <= 'Z') ? c + 32 : c;
@@ -85,17 +94,22 @@ static int NextMatch(PlatFind *find, PlatFindData *out) {
 extern "C" {
 
 PlatFind *plat_FindFirstFile(const char *pattern, PlatFindData *out) {
+    gLastSearchError = BV_ERROR_INVALID_NAME;
     if (!pattern || !*pattern || !out) return nullptr;
     const char *slash = strrchr(pattern, BV_PATH_SEP);
     const char *mask = slash ? slash + 1 : pattern;
     size_t dirLen = slash ? (size_t)(slash - pattern) + 1 : 0;
     if (dirLen >= PLAT_FIND_PATH_LEN || strlen(mask) >= sizeof(PlatFind::mask) || !*mask) return nullptr;
     PlatFind *find = (PlatFind *)calloc(1, sizeof(PlatFind));
-    if (!find) return nullptr;
+    if (!find) {
+        gLastSearchError = BV_ERROR_GEN_FAILURE;
+        return nullptr;
+    }
     memcpy(find->dirPath, pattern, dirLen);
     find->dirPath[dirLen] = 0;
     strcpy(find->mask, mask);
     find->dir = opendir(dirLen ? find->dirPath : ".");
+    gLastSearchError = find->dir ? BV_ERROR_FILE_NOT_FOUND : SearchErrorOf(errno);
     if (!find->dir || !NextMatch(find, out)) {
         plat_FindClose(find);
         return nullptr;
@@ -118,6 +132,7 @@ static int ToWide(const PlatFindData &narrow, PlatFindDataW *out) {
 }
 
 PlatFind *plat_FindFirstFileW(const WCHAR *pattern, PlatFindDataW *out) {
+    gLastSearchError = BV_ERROR_INVALID_NAME;
     if (!pattern || !out) return nullptr;
     char narrowPattern[PLAT_FIND_PATH_LEN];
     if (plat_WideCharToMultiByte(CP_UTF8, pattern, -1, narrowPattern, (int)sizeof(narrowPattern)) <= 0) return nullptr;
@@ -140,6 +155,10 @@ int plat_FindNextFileW(PlatFind *find, PlatFindDataW *out) {
         if (ToWide(narrow, out)) return 1;
     }
     return 0;
+}
+
+uint32_t plat_GetLastError(void) {
+    return gLastSearchError;
 }
 
 void plat_FindClose(PlatFind *find) {

@@ -1,6 +1,7 @@
 // Files and directories of the POSIX backend: paths are UTF-8 bytes on disk.
 #include <dirent.h>
 #include <errno.h>
+#include <fcntl.h>
 #include <stdlib.h>
 #include <string.h>
 #include <strings.h>
@@ -15,13 +16,47 @@ FILE *plat_OpenWithFaults(const char *path, const char *mode);          // file_
 FILE *plat_OpenTracked(const char *path, const char *mode, int *tracked);  // written_digests.cpp
 void plat_ForgetWrittenFile(const char *from, const char *to);
 
+// A read-only open takes regular files only (symbolic links followed): a
+// FIFO would block the open, and a device or /proc file reads without end.
+// The file is opened without blocking and checked before it is read.
+static FILE *OpenRegularForReading(const char *path, const char *mode) {
+    int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return nullptr;
+    struct stat st;
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        close(fd);
+        char line[600];
+        snprintf(line, sizeof line, "BV Warning: not a regular file, not read: %.500s", path);
+        plat_LogLine(line);
+        errno = EINVAL;
+        return nullptr;
+    }
+    int flags = fcntl(fd, F_GETFL);
+    if (flags >= 0) fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+    FILE *file = fdopen(fd, mode);
+    if (!file) close(fd);
+    return file;
+}
+
 FILE *plat_fopen(const char *path, const char *mode) {
     if (!path || !mode || !*path) return nullptr;
+    if (mode[0] == 'r' && !strchr(mode, '+')) return OpenRegularForReading(path, mode);
     int tracked = 0;
     FILE *file = plat_OpenTracked(path, mode, &tracked);
     if (tracked) return file;
     if (plat_FaultInjectionArmed()) return plat_OpenWithFaults(path, mode);
     return fopen(path, mode);
+}
+
+int plat_ResolvePath(const char *path, char *out, size_t outCap) {
+    if (!path || !*path || !out || outCap == 0) return 0;
+    char *resolved = realpath(path, nullptr);
+    if (!resolved) return 0;
+    size_t len = strlen(resolved);
+    int ok = len < outCap;
+    if (ok) memcpy(out, resolved, len + 1);
+    free(resolved);
+    return ok;
 }
 
 FILE *plat_wfopen(const WCHAR *path, const char *mode) {
@@ -91,6 +126,14 @@ int plat_RemoveDirectoryTree(const char *path) {
     closedir(dir);
     if (rmdir(path) != 0) ok = 0;
     return ok;
+}
+
+int plat_PathIsInside(const char *dir, const char *path) {
+    char base[4096], target[4096];
+    if (!plat_ResolvePath(dir, base, sizeof base) || !plat_ResolvePath(path, target, sizeof target)) return 0;
+    size_t len = strlen(base);
+    if (len > 0 && base[len - 1] == BV_PATH_SEP) len--;  // the root directory
+    return strncmp(target, base, len) == 0 && target[len] == BV_PATH_SEP && target[len + 1] != 0;
 }
 
 int plat_FindFileNoCase(const char *dir, const char *name, char *out, size_t outCap) {

@@ -9,6 +9,7 @@
 
 static PlatLogSink gPlatLogSink;
 static int gMessageBoxAnswer = BV_IDNO;
+static PlatMessageBoxHandler gMessageBoxHandler;
 
 extern "C" {
 
@@ -53,12 +54,18 @@ void plat_SetMessageBoxAnswer(int answer) {
     gMessageBoxAnswer = answer;
 }
 
+void plat_SetMessageBoxHandler(PlatMessageBoxHandler handler) {
+    gMessageBoxHandler = handler;
+}
+
 int plat_MessageBox(const char *text, const char *caption, uint32_t type) {
+    int answer = gMessageBoxHandler ? gMessageBoxHandler(text ? text : "", caption ? caption : "", type)
+                                    : gMessageBoxAnswer;
     char line[2048];
     snprintf(line, sizeof(line), "BV Info: message box (type %u) %s: %s, answered %d", type, caption ? caption : "",
-             text ? text : "", gMessageBoxAnswer);
+             text ? text : "", answer);
     plat_LogLine(line);
-    return gMessageBoxAnswer;
+    return answer;
 }
 
 int plat_snprintf(char *out, size_t outCap, const char *fmt, ...) {

@@ -30,8 +30,19 @@ extern "C" {
 #endif
 
 // ---- files --------------------------------------------------------------
-// Opens with a UTF-8 (POSIX) or ANSI (Win32) path; stdio modes.
+// Opens with a UTF-8 (POSIX) or ANSI (Win32) path; stdio modes. A read-only
+// mode ("r", "rb") opens regular files only, without blocking on the way: a
+// FIFO, a device or a directory (also behind a link) gives NULL and a
+// "BV Warning: not a regular file" line in the log.
 FILE *plat_fopen(const char *path, const char *mode);
+// The absolute path of an existing file or directory with every symbolic
+// link, "." and ".." resolved (realpath / GetFinalPathNameByHandle); 0 when
+// it does not exist or does not fit.
+int plat_ResolvePath(const char *path, char *out, size_t outCap);
+// Non-zero when `path` exists and, resolved, lies below the directory `dir`
+// (resolved too): what "..", an absolute name or a symbolic link names
+// elsewhere is outside.
+int plat_PathIsInside(const char *dir, const char *path);
 // Wide path (UTF-16), as CreateFileW / _wfopen.
 FILE *plat_wfopen(const WCHAR *path, const char *mode);
 int64_t plat_GetFileSize(const char *path);  // -1 when missing
@@ -96,6 +107,13 @@ int plat_FindNextFile(PlatFind *find, PlatFindData *out);              // 0: no 
 PlatFind *plat_FindFirstFileW(const WCHAR *pattern, PlatFindDataW *out);
 int plat_FindNextFileW(PlatFind *find, PlatFindDataW *out);
 void plat_FindClose(PlatFind *find);
+// GetLastError after a search that found nothing: why it found nothing.
+#define BV_ERROR_FILE_NOT_FOUND 2  // the directory exists, no entry matches
+#define BV_ERROR_PATH_NOT_FOUND 3  // the directory does not exist
+#define BV_ERROR_ACCESS_DENIED 5   // the directory cannot be read
+#define BV_ERROR_GEN_FAILURE 31    // any other failure to read it
+#define BV_ERROR_INVALID_NAME 123  // the pattern is empty or too long
+uint32_t plat_GetLastError(void);
 
 // ---- times ---------------------------------------------------------------
 void plat_GetSystemTime(SYSTEMTIME *out);
@@ -177,8 +195,14 @@ int plat_GetSharedDocumentsFolder(char *out, size_t outCap);
 #define BV_IDCANCEL 2
 #define BV_IDYES 6
 #define BV_IDNO 7
+#define BV_MB_YESNOCANCEL 0x03
+#define BV_MB_ICONQUESTION 0x20
 int plat_MessageBox(const char *text, const char *caption, uint32_t type);
 void plat_SetMessageBoxAnswer(int answer);
+// A host that can ask its user installs a handler; it then gives the answer
+// instead of the preset one (NULL removes it).
+typedef int (*PlatMessageBoxHandler)(const char *text, const char *caption, uint32_t type);
+void plat_SetMessageBoxHandler(PlatMessageBoxHandler handler);
 // wsprintfA-style bounded formatting.
 int plat_snprintf(char *out, size_t outCap, const char *fmt, ...)
     __attribute__((format(printf, 3, 4)));

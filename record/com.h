@@ -28,6 +28,9 @@ typedef intptr_t BvHostValue;
 // ---- log, switches -----------------------------------------------------------
 // One line per call; the log file is flushed after each line.
 BVCOM_API void com_Log(const char *format, ...) __attribute__((format(printf, 1, 2)));
+// Non-zero once the host asked the migration to stop (bvcom_RequestStop);
+// long steps that run without a status callback (downloads) poll it.
+BVCOM_API int com_StopRequested(void);
 // Token `index` (from 0) of the host's switch string into buf (BV_TOKEN_LEN).
 BVCOM_API int com_GetParm(int index, char *buf);
 
@@ -227,6 +230,10 @@ BVCOM_API int64_t com_fcopy(const char *source, const char *target);
 // Non-zero when the directory of the output file `path` (or `path` itself when
 // it is a directory) exists and a file can be created in it.
 BVCOM_API int com_ValidateOutputDir(const char *path, int flags);
+// A file that a session reads as its source; com_IsSourceFile answers for
+// every session of the process (the same file by any path or link).
+BVCOM_API void com_RegisterSourceFile(const char *path);
+BVCOM_API int com_IsSourceFile(const char *path);
 // Creates the directory `path` with every missing parent (mkdir -p); pass the
 // directory, not a file path. Non-zero when it exists afterwards.
 BVCOM_API int _com_mkdir(const char *path);
@@ -254,7 +261,11 @@ BVCOM_API int com_RegistryRead(int rootKey, const char *keyPath, const char *val
 //   5: the calendar history window in days: calendar entries that ended more
 //      than this many days before the logon are not migrated (0 or unset: all).
 //   1: the settings directory used by com_AddSystemDir.
+//   7: seconds a download may stay below its low-speed limit (default 60).
+//   8: the largest download body in bytes (default 1 GiB).
 #define BVCOM_SETTING_SYSTEM_DIR 1
+#define BVCOM_SETTING_DOWNLOAD_STALL_SECONDS 7
+#define BVCOM_SETTING_DOWNLOAD_MAX_BYTES 8
 #define BVCOM_SETTING_CALENDAR_DAYS 5
 #define BVCOM_SETTING_WORK_DIR 6
 BVCOM_API int com_GetHostSetting(int number, char *out, size_t outCap);
@@ -270,9 +281,19 @@ BVCOM_API void bvcom_SetWorkDir(const char *workDir);
 BVCOM_API void bvcom_SetDuplicateRegister(const char *path);
 BVCOM_API void bvcom_SetLogFile(const char *path);  // appends; NULL closes it
 BVCOM_API void bvcom_SetLogEcho(int toStderr);
+// Lines logged with the prefix "BV Warning: " since the library was loaded:
+// every warning names an item or a piece of data that was left out or cut.
+BVCOM_API long long bvcom_WarningCount(void);
+// The host's stop request, 1 to ask, 0 to withdraw (safe in a signal
+// handler); com_StopRequested answers it.
+BVCOM_API void bvcom_SetStopRequest(int stop);
 BVCOM_API void bvcom_SetHostSetting(int number, const char *value);  // NULL unsets
 BVCOM_API void bvcom_SetRegistryFile(const char *path);
 BVCOM_API void bvcom_SetMessageBoxAnswer(int answer);
+// A host that asks its user: the handler returns IDYES, IDNO or IDCANCEL
+// (NULL: the preset answer again).
+typedef int (*BvMessageBoxHandler)(const char *text, const char *caption, uint32_t type);
+BVCOM_API void bvcom_SetMessageBoxHandler(BvMessageBoxHandler handler);
 // Item filters; nothing is filtered until the host sets one.
 // Dates outside [from, to] are rejected (NULL: open end); items without a
 // date always pass.

@@ -16,7 +16,14 @@
 
 namespace {
 
-const char kTop[] = "Next_Item:_(A3CB49KFSA19)/1";
+// Boundary `number` of a composed message: the prefix, the token drawn for
+// the message, and the number.
+std::string Boundary(const std::string &text, const std::string &prefix, int number) {
+    size_t at = text.find(prefix + ".");
+    if (at == std::string::npos) return prefix + " (no boundary)";
+    return text.substr(at, prefix.size() + 17) + "/" + std::to_string(number);
+}
+std::string Top(const std::string &text) { return Boundary(text, "Next_Item:_(A3CB49KFSA19)", 1); }
 
 class ComposerTest : public ::testing::Test {
 protected:
@@ -104,11 +111,11 @@ TEST_F(ComposerTest, HeaderBlockComesInItsOrder) {
         "Thread-Index: AQHZ",
         " continued",
         "Date: Mon, 15 Jan 2024 14:00:05 +0000",
-        std::string("Content-Type: multipart/alternative;boundary=\"") + kTop + "\"",
+        "Content-Type: multipart/alternative;boundary=\"" + Top(text) + "\"",
     };
     EXPECT_EQ(HeaderLines(text), expected);
-    EXPECT_NE(text.find("\r\nThis is a multi-part message in MIME format.\r\n\r\n--" + std::string(kTop) +
-                        "\r\nContent-type: text/plain; charset=\"UTF-8\"\r\n\r\nHello\r\n--" + kTop + "--\r\n"),
+    EXPECT_NE(text.find("\r\nThis is a multi-part message in MIME format.\r\n\r\n--" + Top(text) +
+                        "\r\nContent-type: text/plain; charset=\"UTF-8\"\r\n\r\nHello\r\n--" + Top(text) + "--\r\n"),
               std::string::npos);
 }
 
@@ -117,7 +124,8 @@ TEST_F(ComposerTest, EdgeCasesOfTheHeaderBlock) {
     com_strncpy(rec->fromName, "Anna", BV_NAME_LEN - 1);
     rec->unread = 1;
     com_strncpy(rec->messageId, "<kept@example.com>", BV_MSGID_LEN - 1);
-    std::vector<std::string> lines = HeaderLines(ComposeToText(rec, work.path));
+    std::string eih = ComposeToText(rec, work.path);
+    std::vector<std::string> lines = HeaderLines(eih);
     EXPECT_EQ(lines[0], "From: \"Anna\"");
     EXPECT_EQ(lines[1], "Sender: \"Anna\"");
     for (const std::string &line : lines) {
@@ -172,7 +180,8 @@ TEST_F(ComposerTest, DateIsWrittenInLocalTimeAndTheRecordKeepsIt) {
     setenv("TZ", "Europe/Berlin", 1);
     com_strncpy(gGmtOffset, "+0100", sizeof gGmtOffset - 1);
     rec->date = UtcTime(2024, 1, 15, 14, 0, 0);
-    std::vector<std::string> lines = HeaderLines(ComposeToText(rec, work.path));
+    std::string eih = ComposeToText(rec, work.path);
+    std::vector<std::string> lines = HeaderLines(eih);
     EXPECT_NE(std::find(lines.begin(), lines.end(), "Date: Mon, 15 Jan 2024 15:00:00 +0100"), lines.end());
     FILETIME local = UtcTime(2024, 1, 15, 15, 0, 0);
     EXPECT_EQ(rec->date.dwLowDateTime, local.dwLowDateTime);
@@ -206,7 +215,12 @@ TEST_F(ComposerTest, BodyLevelsBoundariesAndBase64) {
     AddPart(sub, work.path, BV_PART_ATTACHMENT, "inner.bin", PatternBytes(100, 4));
 
     std::string text = ComposeToText(rec, work.path);
-    const std::string b1 = kTop, b2 = "Next_Item:_(A3CB49KFSA19)/2", b3 = "Next_Item:_(A3CB49KFSA19)/3";
+    const std::string b1 = Top(text), b2 = Boundary(text, "Next_Item:_(A3CB49KFSA19)", 2),
+                      b3 = Boundary(text, "Next_Item:_(A3CB49KFSA19)", 3);
+    // The embedded message goes on with the message's numbers under its own
+    // prefix: no level shares a boundary with another.
+    const std::string e4 = Boundary(text, "ABCDEFG", 4);
+    EXPECT_EQ(e4.substr(8, 16), b1.substr(26, 16)) << "one token for the whole message";
     EXPECT_NE(text.find("Content-Type: multipart/mixed;boundary=\"" + b1 + "\"\r\n"), std::string::npos);
     EXPECT_NE(text.find("--" + b1 + "\r\nContent-type: multipart/related; boundary=\"" + b2 + "\"\r\n\r\n--" + b2 +
                         "\r\nContent-type: multipart/alternative; boundary=\"" + b3 + "\"\r\n\r\n--" + b3 +
@@ -224,10 +238,9 @@ TEST_F(ComposerTest, BodyLevelsBoundariesAndBase64) {
                         "  filename=\"report.pdf\"\r\n\r\n"),
               std::string::npos);
     EXPECT_NE(text.find("Content-type: image/jpeg;\r\n  name=\"tiny.jpg\"\r\n"), std::string::npos);
-    // The embedded message numbers its own boundaries from the seed "ABCDEFG/1".
-    EXPECT_NE(text.find("Content-Type: multipart/mixed;boundary=\"ABCDEFG/2\"\r\n"), std::string::npos);
-    EXPECT_NE(text.find("--ABCDEFG/2--\r\n--" + b1 + "\r\n"), std::string::npos);
-    EXPECT_EQ(CountOf(text, "--ABCDEFG/2\r\n"), 2u);
+    EXPECT_NE(text.find("Content-Type: multipart/mixed;boundary=\"" + e4 + "\"\r\n"), std::string::npos);
+    EXPECT_NE(text.find("--" + e4 + "--\r\n--" + b1 + "\r\n"), std::string::npos);
+    EXPECT_EQ(CountOf(text, "--" + e4 + "\r\n"), 2u);
     EXPECT_TRUE(text.size() > 9 && text.compare(text.size() - b1.size() - 6, std::string::npos, "--" + b1 + "--\r\n") == 0);
     EXPECT_EQ(CountOf(text, "--" + b1 + "--"), 1u);
 
@@ -253,7 +266,7 @@ TEST_F(ComposerTest, SecureAndSpecialParts) {
     com_PartFileName(work.path.c_str(), rec, missing, path, sizeof path);
     remove(path);
     std::string text = ComposeToText(rec, work.path);
-    EXPECT_NE(text.find("Content-Type: application/pkcs7-mime;boundary=\"" + std::string(kTop) + "\"\r\n"),
+    EXPECT_NE(text.find("Content-Type: application/pkcs7-mime;boundary=\"" + Top(text) + "\"\r\n"),
               std::string::npos);
     EXPECT_NE(text.find("Content-type: application/pgp-encrypted; charset=\"UTF-8\"\r\n\r\n-----BEGIN PGP"),
               std::string::npos);
@@ -297,13 +310,14 @@ TEST_F(ComposerTest, SwitchesChangeWhatIsWritten) {
     gD68 = 1;
     EXPECT_NE(ComposeToText(rec, work.path).find("Subject: composed"), std::string::npos) << "/D68 alone";
     gEih = 1;
-    std::vector<std::string> lines = HeaderLines(ComposeToText(rec, work.path));
+    std::string eih = ComposeToText(rec, work.path);
+    std::vector<std::string> lines = HeaderLines(eih);
     // RAWRFC.dat is an attachment here, so the body is "mixed". Only the
     // fields of the old body go, each with its continuation; MIME-Version
     // is added when the block has none.
     const std::vector<std::string> copied = {"Return-Path: <a@b>", "Subject: kept", "X-After: blank",
                                              "X-Boundary: boundary=\"y\"", "MIME-Version: 1.0",
-                                             std::string("Content-Type: multipart/mixed;boundary=\"") + kTop + "\""};
+                                             "Content-Type: multipart/mixed;boundary=\"" + Top(eih) + "\""};
     EXPECT_EQ(lines, copied);
 }
 
@@ -313,7 +327,8 @@ TEST_F(ComposerTest, OverlongAndGarbageInputsAreCopiedSafely) {
     const std::string longId = "<" + std::string(6000, 'r') + "@example.com>";
     AddPart(rec, work.path, BV_PART_HEADER, "Internet Headers.txt",
             "References: " + longId + "\n\t<second@example.com>\nIn-Reply-To: <second@example.com>\n\n");
-    std::vector<std::string> lines = HeaderLines(ComposeToText(rec, work.path));
+    std::string eih = ComposeToText(rec, work.path);
+    std::vector<std::string> lines = HeaderLines(eih);
     const std::vector<std::string> copied = {"References: " + longId, "\t<second@example.com>",
                                              "In-Reply-To: <second@example.com>"};
     EXPECT_NE(std::search(lines.begin(), lines.end(), copied.begin(), copied.end()), lines.end());
@@ -334,12 +349,12 @@ TEST_F(ComposerTest, OverlongAndGarbageInputsAreCopiedSafely) {
     for (int i = 0; i < 50; i++) AddRecipient(rec, std::string(BV_NAME_LEN - 1, 'q'), std::string(BV_ADDR_LEN - 1, '@'), 3);
     gDedup = 1;
     std::string text = ComposeToText(rec, work.path);
-    EXPECT_EQ(text.substr(text.size() - 4 - strlen(kTop) - 2), "--" + std::string(kTop) + "--\r\n");
+    EXPECT_EQ(text.substr(text.size() - 4 - Top(text).size() - 2), "--" + Top(text) + "--\r\n");
     EXPECT_EQ(CountOf(text, "\r\nTo: "), 1u);
     EXPECT_EQ(CountOf(text, ",\r\n \""), 49u);
     gD68 = gEih = 1;
     text = ComposeToText(rec, work.path);
-    EXPECT_EQ(text.substr(text.size() - 4 - strlen(kTop) - 2), "--" + std::string(kTop) + "--\r\n");
+    EXPECT_EQ(text.substr(text.size() - 4 - Top(text).size() - 2), "--" + Top(text) + "--\r\n");
 }
 
 TEST_F(ComposerTest, EmbeddedMessageWithoutBodyGetsASummary) {
@@ -352,7 +367,7 @@ TEST_F(ComposerTest, EmbeddedMessageWithoutBodyGetsASummary) {
     sub->priority = 2;
     AddPart(sub, work.path, BV_PART_ATTACHMENT, "a.doc", "doc");
     std::string text = ComposeToText(rec, work.path);
-    EXPECT_NE(text.find("--ABCDEFG/2\r\nContent-type: text/plain; charset=\"UTF-8\"\r\n\r\n"
+    EXPECT_NE(text.find("--" + Boundary(text, "ABCDEFG", 2) + "\r\nContent-type: text/plain; charset=\"UTF-8\"\r\n\r\n"
                         "From: Inner Sender <inner@example.com>\nSubject: Forwarded\n"
                         "Date: Sat, 04 Mar 2023 05:06:07\nPriority: High\nImportance: Normal\nAttachment: a.doc\n"),
               std::string::npos);

@@ -5,6 +5,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -211,7 +212,10 @@ TEST_F(StoreImportTest, MessageIsCreatedCommittedAndCloned) {
     size_t dateEnd = bytes.find("\r\n", date + 2);
     size_t expectedDate = expected.find("\r\nDate: ");
     EXPECT_EQ(bytes.substr(0, date), expected.substr(0, expectedDate));
-    EXPECT_EQ(bytes.substr(dateEnd), expected.substr(expected.find("\r\n", expectedDate + 2)));
+    // each composition draws its own boundary token
+    std::regex token("\\.[0-9a-f]{16}/");
+    EXPECT_EQ(std::regex_replace(bytes.substr(dateEnd), token, "./"),
+              std::regex_replace(expected.substr(expected.find("\r\n", expectedDate + 2)), token, "./"));
     EXPECT_NE(bytes.find("caf\xc3\xa9\r\n"), std::string::npos);
     EXPECT_FALSE(plat_FileExists(work.File("oemsg.tmp").c_str())) << "the message file is deleted";
 }

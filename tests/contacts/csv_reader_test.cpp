@@ -210,16 +210,24 @@ TEST_F(CsvReader, QuotedMultiLineNotesAndBlankLines) {
     EXPECT_EQ(contacts[2]["emailAddr"], "jan@kowalski.example");
     EXPECT_EQ(contacts[2].notes, "");
 
-    // Notes keep 1023 bytes; a field beyond the field buffer is cut and the
-    // fields after it still land in their columns.
+    // Notes are kept up to the notes buffer, longer ones cut with a warning;
+    // a field beyond the field buffer is cut and the fields after it still
+    // land in their columns.
     std::string longNotes(3000, 'n');
     std::string hugeStreet(70000, 's');
     std::string text = "First Name,Notes,Business Street,Last Name\r\nKim," + longNotes + "," + hugeStreet + ",Lee\r\n";
     contacts = Read(WriteFile("long.csv", text));
     ASSERT_EQ(contacts.size(), 1u);
-    EXPECT_EQ(contacts[0].notes, std::string(1023, 'n'));
+    EXPECT_EQ(contacts[0].notes, longNotes);
     EXPECT_EQ(contacts[0]["businessStreet"], std::string(63, 's'));
     EXPECT_EQ(contacts[0]["lastName"], "Lee");
+    EXPECT_EQ(LogText().find("notes of"), std::string::npos);
+    text = "First Name,Last Name,Notes\r\nMax,Roe," + std::string(20000, 'n') + "\r\n";
+    contacts = Read(WriteFile("longer.csv", text));
+    ASSERT_EQ(contacts.size(), 1u);
+    EXPECT_EQ(contacts[0].notes, std::string(BV_NOTES_LEN - 1, 'n'));
+    EXPECT_NE(LogText().find("BV Warning: contact Max Roe <>: notes of 20000 bytes cut to 18431"), std::string::npos)
+        << LogText();
 }
 
 TEST_F(CsvReader, RecordReaderEdges) {

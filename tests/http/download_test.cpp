@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 #include <string.h>
 
+#include <chrono>
 #include <random>
+#include <thread>
 
 #include "http/http.h"
 #include "loopback.h"
@@ -11,6 +13,7 @@
 
 namespace {
 
+using bvtest::Base64;
 using bvtest::CountOf;
 using bvtest::LoopbackServer;
 using bvtest::ReadFileText;
@@ -19,25 +22,6 @@ using bvtest::ScratchDir;
 const char kCalendar[] =
     "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nBEGIN:VEVENT\r\nSUMMARY:Team meeting\r\n"
     "DTSTART:20240115T140000Z\r\nEND:VEVENT\r\nEND:VCALENDAR\r\n";
-
-std::string Base64(const std::string &in) {
-    static const char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    std::string out;
-    size_t i = 0;
-    for (; i + 2 < in.size(); i += 3) {
-        unsigned v = ((unsigned char)in[i] << 16) | ((unsigned char)in[i + 1] << 8) | (unsigned char)in[i + 2];
-        for (int s = 18; s >= 0; s -= 6) out += kAlphabet[(v >> s) & 63];
-    }
-    if (i < in.size()) {
-        unsigned v = (unsigned char)in[i] << 16;
-        if (i + 1 < in.size()) v |= (unsigned char)in[i + 1] << 8;
-        out += kAlphabet[v >> 18];
-        out += kAlphabet[(v >> 12) & 63];
-        out += i + 1 < in.size() ? kAlphabet[(v >> 6) & 63] : '=';
-        out += '=';
-    }
-    return out;
-}
 
 // Answers GET requests for the pattern with the calendar.
 void ServeCalendar(LoopbackServer &server, const char *pattern) {
@@ -318,6 +302,80 @@ TEST_F(Download, UnwritableDownloadDirectoryEndsWithoutTransfer) {
     EXPECT_TRUE(server.Seen().empty());
     EXPECT_STREQ(gOutputPath, "unchanged");
     EXPECT_EQ(gDownloadFile, nullptr);
+}
+
+}  // namespace
+
+namespace {
+
+using Seconds = std::chrono::duration<double>;
+
+// Servers that would keep a download busy without end; each stops on its own
+// after a few seconds, so a download that does not end on its side cannot
+// hang the test either.
+void ServeHostileEndpoints(LoopbackServer &server) {
+    server.Routes().Get("/silent", [](const httplib::Request &, httplib::Response &res) {
+        std::this_thread::sleep_for(std::chrono::seconds(3));  // connects, answers too late
+        res.set_content(kCalendar, "text/calendar");
+    });
+    server.Routes().Get("/trickle", [](const httplib::Request &, httplib::Response &res) {
+        res.set_chunked_content_provider("text/calendar", [](size_t, httplib::DataSink &sink) {
+            for (int i = 0; i < 14 && sink.is_writable(); i++) {  // four bytes a second
+                if (!sink.write("B", 1)) return false;
+                std::this_thread::sleep_for(std::chrono::milliseconds(250));
+            }
+            sink.done();
+            return true;
+        });
+    });
+    server.Routes().Get("/endless", [](const httplib::Request &, httplib::Response &res) {
+        res.set_chunked_content_provider("text/calendar", [](size_t, httplib::DataSink &sink) {
+            static const std::string block(65536, 'x');
+            auto until = std::chrono::steady_clock::now() + std::chrono::seconds(4);
+            while (std::chrono::steady_clock::now() < until && sink.is_writable())
+                if (!sink.write(block.data(), block.size())) return false;
+            sink.done();
+            return true;
+        });
+    });
+}
+
+TEST_F(Download, SilentTricklingEndlessAndStoppedTransfersEnd) {
+    LoopbackServer server;
+    ServeHostileEndpoints(server);
+    server.Start();
+    bvcom_SetHostSetting(BVCOM_SETTING_DOWNLOAD_STALL_SECONDS, "2");
+    bvcom_SetHostSetting(BVCOM_SETTING_DOWNLOAD_MAX_BYTES, "1000000");
+    struct Case {
+        const char *path;
+        bool stop;  // the host asks to stop while the transfer runs
+        const char *warning;
+    } cases[] = {
+        {"/silent", false, "stopped: no answer, or slower than 64 bytes/s for too long"},
+        {"/trickle", false, "stopped: no answer, or slower than 64 bytes/s for too long"},
+        {"/endless", false, "stopped: larger than the limit of 1000000 bytes"},
+        {"/trickle", true, "stopped at the host's request"},
+    };
+    for (const Case &c : cases) {
+        std::string before = scratch_.Log();
+        auto started = std::chrono::steady_clock::now();
+        std::thread stopper;
+        if (c.stop) stopper = std::thread([] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            bvcom_SetStopRequest(1);
+        });
+        EXPECT_EQ(DownloadSourceFile(server.Url(c.path).c_str()), 3) << c.path;
+        double took = Seconds(std::chrono::steady_clock::now() - started).count();
+        if (stopper.joinable()) stopper.join();
+        bvcom_SetStopRequest(0);
+        EXPECT_LT(took, c.stop ? 1.5 : 4.5) << c.path;
+        std::string log = scratch_.Log().substr(before.size());
+        EXPECT_NE(log.find(c.warning), std::string::npos) << c.path << "\n" << log;
+        EXPECT_FALSE(std::filesystem::exists(scratch_.DownloadPath())) << c.path << ": no partial body is left";
+        EXPECT_STREQ(gSourcePath, "unchanged");
+    }
+    bvcom_SetHostSetting(BVCOM_SETTING_DOWNLOAD_STALL_SECONDS, nullptr);
+    bvcom_SetHostSetting(BVCOM_SETTING_DOWNLOAD_MAX_BYTES, nullptr);
 }
 
 }  // namespace

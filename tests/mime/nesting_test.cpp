@@ -1,5 +1,6 @@
 // Embedded messages inside each other: 30 levels are parsed, the 31st is
-// refused; the 501st embedded message of one message is an ordinary part.
+// kept whole as an attachment of the 30th; the 501st embedded message of one
+// message is an ordinary part.
 #include <gtest/gtest.h>
 #include <string>
 #include "mime_test_support.h"
@@ -42,7 +43,7 @@ const mdat *Innermost(const mdat *r, int *depth) {
     }
 }
 
-TEST(MimeNesting, ThirtyLevelsParseTheThirtyFirstIsRefused) {
+TEST(MimeNesting, ThirtyLevelsParseTheThirtyFirstIsKeptAsAnAttachment) {
     for (bool multipart : {false, true}) {
         SCOPED_TRACE(multipart ? "multipart chain" : "direct chain");
         std::string ok = multipart ? MultipartChain(0, 30) : DirectChain(30);
@@ -59,8 +60,17 @@ TEST(MimeNesting, ThirtyLevelsParseTheThirtyFirstIsRefused) {
 
         std::string tooDeep = multipart ? MultipartChain(0, 31) : DirectChain(31);
         run = ParseBytes(tooDeep, ParseOptions(), true, "nest31");
-        EXPECT_EQ(run.result, -101);
-        EXPECT_NE(run.log.find("BV Warning: too many nested messages in RFC-822 data"), std::string::npos);
+        EXPECT_EQ(run.result, 0);
+        inner = Innermost(run.record, &depth);
+        EXPECT_EQ(depth, 30);
+        EXPECT_STREQ(inner->subject, "level 30");
+        dump = DumpRecord(inner, run.workDir);
+        int last = inner->partCount - 1;
+        EXPECT_EQ(dump["part " + std::to_string(last) + " name"], "Message.eml");
+        EXPECT_NE(dump["part " + std::to_string(last) + " bytes"].find("Subject: level 31\r\n"), std::string::npos);
+        EXPECT_NE(run.log.find("nested deeper than 30 levels is kept whole as the attachment Message.eml"),
+                  std::string::npos)
+            << run.log;
         FreeRun(&run);
     }
 }

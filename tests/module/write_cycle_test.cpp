@@ -63,7 +63,7 @@ TEST_F(WriteCycleTest, CsvTaskRows) {
 
     EXPECT_EQ(ReadFileText(dir_ / "out" / "cal.CSV"),
               "\"Subject\",\"Start Date\",\"Due Date\",\"Date Completed\",\"Notes\",\"Priority\"\n"
-              "\"Call \"Bob\"\",\"1/15/2024\",\"11/2/2024\",\"\",\"Line onesays 'hi'\",\"Low\"\n"
+              "\"Call \"\"Bob\"\"\",\"1/15/2024\",\"11/2/2024\",\"\",\"Line onesays 'hi'\",\"Low\"\n"
               "\"Review\",\"1/15/2024\",\"11/2/2024\",\"\",\"\",\"High\"\n"
               "\"Plain\",\"1/15/2024\",\"11/2/2024\",\"\",\"\",\"\"\n"
               "\"Undated\",\"1/1/1601\",\"1/1/1601\",\"\",\"\",\"\"\n");

@@ -12,5 +12,7 @@ std::string ReadFileText(const std::filesystem::path &path);
 void WriteFileText(const std::filesystem::path &path, const std::string &text);
 // Non-overlapping occurrences of needle in text.
 int CountOf(const std::string &text, const std::string &needle);
+// Standard base64 with padding, no line breaks (fixtures, Basic credentials).
+std::string Base64(const std::string &in);
 
 }  // namespace bvtest

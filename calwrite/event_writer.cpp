@@ -1,0 +1,269 @@
+// One event as a VEVENT, followed by a VEVENT per changed occurrence.
+// Without "/D301" all times are UTC; with it each event is a VCALENDAR object
+// of its own and an event with a known time zone is written in that zone's
+// local time under its TZID, with the zone's VTIMEZONE before it.
+#include <stdlib.h>
+#include <string.h>
+#include "calwrite/calwrite_internal.h"
+#include "platform/platform.h"
+
+namespace {
+
+#define BV_VTIMEZONE_LEN 2048
+#define BV_TZID_LEN 256
+#define BV_RRULE_VALUE_LEN 512
+#define BV_OCCURRENCE_NOTES_MAX 32768   // bytes of an occurrence's notes file that are written
+#define BV_ATTENDEE_LINE_LEN 1024       // one line of an occurrence's attendee file
+
+enum RecipientType { RECIP_REQUIRED = 3, RECIP_OPTIONAL = 11, RECIP_ORGANIZER = 31 };
+enum ExceptionKind { OCCURRENCE_CHANGED = 0, OCCURRENCE_DELETED = 1 };
+
+// What the lines of one event share.
+struct EventText {
+    char uid[BV_UID_HEX_LEN];
+    char subject[BV_NAME_LEN];   // converted copy of the title
+    char location[BV_NAME_LEN];  // converted copy; "My Location" when empty
+    char tzid[BV_TZID_LEN];
+    char organizer[BV_NAME_LEN];
+    FILETIME start, end;
+};
+
+bool IsLater(const FILETIME &a, const FILETIME &b) { return plat_FileTimeToU64(&a) > plat_FileTimeToU64(&b); }
+
+// Moves a UTC time to the local time of the zone: by minus the bias, and by
+// minus the daylight bias more when the time lies in daylight time.
+void ToZoneTime(FILETIME *time, const char *tzName, int bias) {
+    int dstBias = 0, known = 0;
+    int offset = -bias;
+    if (com_TZDateIsDST(time, tzName, &dstBias, &known)) offset -= dstBias;
+    com_OffsetFileTimeVal(time, offset);
+}
+
+void WriteZoneHeader(const mdat *rec, EventText *ev) {
+    bv_fprintf(gOutFile, "BEGIN:VCALENDAR\nVERSION:2.0\nPRODID:-//Brevanto Migrator\n");
+    if (!rec->tzName[0]) return;
+    char vtimezone[BV_VTIMEZONE_LEN];
+    com_GetVTimeZone(rec->tzName, vtimezone, ev->tzid);
+    if (vtimezone[0]) bv_fprintf(gOutFile, "%s", vtimezone);
+    int bias = 0, dstBias = 0, stdBias = 0;
+    com_GetTZInfo(rec->tzName, &bias, &dstBias, &stdBias, 0);
+    if (!ev->tzid[0]) return;
+    ToZoneTime(&ev->start, rec->tzName, bias);
+    ToZoneTime(&ev->end, rec->tzName, bias);
+}
+
+void WriteTimeLine(const char *name, const FILETIME &time, bool allDay, const char *tzid) {
+    SYSTEMTIME st = {};
+    plat_FileTimeToSystemTime(&time, &st);
+    char text[BV_CAL_TIME_LEN];
+    MinuteText(&time, text);
+    if (allDay)
+        bv_fprintf(gOutFile, "%s;VALUE=DATE:%d%02d%02d\n", name, st.wYear, st.wMonth, st.wDay);
+    else if (tzid[0])
+        bv_fprintf(gOutFile, "%s;TZID=\"%s\":%s00\n", name, tzid, text);
+    else if (gD84)
+        bv_fprintf(gOutFile, "%s:%s00Z\n", name, text);
+    else
+        bv_fprintf(gOutFile, "%s:%s00\n", name, text);
+}
+
+// An all-day event without a zone is written in the machine's local dates.
+// With a zone both times are already local to it and stay as they are.
+void WriteTimes(const mdat *rec, EventText *ev) {
+    bool allDay = rec->allDayKind == 1 || rec->allDayKind == 2 || rec->allDay;
+    if (allDay && !ev->tzid[0]) {
+        com_FileTimeToLocalFileTime(&ev->start, &ev->start);
+        com_FileTimeToLocalFileTime(&ev->end, &ev->end);
+    }
+    if (gD77) {
+        char text[BV_CAL_TIME_LEN];
+        MinuteText(&ev->start, text);
+        bv_fprintf(gOutFile, "TRANSP:1\nSTATUS:CONFIRMED\nSEQUENCE:0\nDCREATED:%s00Z\nX-ORACLE-CLASS:NORMAL\n", text);
+    }
+    WriteTimeLine("DTSTART", ev->start, allDay, ev->tzid);
+    WriteTimeLine("DTEND", ev->end, allDay, ev->tzid);
+}
+
+// A common name holding ':', ';' or ',' is quoted, as readers split
+// parameters there; a quote inside it becomes a single quote.
+void WriteAttendee(const mdat *rec, const char *name, const char *role, const char *partstat, const char *addr) {
+    char cn[BV_NAME_LEN];
+    com_strncpy(cn, name, sizeof cn - 1);
+    ToRecordCodepage(rec, cn, sizeof cn);
+    for (char *p = cn; *p; p++) {
+        if (*p == '"') *p = '\'';
+        if (*p == '\r' || *p == '\n') *p = ' ';
+    }
+    const char *quote = strpbrk(cn, ":;,") ? "\"" : "";
+    bv_fprintf(gOutFile, "ATTENDEE;CN=%s%s%s;ROLE=%s;", quote, cn, quote, role);
+    if (partstat) bv_fprintf(gOutFile, "PARTSTAT=%s;", partstat);
+    bv_fprintf(gOutFile, "RSVP=%s:mailto:%s\n", rec->rsvp ? "TRUE" : "FALSE", addr);
+}
+
+// A role or reply of an unknown value keeps the text of the attendee before.
+void WriteAttendees(const mdat *rec) {
+    const char *role = "";
+    const char *partstat = "";
+    static const char *const kReplies[] = {"NEEDS-ACTION", "ACCEPTED", "DECLINED", "TENTATIVE"};
+    for (int i = 0; i < rec->recipCount && i < BV_MAX_RECIPS; i++) {
+        const mrecip *recip = rec->recips[i];
+        if (!recip || recip->type == RECIP_ORGANIZER) continue;
+        if (recip->type == RECIP_REQUIRED) role = "REQ-PARTICIPANT";
+        if (recip->type == RECIP_OPTIONAL) role = "OPT-PARTICIPANT";
+        if (recip->status >= 0 && recip->status <= 3) partstat = kReplies[recip->status];
+        WriteAttendee(rec, recip->name, role, partstat, recip->addr);
+    }
+}
+
+void ChooseOrganizer(const mdat *rec, EventText *ev) {
+    const char *text = rec->organizerName;
+    if (rec->organizerAddr[0] && strchr(rec->organizerAddr, '@')) text = rec->organizerAddr;
+    com_strncpy(ev->organizer, text, sizeof ev->organizer - 1);
+}
+
+void WriteOrganizer(const EventText &ev) {
+    if (!ev.organizer[0]) return;
+    bv_fprintf(gOutFile, "ORGANIZER:%s", strchr(ev.organizer, '@') ? "mailto:" : "");
+    WriteLineValue(ev.organizer);
+    bv_fprintf(gOutFile, "\n");
+}
+
+void WriteDescription(const mdat *rec, const char *workDir) {
+    bv_fprintf(gOutFile, "DESCRIPTION:");
+    gNotesBuf[0] = '\0';
+    com_ReadNotes((mdat *)rec, gNotesBuf, workDir);
+    gNotesBuf[BV_NOTES_LEN - 1] = '\0';
+    ToRecordCodepage(rec, gNotesBuf, BV_NOTES_LEN);
+    WriteFoldedText(gNotesBuf);
+}
+
+void WriteRecurrence(mdat *rec) {
+    char rule[BV_RRULE_VALUE_LEN] = "";
+    com_Genrrule(rec, rule);
+    if (rule[0]) bv_fprintf(gOutFile, "RRULE:%s\n", rule);
+    for (int i = 0; i < rec->exceptionCount && i < BV_MAX_EXCEPTIONS; i++) {
+        const mexception *exc = rec->exceptions[i];
+        if (!exc || exc->kind != OCCURRENCE_DELETED) continue;
+        char text[BV_CAL_TIME_LEN];
+        UtcSecondText(&exc->originalStart, text);
+        bv_fprintf(gOutFile, "EXDATE:%s\n", text);
+    }
+}
+
+void WriteAlarm(const mdat *rec, const EventText &ev) {
+    if (!rec->reminderSet) return;
+    char when[64];
+    com_FileTimeText(&ev.start, when, sizeof when);
+    bv_fprintf(gOutFile, "BEGIN:VALARM\nTRIGGER:-PT%dM\nACTION:DISPLAY\nDESCRIPTION:", rec->reminderMinutes);
+    WriteLineValue(ev.subject);
+    bv_fprintf(gOutFile, " at %s, Location: ", when);
+    WriteLineValue(ev.location);
+    bv_fprintf(gOutFile, "\nEND:VALARM\n");
+}
+
+void WriteOccurrenceNotes(const mdat *rec, const char *notesFile) {
+    bv_fprintf(gOutFile, "DESCRIPTION:");
+    static char notes[BV_OCCURRENCE_NOTES_MAX + 1];
+    size_t got = 0;
+    FILE *in = plat_fopen(notesFile, "rb");
+    if (in) {
+        got = fread(notes, 1, BV_OCCURRENCE_NOTES_MAX, in);
+        fclose(in);
+    }
+    notes[got] = '\0';
+    ToRecordCodepage(rec, notes, sizeof notes);
+    WriteFoldedText(notes);
+}
+
+// Lines of "name;address;required"; false when the file cannot be read.
+bool WriteOccurrenceAttendees(const mdat *rec, const char *attendeeFile) {
+    FILE *in = plat_fopen(attendeeFile, "rb");
+    if (!in) return false;
+    char line[BV_ATTENDEE_LINE_LEN];
+    while (fgets(line, sizeof line, in)) {
+        CutAtLineBreak(line);
+        char *addr = strchr(line, ';');
+        char *required = addr ? strchr(addr + 1, ';') : nullptr;
+        if (addr) *addr++ = '\0';
+        if (required) *required++ = '\0';
+        const char *role = required && atoi(required) ? "REQ-PARTICIPANT" : "OPT-PARTICIPANT";
+        WriteAttendee(rec, line, role, nullptr, addr ? addr : "");
+    }
+    fclose(in);
+    return true;
+}
+
+void WriteChangedOccurrence(const mdat *rec, const EventText &ev, const mexception *exc, int position) {
+    bv_fprintf(gOutFile, "BEGIN:VEVENT\nUID:%s\n", ev.uid);
+    char title[BV_NAME_LEN], location[BV_NAME_LEN];
+    com_strncpy(title, exc->title[0] ? exc->title : rec->title, sizeof title - 1);
+    com_strncpy(location, exc->location[0] ? exc->location : rec->location, sizeof location - 1);
+    CutAtLineBreak(title);
+    ToRecordCodepage(rec, title, sizeof title);
+    ToRecordCodepage(rec, location, sizeof location);
+    bv_fprintf(gOutFile, "LOCATION;ENCODING=QUOTED-PRINTABLE:");
+    WriteLineValue(location);
+    bv_fprintf(gOutFile, "\nSUMMARY;ENCODING=QUOTED-PRINTABLE:%s\n", title);
+    if (exc->notesFile[0]) WriteOccurrenceNotes(rec, exc->notesFile);
+    WriteOrganizer(ev);
+    if (!exc->attendeeFile[0] || !WriteOccurrenceAttendees(rec, exc->attendeeFile)) WriteAttendees(rec);
+    char original[BV_CAL_TIME_LEN], start[BV_CAL_TIME_LEN], end[BV_CAL_TIME_LEN];
+    UtcSecondText(&exc->originalStart, original);
+    UtcSecondText(&exc->newStart, start);
+    UtcSecondText(&exc->newEnd, end);
+    bv_fprintf(gOutFile, "RECURRENCE-ID:%s\nDTSTART:%s\nDTEND:%s\n", original, start, end);
+    bv_fprintf(gOutFile, "SEQUENCE:%d\nEND:VEVENT\n", position);
+}
+
+// The title is cut at its first line break in the record; the copies for
+// the alarm and the occurrences are in the record's code page.
+void PrepareEvent(mdat *rec, EventText *ev) {
+    CutAtLineBreak(rec->title);
+    ev->start = rec->startTime;
+    ev->end = IsLater(rec->startTime, rec->endTime) ? rec->startTime : rec->endTime;
+    com_strncpy(ev->subject, rec->title, sizeof ev->subject - 1);
+    com_strncpy(ev->location, rec->location, sizeof ev->location - 1);
+    ToRecordCodepage(rec, ev->subject, sizeof ev->subject);
+    ToRecordCodepage(rec, ev->location, sizeof ev->location);
+    if (!ev->location[0]) com_strncpy(ev->location, "My Location", sizeof ev->location - 1);
+    ChooseOrganizer(rec, ev);
+}
+
+void WriteEventHead(const mdat *rec, const EventText &ev) {
+    bv_fprintf(gOutFile, "BEGIN:VEVENT\nUID:%s\n", ev.uid);
+    if (rec->importance == 2) bv_fprintf(gOutFile, "PRIORITY:1\n");
+    if (rec->importance == 0) bv_fprintf(gOutFile, "PRIORITY:9\n");
+    bv_fprintf(gOutFile, "LOCATION;ENCODING=QUOTED-PRINTABLE:");
+    WriteLineValue(rec->location);
+    bv_fprintf(gOutFile, "\nSUMMARY;ENCODING=QUOTED-PRINTABLE:%s\n", rec->title);
+    if (rec->sensitivity) bv_fprintf(gOutFile, "CLASS:PRIVATE\n");
+}
+
+}  // namespace
+
+extern "C" int WriteEvent(mdat *rec, const char *workDir, int) {
+    if (!gOutFile || !gNotesBuf) {
+        com_Log("BV Warning: WriteEvent: no calendar file is open, event not written: %s", rec->title);
+        return 0;
+    }
+    EventText ev = {};
+    PrepareEvent(rec, &ev);
+    if (gD301) WriteZoneHeader(rec, &ev);
+    ItemUid(rec, workDir, ev.uid);
+    WriteEventHead(rec, ev);
+    WriteTimes(rec, &ev);
+    WriteAttendees(rec);
+    WriteItemAttachments(rec, workDir);
+    WriteOrganizer(ev);
+    WriteDescription(rec, workDir);
+    WriteRecurrence(rec);
+    bv_fprintf(gOutFile, "SEQUENCE:0\n");
+    WriteAlarm(rec, ev);
+    bv_fprintf(gOutFile, "END:VEVENT\n");
+    for (int i = 0; i < rec->exceptionCount && i < BV_MAX_EXCEPTIONS; i++) {
+        const mexception *exc = rec->exceptions[i];
+        if (exc && exc->kind == OCCURRENCE_CHANGED) WriteChangedOccurrence(rec, ev, exc, i + 1);
+    }
+    if (gD301) bv_fprintf(gOutFile, "END:VCALENDAR\n\n");
+    return 0;
+}
