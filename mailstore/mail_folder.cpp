@@ -27,29 +27,31 @@ extern "C" FILE *OpenMessageScratch(const MailHandOver *h, const char *name) {
     return scratch;
 }
 
-extern "C" int ParseAndHandOver(MailHandOver *h, FILE *message) {
+extern "C" int HandOverMessageFile(MailHandOver *h, FILE *message) {
     if (gLogUuid) com_Log("[UUID:START]");
     h->record->msgNumber = ++gMessageSerial;
     int stop = 0;
-    if (!plat_ScratchRewind(message, NULL)) {
-        // The message could not be cut out whole (full disk, failed write).
-        com_Log("BV Warning: message %d could not be copied out of the store file", gMessageSerial);
-        stop = ReportFailedMailItem(h);
+    int parsed = Parse_RFC822_Msg(message, h->record, h->workDir, "", 1);
+    if (parsed == 0) {
+        stop = HandOverMailRecord(h);
+    } else if (parsed == 1) {
+        // Nothing to hand over (no header lines, or skipped by subject).
+        FreeRecordParts(h->record, h->workDir);
+        stop = h->stop != 0;
     } else {
-        int parsed = Parse_RFC822_Msg(message, h->record, h->workDir, "", 1);
-        if (parsed == 0) {
-            stop = HandOverMailRecord(h);
-        } else if (parsed == 1) {
-            // Nothing to hand over (no header lines, or skipped by subject).
-            FreeRecordParts(h->record, h->workDir);
-            stop = h->stop != 0;
-        } else {
-            com_Log("BV Warning: message %d could not be parsed (%d)", gMessageSerial, parsed);
-            stop = ReportFailedMailItem(h);
-        }
+        com_Log("BV Warning: message %d could not be parsed (%d)", gMessageSerial, parsed);
+        stop = ReportFailedMailItem(h);
     }
     if (gLogUuid) com_Log("[UUID:END]");
     return stop;
+}
+
+extern "C" int ParseAndHandOver(MailHandOver *h, FILE *message) {
+    if (plat_ScratchRewind(message, NULL)) return HandOverMessageFile(h, message);
+    // The message could not be cut out whole (full disk, failed write).
+    h->record->msgNumber = ++gMessageSerial;
+    com_Log("BV Warning: message %d could not be copied out of the store file", gMessageSerial);
+    return ReportFailedMailItem(h);
 }
 
 extern "C" int ReadMailFolder(MailHandOver *h, int folderIndex) {

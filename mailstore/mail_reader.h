@@ -34,6 +34,8 @@ FILE *OpenMessageScratch(const MailHandOver *h, const char *name);
 // reported as failed. Returns 1 when the folder must end (stop flag,
 // gMaxRead), else 0.
 int ParseAndHandOver(MailHandOver *h, FILE *message);
+// The same for a message read from its own file, open at its start.
+int HandOverMessageFile(MailHandOver *h, FILE *message);
 // Where the temporary file `name` of the folder being read lives.
 void MailTempPath(const MailHandOver *h, const char *name, char *out, size_t outCap);
 // 1 when the extension of `path` is `ext`, compared without regard to case.

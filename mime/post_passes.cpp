@@ -283,10 +283,11 @@ void WrapInlineText(mdat *record, const char *tempDir) {
     PartPath(tempDir, record, inlineIndex, path, sizeof(path));
     ScratchPath(tempDir, "TEMPFILE.TMP", scratch, sizeof(scratch));
     FILE *in = plat_fopen(path, "rb");
-    FILE *out = in ? plat_fopen(scratch, "wb") : nullptr;
+    if (!in) return;
+    FILE *out = plat_fopen(scratch, "wb");
     if (!out) {
-        if (in) fclose(in);
-        LogDebug("debug: cannot open %s, errno=%d", scratch, errno);
+        fclose(in);
+        NotePartWriteFailure(scratch);
         return;
     }
     fputs("<HR><pre>" MIME_TEXT_EOL, out);
