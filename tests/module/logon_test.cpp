@@ -103,9 +103,13 @@ TEST_F(LogonTest, SourcePaths) {
     Load();
     EXPECT_EQ(Logon((dir_ / "src" / "K\xC3\xA4lender.vcs").string(), 99, 1), 0);
 
-    // An address is downloaded; port 9 on the loopback refuses at once.
+    // An address, in any letter case, is downloaded (traced with "/CURLDEBUG");
+    // port 9 on the loopback refuses at once and the failure is Logon's result.
     Load();
-    EXPECT_NE(Logon("http://127.0.0.1:9/contacts.csv", 1, 1), 0);
+    bvcom_SetSwitches("/CURLDEBUG");
+    EXPECT_EQ(Logon("HTTP://127.0.0.1:9/contacts.csv|admin|secret", 1, 1), 3);
+    EXPECT_NE(Log().find("curl debug: "), std::string::npos) << Log();
+    EXPECT_NE(Log().find("BV Warning: CURL error=7, HTTP Response=0"), std::string::npos) << Log();
 }
 
 TEST_F(LogonTest, TargetPaths) {
