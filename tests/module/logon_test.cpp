@@ -65,29 +65,6 @@ TEST_F(LogonTest, StoreDirectoryNeedsADbxOrMbxFile) {
     EXPECT_EQ(Logon((dir_ / "empty").string(), 0, 1), 3);
 }
 
-TEST_F(LogonTest, StoreObjectMissingGivesFourWithThreeLines) {
-    ScopedEnv store("BV_OE_STORE", nullptr);
-    Load();
-    EXPECT_EQ(Logon("Default user only", 0, 1), 4);
-    std::string log = Log();
-    size_t create = log.find("BV Error: Error CoCreateInstance\n");
-    size_t missing = log.find("BV Error: OEAPI libraries are not present\n");
-    ASSERT_NE(create, std::string::npos) << log;
-    ASSERT_NE(missing, std::string::npos) << log;
-    EXPECT_LT(create, missing);
-    EXPECT_EQ(module_->Logoff(0), 0);
-}
-
-TEST_F(LogonTest, StoreObjectFromTheConfiguredRoot) {
-    if (!fs::exists(std::string(BV_BINARY_DIR) + "/lib/libbvoeapi.so")) GTEST_SKIP() << "no store object built";
-    fs::path root = dir_ / "maildir";
-    fs::create_directories(root);
-    ScopedEnv store("BV_OE_STORE", root.c_str());
-    Load();
-    EXPECT_EQ(Logon("Default user only", 0, 0), 0) << Log();
-    EXPECT_EQ(module_->Logoff(0), 0);
-}
-
 TEST_F(LogonTest, SourcePaths) {
     Load();
     fs::path missingDir = dir_ / "nowhere";

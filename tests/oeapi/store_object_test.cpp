@@ -159,15 +159,16 @@ std::string Utf8Hex(const std::u16string &text) {
 }
 
 TEST(OeStoreObject, CreationNeedsAUsableRoot) {
-    OeRoot *root = nullptr;
-    unsetenv("BV_OE_STORE");
-    EXPECT_TRUE(FAILED(CreateStore(&root)));
-    EXPECT_EQ(root, nullptr);
-
     TempStore store;
-    std::string file = store.root + "/plain-file";
-    bvtest::WriteFileText(file, "");
-    setenv("BV_OE_STORE", file.c_str(), 1);
+    OeRoot *root = nullptr;
+    EXPECT_TRUE(FAILED(plat_CoCreateInstance(&CLSID_OEAPI, nullptr, BV_CLSCTX_ALL_SERVERS, &IID_IOEAPI, nullptr)));
+    // The COM stand-in finds no server where BV_COM_SERVER_DIR points.
+    setenv("BV_COM_SERVER_DIR", (store.root + "/").c_str(), 1);
+    root = reinterpret_cast<OeRoot *>(0x1);
+    EXPECT_EQ(CreateStore(&root), REGDB_E_CLASSNOTREG);
+    EXPECT_EQ(root, nullptr);
+    unsetenv("BV_COM_SERVER_DIR");
+    unsetenv("BV_OE_STORE");
     EXPECT_TRUE(FAILED(CreateStore(&root)));
     EXPECT_EQ(root, nullptr);
 
@@ -188,6 +189,8 @@ TEST(OeStoreObject, CreationNeedsAUsableRoot) {
     EXPECT_EQ(plat_CoCreateInstance(&other, nullptr, BV_CLSCTX_ALL_SERVERS, &IID_IOEAPI, &object),
               REGDB_E_CLASSNOTREG);
     EXPECT_EQ(plat_CoCreateInstance(&CLSID_OEAPI, nullptr, BV_CLSCTX_ALL_SERVERS, &other, &object), E_NOINTERFACE);
+    EXPECT_EQ(object, nullptr) << "the server's refusal is passed on";
+    EXPECT_TRUE(plat_IsEqualGUID(&CLSID_OEAPI, &CLSID_OEAPI) && !plat_IsEqualGUID(&CLSID_OEAPI, &IID_IOEAPI));
 }
 
 // Any UTF-16 name (controls, lone surrogates, separators, NUL) is stored and
