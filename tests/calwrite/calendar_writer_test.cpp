@@ -352,11 +352,11 @@ TEST_F(CalendarWriterTest, RealReadersSeeTheRecord) {
     CalendarFacts facts = ReadCalendarFacts(file);
     EXPECT_EQ(facts.parseErrors, 0) << facts.errorText;
     std::vector<std::string> expected = {
-        "VEVENT start=20240101T080000Z end=20240101T090000Z summary=Weekly, with \"quotes\" location=Caf\xc3\xa9 Nord "
-        "description=First line\nsecond; with, punctuation "
+        "VEVENT start=20240101T080000Z end=20240101T090000Z summary=Weekly, with \"quotes\" "
+        "description=First line\nsecond; with, punctuation location=Caf\xc3\xa9 Nord "
         "occurrences=20240101T080000Z,20240108T080000Z,20240115T080000Z, exdate=20240108T080000Z, alarms=-30m,",
         "VEVENT start=20240116T080000Z end=20240116T090000Z recurrence-id=20240115T080000Z summary=Moved "
-        "location=Caf\xc3\xa9 Nord description= occurrences= exdate= alarms=",
+        "description= location=Caf\xc3\xa9 Nord occurrences= exdate= alarms=",
     };
     EXPECT_EQ(facts.items, expected);
     EXPECT_EQ(PythonParseErrors({file}, dir_), "");

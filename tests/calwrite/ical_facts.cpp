@@ -123,8 +123,9 @@ std::string ItemLine(icalcomponent *item) {
     line += " start=" + InstantText(start) + " end=" + InstantText(end);
     if (rid) line += " recurrence-id=" + InstantText(icalproperty_get_datetime_with_component(rid, item));
     line += " summary=" + TextValue(item, ICAL_SUMMARY_PROPERTY);
-    line += " location=" + TextValue(item, ICAL_LOCATION_PROPERTY);
     line += " description=" + TextValue(item, ICAL_DESCRIPTION_PROPERTY);
+    if (todo) return line;  // the task layout holds no location, recurrence or alarm
+    line += " location=" + TextValue(item, ICAL_LOCATION_PROPERTY);
     line += " occurrences=" + Occurrences(item, start);
     line += " exdate=" + ListOf(item, ICAL_EXDATE_PROPERTY);
     line += " alarms=" + Alarms(item);
