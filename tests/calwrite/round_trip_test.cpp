@@ -87,6 +87,60 @@ TEST(CalendarRoundTrip, HandWrittenCalendars) {
     EXPECT_EQ(PythonParseErrors(written, scratch.Path()), "");
 }
 
+// A directory-per-message store with one calendar and one task folder.
+fs::path WriteStore(const fs::path &root) {
+    const std::string head = "Subject: x\r\nContent-Type: text/calendar; charset=utf-8; component=";
+    WriteFileText(root / "Calendar" / "status.fld", "WIPF.Appointment");
+    WriteFileText(root / "Tasks" / "status.fld", "WIPF.Task");
+    WriteFileText(root / "Calendar" / "#msgs" / "1.eml",
+                  head + "vevent\r\n\r\nBEGIN:VCALENDAR\r\nVERSION:2.0\r\nBEGIN:VEVENT\r\nUID:e1\r\n"
+                         "SUMMARY:Team meeting\r\nDTSTART:20240115T140000Z\r\nDTEND:20240115T150000Z\r\n"
+                         "END:VEVENT\r\nEND:VCALENDAR\r\n");
+    WriteFileText(root / "Tasks" / "#msgs" / "1.eml",
+                  head + "vtodo\r\n\r\nBEGIN:VCALENDAR\r\nVERSION:2.0\r\nBEGIN:VTODO\r\nUID:t1\r\n"
+                         "SUMMARY:Write report\r\nDUE:20240120T100000Z\r\nEND:VTODO\r\nEND:VCALENDAR\r\n");
+    return root;
+}
+
+// Every source kind into every calendar target kind and layout: the file
+// parses and holds the items of the folders that fit the target.
+TEST(CalendarRoundTrip, TargetsFromEverySource) {
+    TempDir scratch("bvcaltargets");
+    const fs::path store = WriteStore(scratch.Path() / "store");
+    struct Case {
+        std::string source;
+        const char *target;  // kind
+        int items;
+        const char *firstItem;  // start of the first libical line
+    };
+    const Case cases[] = {
+        {"calendar:" + (kData / "meetings.ics").string(), "calendar", 6, "VEVENT start=20240105T120000Z"},
+        {"tasks:" + (kData / "tasks.ics").string(), "tasks", 2, "VTODO start=- end=20240531T170000Z summary=Buy milk"},
+        {"kerio:" + store.string(), "calendar", 1, "VEVENT start=20240115T140000Z end=20240115T150000Z summary=Team meeting"},
+        {"kerio:" + store.string(), "tasks", 1, "VTODO start=- end=20240120T100000Z summary=Write report"},
+    };
+    int run = 0;
+    std::vector<fs::path> written;
+    for (const Case &c : cases) {
+        for (const Layout &layout : kLayouts) {
+            SCOPED_TRACE(c.source + " -> " + c.target + " ." + layout.extension);
+            fs::path out = scratch.Path() / ("out" + std::to_string(++run) + "." + layout.extension);
+            ProgramRun migrate = RunProgram(BuildProgram("bvhost") + " migrate --source " + ShellQuote(c.source) +
+                                                " --target " + c.target + ":" + ShellQuote(out.string()) +
+                                                " --switches " + ShellQuote(layout.switches) + " --work-dir " +
+                                                ShellQuote((scratch.Path() / ("work" + std::to_string(run))).string()),
+                                            scratch.Path());
+            ASSERT_EQ(migrate.status, 0) << migrate.out << migrate.err;
+            CalendarFacts facts = ReadCalendarFacts(out);
+            EXPECT_EQ(facts.parseErrors, 0) << facts.errorText;
+            ASSERT_EQ((int)facts.items.size(), c.items) << ReadFileText(out);
+            EXPECT_EQ(facts.items[0].rfind(c.firstItem, 0), 0u) << facts.items[0];
+            written.push_back(out);
+        }
+    }
+    EXPECT_EQ(PythonParseErrors(written, scratch.Path()), "");
+}
+
 // Corpus files whose round trip differs from the source for a reason that
 // lies in the source or in what the written layout can hold.
 const char *const kOneReminder = "several VALARMs; the record holds one reminder, the last one read";
