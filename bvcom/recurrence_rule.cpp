@@ -175,6 +175,14 @@ static int CountUntil(const mdat *rec, const FILETIME &last) {
     return count;
 }
 
+// The nth day of the mask in the month: "1MO" for one day; for several days
+// (the first weekday of the month) the days and BYSETPOS, since "1MO,1TU"
+// would be the first of each.
+static std::string PositionedDays(uint32_t mask, uint32_t weekOfMonth) {
+    if ((mask & (mask - 1)) == 0) return ";BYDAY=" + DayList(mask, Position(weekOfMonth));
+    return ";BYDAY=" + DayList(mask, "") + ";BYSETPOS=" + Position(weekOfMonth);
+}
+
 extern "C" {
 
 // out: BV_RRULE_OUT_LEN bytes; empty for a record without a rule.
@@ -195,7 +203,7 @@ BVCOM_API void com_Genrrule(mdat *rec, char *out) {
             break;
         case 2:
             rule = std::string("FREQ=YEARLY") + num;
-            if (mask) rule += ";BYDAY=" + DayList(mask, Position(rec->recurWeekOfMonth));
+            if (mask) rule += PositionedDays(mask, rec->recurWeekOfMonth);
             if (rec->recurMonth) rule += ";BYMONTH=" + std::to_string(rec->recurMonth);
             break;
         case 3:
@@ -204,7 +212,7 @@ BVCOM_API void com_Genrrule(mdat *rec, char *out) {
             break;
         case 4:
             rule = std::string("FREQ=MONTHLY") + num;
-            if (mask) rule += ";BYDAY=" + DayList(mask, Position(rec->recurWeekOfMonth));
+            if (mask) rule += PositionedDays(mask, rec->recurWeekOfMonth);
             break;
         case 5:
             rule = std::string("FREQ=WEEKLY") + num;

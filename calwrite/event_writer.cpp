@@ -52,6 +52,8 @@ void WriteZoneHeader(const mdat *rec, EventText *ev) {
     ToZoneTime(&ev->end, rec->tzName, bias);
 }
 
+bool IsAllDay(const mdat *rec) { return rec->allDayKind == 1 || rec->allDayKind == 2 || rec->allDay; }
+
 void WriteTimeLine(const char *name, const FILETIME &time, bool allDay, const char *tzid) {
     SYSTEMTIME st = {};
     plat_FileTimeToSystemTime(&time, &st);
@@ -70,7 +72,7 @@ void WriteTimeLine(const char *name, const FILETIME &time, bool allDay, const ch
 // An all-day event without a zone is written in the machine's local dates.
 // With a zone both times are already local to it and stay as they are.
 void WriteTimes(const mdat *rec, EventText *ev) {
-    bool allDay = rec->allDayKind == 1 || rec->allDayKind == 2 || rec->allDay;
+    bool allDay = IsAllDay(rec);
     if (allDay && !ev->tzid[0]) {
         com_FileTimeToLocalFileTime(&ev->start, &ev->start);
         com_FileTimeToLocalFileTime(&ev->end, &ev->end);
@@ -137,6 +139,23 @@ void WriteDescription(const mdat *rec, const char *workDir) {
     WriteFoldedText(gNotesBuf);
 }
 
+// An occurrence of an all-day series is a day, as its series' start is:
+// a reader matches EXDATE and RECURRENCE-ID against the rule's dates, and a
+// UTC time there would name no occurrence. Other occurrences are UTC times.
+void WriteOccurrenceTime(const char *name, const FILETIME &time, bool allDay) {
+    if (allDay) {
+        FILETIME local;
+        SYSTEMTIME st = {};
+        com_FileTimeToLocalFileTime(&time, &local);
+        plat_FileTimeToSystemTime(&local, &st);
+        bv_fprintf(gOutFile, "%s;VALUE=DATE:%d%02d%02d\n", name, st.wYear, st.wMonth, st.wDay);
+        return;
+    }
+    char text[BV_CAL_TIME_LEN];
+    UtcSecondText(&time, text);
+    bv_fprintf(gOutFile, "%s:%s\n", name, text);
+}
+
 void WriteRecurrence(mdat *rec) {
     char rule[BV_RRULE_VALUE_LEN] = "";
     com_Genrrule(rec, rule);
@@ -144,9 +163,7 @@ void WriteRecurrence(mdat *rec) {
     for (int i = 0; i < rec->exceptionCount && i < BV_MAX_EXCEPTIONS; i++) {
         const mexception *exc = rec->exceptions[i];
         if (!exc || exc->kind != OCCURRENCE_DELETED) continue;
-        char text[BV_CAL_TIME_LEN];
-        UtcSecondText(&exc->originalStart, text);
-        bv_fprintf(gOutFile, "EXDATE:%s\n", text);
+        WriteOccurrenceTime("EXDATE", exc->originalStart, IsAllDay(rec));
     }
 }
 
@@ -207,11 +224,9 @@ void WriteChangedOccurrence(const mdat *rec, const EventText &ev, const mexcepti
     if (exc->notesFile[0]) WriteOccurrenceNotes(rec, exc->notesFile);
     WriteOrganizer(ev);
     if (!exc->attendeeFile[0] || !WriteOccurrenceAttendees(rec, exc->attendeeFile)) WriteAttendees(rec);
-    char original[BV_CAL_TIME_LEN], start[BV_CAL_TIME_LEN], end[BV_CAL_TIME_LEN];
-    UtcSecondText(&exc->originalStart, original);
-    UtcSecondText(&exc->newStart, start);
-    UtcSecondText(&exc->newEnd, end);
-    bv_fprintf(gOutFile, "RECURRENCE-ID:%s\nDTSTART:%s\nDTEND:%s\n", original, start, end);
+    WriteOccurrenceTime("RECURRENCE-ID", exc->originalStart, IsAllDay(rec));
+    WriteOccurrenceTime("DTSTART", exc->newStart, IsAllDay(rec));
+    WriteOccurrenceTime("DTEND", exc->newEnd, IsAllDay(rec));
     bv_fprintf(gOutFile, "SEQUENCE:%d\nEND:VEVENT\n", position);
 }
 
