@@ -3,32 +3,18 @@
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "calread/cal_time.h"
 #include "platform/platform.h"
+#include "support/case_table.h"
 
-typedef std::vector<std::string> Row;
+typedef bvtest::CaseRow Row;
 
-// The rows of a tab-separated table in data/; lines starting "#" are comments.
+// The rows of a table in data/.
 inline std::vector<Row> ReadTable(const std::string &name) {
-    std::vector<Row> rows;
-    std::ifstream in(std::string(BV_CALTIME_DATA) + "/" + name);
-    std::string line;
-    while (std::getline(in, line)) {
-        if (line.empty() || line[0] == '#') continue;
-        Row row;
-        std::stringstream fields(line);
-        std::string field;
-        while (std::getline(fields, field, '\t')) row.push_back(field);
-        if (!line.empty() && line.back() == '\t') row.push_back("");
-        rows.push_back(row);
-    }
-    EXPECT_FALSE(rows.empty()) << name;
-    return rows;
+    return bvtest::ReadCaseTable(std::string(BV_CALTIME_DATA) + "/" + name);
 }
 
 // "2024-01-15T14:00" (minutes; no zone) of a FILETIME.

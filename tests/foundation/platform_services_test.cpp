@@ -1,10 +1,9 @@
-// Directory search with masks, case-insensitive lookup, wide paths, the COM
-// stand-in, BSTRs and the shared documents folder.
+// Directory search with masks, case-insensitive lookup, wide paths, BSTRs
+// and the shared documents folder (the COM stand-in: tests/oeapi).
 #include <gtest/gtest.h>
 #include <set>
 #include <string.h>
 
-#include "oeapi/oeapi.h"
 #include "tests/foundation/foundation_support.h"
 
 static std::set<std::string> Find(const std::string &pattern) {
@@ -97,36 +96,6 @@ TEST(FileAccess, BasicOperations) {
     char temp[256];
     plat_GetTempDirectory(temp, sizeof(temp));
     EXPECT_EQ(temp[strlen(temp) - 1], '/');
-}
-
-TEST(ComStandIn, FailsCleanlyWithoutTheServerAndCreatesThroughIt) {
-    ScratchDir empty;
-    void *object = (void *)0x1;
-    setenv("BV_COM_SERVER_DIR", empty.path.c_str(), 1);
-    EXPECT_TRUE(SUCCEEDED(plat_CoInitialize(nullptr)));
-    HRESULT hr = plat_CoCreateInstance(&CLSID_OEAPI, nullptr, BV_CLSCTX_ALL_SERVERS, &IID_IOEAPI, &object);
-    EXPECT_EQ(hr, REGDB_E_CLASSNOTREG);
-    EXPECT_EQ(object, nullptr);
-
-    setenv("BV_COM_SERVER_DIR", BV_FAKE_COM_SERVER_DIR, 1);
-    hr = plat_CoCreateInstance(&CLSID_OEAPI, nullptr, BV_CLSCTX_ALL_SERVERS, &IID_IOEAPI, &object);
-    EXPECT_EQ(hr, S_OK);
-    ASSERT_NE(object, nullptr);
-    EXPECT_EQ(*(int *)object, 42);
-    // The server's own refusal is passed on.
-    object = (void *)0x1;
-    hr = plat_CoCreateInstance(&CLSID_OEAPI, nullptr, BV_CLSCTX_ALL_SERVERS, &CLSID_OEAPI, &object);
-    EXPECT_EQ(hr, E_NOINTERFACE);
-    EXPECT_EQ(object, nullptr);
-    // A class nobody serves.
-    GUID other = CLSID_OEAPI;
-    other.Data1 ^= 1;
-    EXPECT_EQ(plat_CoCreateInstance(&other, nullptr, 1, &IID_IOEAPI, &object), REGDB_E_CLASSNOTREG);
-    EXPECT_TRUE(FAILED(plat_CoCreateInstance(&CLSID_OEAPI, nullptr, 1, &IID_IOEAPI, nullptr)));
-    unsetenv("BV_COM_SERVER_DIR");
-    plat_CoUninitialize();
-    EXPECT_TRUE(plat_IsEqualGUID(&CLSID_OEAPI, &CLSID_OEAPI));
-    EXPECT_FALSE(plat_IsEqualGUID(&CLSID_OEAPI, &IID_IOEAPI));
 }
 
 TEST(HostServices, BstrAndSharedDocuments) {

@@ -137,42 +137,6 @@ TEST_F(WriteCycleTest, MailGroupFolderIsCreatedOnce) {
     }
 }
 
-// Folders written into the store object: the group folder once, the target
-// folders below it, and a mail record into the current folder.
-TEST_F(WriteCycleTest, MailFoldersInTheStore) {
-    if (!fs::exists(std::string(BV_BINARY_DIR) + "/lib/libbvoeapi.so")) GTEST_SKIP() << "no store object built";
-    fs::path root = dir_ / "maildir";
-    fs::create_directories(root);
-    ScopedEnv store("BV_OE_STORE", root.c_str());
-    Load();
-    ASSERT_EQ(Logon("Default user only", 0, 0), 0);
-    snprintf(rec_->groupFolder, sizeof rec_->groupFolder, "Migrated");
-    module_->InitWrite(rec_.get(), "Inbox^Old", 0, 0);
-    snprintf(rec_->groupFolder, sizeof rec_->groupFolder, "Other");
-    module_->InitWrite(rec_.get(), "Sent", 0, 0);
-    snprintf(rec_->subject, sizeof rec_->subject, "Filed under Sent");
-    snprintf(rec_->fromAddr, sizeof rec_->fromAddr, "a@example.org");
-    rec_->dataType = 0;
-    EXPECT_EQ(module_->WriteMsg(rec_.get(), "Sent", work_.c_str(), 0), 0);
-    module_->CloseWrite(0);
-    module_->Logoff(0);
-
-    std::vector<std::string> folders;
-    std::string messageFolder;
-    for (auto &entry : fs::recursive_directory_iterator(root)) {
-        std::string relative = fs::relative(entry.path(), root).string();
-        if (entry.is_directory() && relative.find('/') == std::string::npos) folders.push_back(relative);
-        if (entry.is_regular_file() && ReadFileText(entry.path()).find("Filed under Sent") != std::string::npos)
-            messageFolder = relative;
-    }
-    std::string all;
-    for (const std::string &folder : folders) all += folder + " ";
-    EXPECT_NE(all.find(".Migrated.Inbox.Old "), std::string::npos) << all;
-    EXPECT_NE(all.find(".Migrated.Sent "), std::string::npos) << "later folders go below the first group" << all;
-    EXPECT_EQ(all.find("Other"), std::string::npos) << "the group folder is created once" << all;
-    EXPECT_EQ(messageFolder.rfind(".Migrated.Sent/", 0), 0u) << messageFolder;
-}
-
 TEST_F(WriteCycleTest, ReadSideWithoutFolders) {
     Load();
     ASSERT_EQ(Logon((dir_ / "in.csv").string(), 1, 1), 0);
