@@ -5,7 +5,9 @@
 // second run of the same migration skips what the first converted.
 #include <mutex>
 #include <openssl/evp.h>
-#include <set>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
 #include <stdio.h>
 #include <string.h>
 #include <string>
@@ -16,16 +18,36 @@
 #define BVCOM_DUP_REGISTER_NAME "bvdupreg.txt"
 #define BVCOM_DUP_LINE_LEN 2048
 
+// One registered item: its digest and its folder's number in gFolders. The
+// set holds one per item converted, so it is kept small (about 50 bytes an
+// item with the hash table's own).
+struct RegisteredItem {
+    uint64_t high, low;
+    uint32_t folder;
+    bool operator==(const RegisteredItem &other) const {
+        return high == other.high && low == other.low && folder == other.folder;
+    }
+};
+struct RegisteredItemHash {
+    size_t operator()(const RegisteredItem &item) const {
+        return (size_t)(item.high ^ (item.low * 0x9E3779B97F4A7C15ULL) ^ item.folder);
+    }
+};
+
 static std::mutex gDupLock;
 static std::string gLoadedDir;  // work directory whose register is in gRegistered
 static bool gLoaded;
-static std::set<std::string> gRegistered;  // "hex\tfolder"
+static std::unordered_set<RegisteredItem, RegisteredItemHash> gRegistered;
+static std::vector<std::string> gFolders;                     // folder names by number
+static std::unordered_map<std::string, uint32_t> gFolderIds;  // and back
 
 void bvcom_ForgetDuplicateRegister(void) {
     std::lock_guard<std::mutex> lock(gDupLock);
     gLoaded = false;
     gLoadedDir.clear();
     gRegistered.clear();
+    gFolders.clear();
+    gFolderIds.clear();
 }
 
 static void DigestAdd(EVP_MD_CTX *ctx, const char *text, size_t cap) {
@@ -88,10 +110,32 @@ static void ComputeDigest(mdat *rec) {
     if (mdLen == sizeof(rec->digest)) memcpy(rec->digest, md, sizeof(rec->digest));
 }
 
-static std::string RegisterKey(const mdat *rec, const char *folder) {
+static std::string RegisterLine(const mdat *rec, const char *folder) {
     char hex[33];
     for (int i = 0; i < 16; ++i) snprintf(hex + 2 * i, 3, "%02x", rec->digest[i]);
     return std::string(hex) + "\t" + (folder ? folder : "");
+}
+
+// Caller holds gDupLock.
+static uint32_t FolderNumber(const std::string &folder) {
+    auto it = gFolderIds.find(folder);
+    if (it != gFolderIds.end()) return it->second;
+    gFolders.push_back(folder);
+    return gFolderIds[folder] = (uint32_t)(gFolders.size() - 1);
+}
+
+static uint64_t HexWord(const char *hex) {
+    uint64_t value = 0;
+    for (int i = 0; i < 16; ++i) {
+        char c = hex[i];
+        value = (value << 4) | (uint64_t)(c >= 'a' ? c - 'a' + 10 : c >= 'A' ? c - 'A' + 10 : c - '0');
+    }
+    return value;
+}
+
+// A register line "32 hex digits<TAB>folder" as its item. Caller holds gDupLock.
+static RegisteredItem ItemOfLine(const std::string &line) {
+    return RegisteredItem{HexWord(line.c_str()), HexWord(line.c_str() + 16), FolderNumber(line.substr(33))};
 }
 
 static void RegisterPath(const char *workDir, char *out, size_t outCap) {
@@ -113,7 +157,8 @@ static void LoadRegister(const char *path) {
     char line[BVCOM_DUP_LINE_LEN];
     while (fgets(line, sizeof(line), in)) {
         com_StripLineEnd(line);
-        if (strlen(line) > 33 && line[32] == '\t') gRegistered.insert(line);
+        if (strlen(line) > 33 && line[32] == '\t' && strspn(line, "0123456789abcdefABCDEF") == 32)
+            gRegistered.insert(ItemOfLine(line));
     }
     fclose(in);
 }
@@ -124,13 +169,14 @@ extern "C" BVCOM_API int com_MsgIsDuplicate(mdat *rec, const char *workDir, int 
     if (mode != BV_DUP_CHECK && mode != BV_DUP_REGISTER) return 0;
     char path[BVCOM_PATH_LEN];
     RegisterPath(workDir, path, sizeof(path));
-    std::string key = RegisterKey(rec, folder);
+    std::string key = RegisterLine(rec, folder);
     std::lock_guard<std::mutex> lock(gDupLock);
     LoadRegister(path);
-    bool known = gRegistered.count(key) != 0;
+    RegisteredItem item = ItemOfLine(key);
+    bool known = gRegistered.count(item) != 0;
     if (mode == BV_DUP_CHECK) return known ? 1 : 0;
     if (known) return 1;
-    gRegistered.insert(key);
+    gRegistered.insert(item);
     FILE *out = plat_fopen(path, "a");
     if (!out) {
         com_Log("BV Warning: cannot write the duplicate register %s", path);

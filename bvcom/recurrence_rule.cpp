@@ -168,11 +168,9 @@ static int WalkSeries(SeriesWalk &w) {
 }
 
 static int CountUntil(const mdat *rec, const FILETIME &last) {
-    SeriesWalk w = {rec, bvcom_OpenNamedZone(rec->tzName), {0, 0}, 0, plat_FileTimeToU64(&rec->startTime),
+    SeriesWalk w = {rec, bvcom_NamedZone(rec->tzName), {0, 0}, 0, plat_FileTimeToU64(&rec->startTime),
                     plat_FileTimeToU64(&last), 0};
-    int count = WalkSeries(w);
-    plat_CloseZone((PlatZone *)w.zone);
-    return count;
+    return WalkSeries(w);
 }
 
 // The nth day of the mask in the month: "1MO" for one day; for several days

@@ -156,9 +156,44 @@ void WriteOccurrenceTime(const char *name, const FILETIME &time, bool allDay) {
     bv_fprintf(gOutFile, "%s:%s\n", name, text);
 }
 
-void WriteRecurrence(mdat *rec) {
+// Days from the start's date in the record's zone to its date in UTC (-1, 0
+// or 1).
+int UtcDayShift(const mdat *rec) {
+    int bias = 0, dstBias = 0, stdBias = 0;
+    com_GetTZInfo(rec->tzName, &bias, &dstBias, &stdBias, 0);
+    FILETIME local = rec->startTime;
+    ToZoneTime(&local, rec->tzName, bias);
+    const uint64_t day = 864000000000ULL;
+    return (int)(plat_FileTimeToU64(&rec->startTime) / day) - (int)(plat_FileTimeToU64(&local) / day);
+}
+
+uint32_t RotateWeekdays(uint32_t mask, int shift) {
+    if (shift == 1) return ((mask << 1) | (mask >> 6)) & 127u;
+    if (shift == -1) return ((mask >> 1) | (mask << 6)) & 127u;
+    return mask;
+}
+
+// The weekdays of a weekly or every-weekday rule are the zone's. Written
+// with UTC times (no TZID), a start that falls on another day in UTC moves
+// the weekdays with it, or the rule would name the wrong days; every weekday
+// then becomes a weekly rule of the moved days.
+void WriteRecurrence(mdat *rec, const EventText &ev) {
     char rule[BV_RRULE_VALUE_LEN] = "";
+    const uint16_t type = rec->recurType;
+    const uint32_t days = rec->recurDayMask, interval = rec->recurInterval;
+    bool weekdays = type == 5 || type == 7;
+    int shift = weekdays && !ev.tzid[0] && rec->tzName[0] ? UtcDayShift(rec) : 0;
+    if (shift) {
+        rec->recurDayMask = RotateWeekdays(type == 7 ? 62u : days & 127u, shift);  // 62: Monday to Friday
+        if (type == 7) {
+            rec->recurType = 5;
+            rec->recurInterval = 1;
+        }
+    }
     com_Genrrule(rec, rule);
+    rec->recurType = type;
+    rec->recurDayMask = days;
+    rec->recurInterval = interval;
     if (rule[0]) bv_fprintf(gOutFile, "RRULE:%s\n", rule);
     for (int i = 0; i < rec->exceptionCount && i < BV_MAX_EXCEPTIONS; i++) {
         const mexception *exc = rec->exceptions[i];
@@ -271,7 +306,7 @@ extern "C" int WriteEvent(mdat *rec, const char *workDir, int) {
     WriteItemAttachments(rec, workDir);
     WriteOrganizer(ev);
     WriteDescription(rec, workDir);
-    WriteRecurrence(rec);
+    WriteRecurrence(rec, ev);
     bv_fprintf(gOutFile, "SEQUENCE:0\n");
     WriteAlarm(rec, ev);
     bv_fprintf(gOutFile, "END:VEVENT\n");
