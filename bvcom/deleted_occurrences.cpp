@@ -73,7 +73,7 @@ void bvcom_AddDeletedOccurrences(mdat *rec) {
         tzid.swap(gPendingTzid);
     }
     if (rec->recurType == 0 || rec->recurType > 7) return;  // no series, nothing to delete from
-    PlatZone *zone = bvcom_OpenNamedZone(tzid.c_str());
+    const PlatZone *zone = bvcom_NamedZone(tzid.c_str());
     size_t from = 0;
     while (from < list.size()) {
         size_t to = list.find_first_of(";,", from);
@@ -87,7 +87,6 @@ void bvcom_AddDeletedOccurrences(mdat *rec) {
         if (OccurrenceStart(value, zone, rec, &start)) AddDeleted(rec, start);
         else com_Log("BV Warning: EXDATE value not understood: %.60s", value.c_str());
     }
-    plat_CloseZone(zone);
 }
 
 extern "C" BVCOM_API void com_SetExDates(const char *exDates, const char *tzid) {

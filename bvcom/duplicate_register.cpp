@@ -12,7 +12,9 @@
 // registers an item is the one computed when the same record was checked.
 #include <mutex>
 #include <openssl/evp.h>
-#include <set>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
 #include <stdio.h>
 #include <string.h>
 #include <string>
@@ -24,12 +26,30 @@
 #define BVCOM_DUP_LINE_LEN 2048
 #define BVCOM_DUP_READ_CHUNK (64 * 1024)  // bytes of a part file hashed at once
 
+// One registered item: its digest and its folder's number in gFolders. The
+// set holds one per item converted, so it is kept small (about 50 bytes an
+// item with the hash table's own).
+struct RegisteredItem {
+    uint64_t high, low;
+    uint32_t folder;
+    bool operator==(const RegisteredItem &other) const {
+        return high == other.high && low == other.low && folder == other.folder;
+    }
+};
+struct RegisteredItemHash {
+    size_t operator()(const RegisteredItem &item) const {
+        return (size_t)(item.high ^ (item.low * 0x9E3779B97F4A7C15ULL) ^ item.folder);
+    }
+};
+
 static std::mutex gDupLock;
 static std::string gHostRegister;  // path the host chose; empty: the work directory's
 static std::string gLoadedPath;    // register whose lines are in gRegistered
 static bool gLoaded;
-static std::set<std::string> gRegistered;  // "hex\tfolder"
-static FILE *gAppend;                      // gLoadedPath opened for appending
+static std::unordered_set<RegisteredItem, RegisteredItemHash> gRegistered;
+static std::vector<std::string> gFolders;                     // folder keys by number
+static std::unordered_map<std::string, uint32_t> gFolderIds;  // and back
+static FILE *gAppend;                                         // gLoadedPath opened for appending
 // The record checked last, with the digest the check computed.
 static const mdat *gCheckedRecord;
 static uint8_t gCheckedDigest[16];
@@ -41,6 +61,8 @@ static void CloseRegister(void) {
     gLoaded = false;
     gLoadedPath.clear();
     gRegistered.clear();
+    gFolders.clear();
+    gFolderIds.clear();
     gCheckedRecord = nullptr;
 }
 
@@ -174,6 +196,28 @@ static std::string RegisterKey(const mdat *rec, const char *folder) {
     return std::string(hex) + "\t" + (folder ? folder : "");
 }
 
+// Caller holds gDupLock.
+static uint32_t FolderNumber(const std::string &folder) {
+    auto it = gFolderIds.find(folder);
+    if (it != gFolderIds.end()) return it->second;
+    gFolders.push_back(folder);
+    return gFolderIds[folder] = (uint32_t)(gFolders.size() - 1);
+}
+
+static uint64_t HexWord(const char *hex) {
+    uint64_t value = 0;
+    for (int i = 0; i < 16; ++i) {
+        char c = hex[i];
+        value = (value << 4) | (uint64_t)(c >= 'a' ? c - 'a' + 10 : c >= 'A' ? c - 'A' + 10 : c - '0');
+    }
+    return value;
+}
+
+// A register line "32 hex digits<TAB>folder" as its item. Caller holds gDupLock.
+static RegisteredItem ItemOfLine(const std::string &line) {
+    return RegisteredItem{HexWord(line.c_str()), HexWord(line.c_str() + 16), FolderNumber(line.substr(33))};
+}
+
 static std::string RegisterPath(const char *workDir) {
     if (!gHostRegister.empty()) return gHostRegister;
     char dir[BVCOM_PATH_LEN];
@@ -193,7 +237,8 @@ static void LoadRegister(const std::string &path) {
     char line[BVCOM_DUP_LINE_LEN];
     while (fgets(line, sizeof(line), in)) {
         com_StripLineEnd(line);
-        if (strlen(line) > 33 && line[32] == '\t') gRegistered.insert(line);
+        if (strlen(line) > 33 && line[32] == '\t' && strspn(line, "0123456789abcdefABCDEF") == 32)
+            gRegistered.insert(ItemOfLine(line));
     }
     fclose(in);
 }
@@ -228,10 +273,11 @@ extern "C" BVCOM_API int com_MsgIsDuplicate(mdat *rec, const char *workDir, int 
     if (mode != BV_DUP_CHECK && mode != BV_DUP_REGISTER) return 0;
     std::string key = RegisterKey(rec, folder);
     LoadRegister(RegisterPath(workDir));
-    bool known = gRegistered.count(key) != 0;
+    RegisteredItem item = ItemOfLine(key);
+    bool known = gRegistered.count(item) != 0;
     if (mode == BV_DUP_CHECK) return known ? 1 : 0;
     if (known) return 1;
-    gRegistered.insert(key);
+    gRegistered.insert(item);
     AppendRegistration(key);
     return 0;
 }

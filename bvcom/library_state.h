@@ -24,8 +24,8 @@ void bvcom_RelinkEmbedded(const mdat *sub, const mdat *parent, int partIndex);
 // when the record holds no usable rules.
 int bvcom_VTimeZoneIsDST(const FILETIME *time, const BvVTimeZone *zone);
 // The zone a calendar names (Windows, Olson or display name); NULL when
-// unknown. Close it with plat_CloseZone.
-struct PlatZone *bvcom_OpenNamedZone(const char *tzName);
+// unknown. The library keeps it open: do not close it.
+const struct PlatZone *bvcom_NamedZone(const char *tzName);
 // Wall-clock time of `zone` at a UTC instant and back; the machine's zone
 // when zone is NULL. Zero when the time is out of range.
 int bvcom_ZoneLocalTime(const struct PlatZone *zone, const FILETIME *utc, FILETIME *local);

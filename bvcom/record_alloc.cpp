@@ -25,6 +25,30 @@ struct EmbeddedLink {
 static std::mutex gEmbeddedLock;
 static std::unordered_map<const mdat *, EmbeddedLink> gEmbedded;
 
+// One past the highest recipient and exception slot the library filled in
+// each record, so freeing walks those slots and not all 5,512: records are
+// freed once or twice per item. A record without an entry holds none.
+struct SlotMarks {
+    int recips, exceptions;
+};
+static std::mutex gMarksLock;
+static std::unordered_map<const mdat *, SlotMarks> gSlotMarks;
+
+static void MarkSlot(const mdat *rec, int SlotMarks::*which, int index) {
+    std::lock_guard<std::mutex> lock(gMarksLock);
+    SlotMarks &marks = gSlotMarks[rec];
+    if (marks.*which <= index) marks.*which = index + 1;
+}
+
+static SlotMarks TakeMarks(const mdat *rec) {
+    std::lock_guard<std::mutex> lock(gMarksLock);
+    auto it = gSlotMarks.find(rec);
+    if (it == gSlotMarks.end()) return SlotMarks{0, 0};
+    SlotMarks marks = it->second;
+    gSlotMarks.erase(it);
+    return marks;
+}
+
 static int PartFileStem(const mdat *rec, char *out, size_t outCap, int depth) {
     EmbeddedLink link{nullptr, 0};
     {
@@ -67,14 +91,15 @@ static void DeletePartFiles(mdat *rec, const char *workDir) {
     }
 }
 
-// Frees every recipient and exception slot; a sub-record allocated but never
-// counted is still owned here.
+// Frees every recipient and exception slot the library filled; a sub-record
+// allocated but never counted is still owned here.
 static void FreeRecipsAndExceptions(mdat *rec) {
-    for (int i = 0; i < BV_MAX_RECIPS; ++i) {
+    SlotMarks marks = TakeMarks(rec);
+    for (int i = 0; i < marks.recips && i < BV_MAX_RECIPS; ++i) {
         free(rec->recips[i]);
         rec->recips[i] = nullptr;
     }
-    for (int i = 0; i < BV_MAX_EXCEPTIONS; ++i) {
+    for (int i = 0; i < marks.exceptions && i < BV_MAX_EXCEPTIONS; ++i) {
         free(rec->exceptions[i]);
         rec->exceptions[i] = nullptr;
     }
@@ -141,11 +166,15 @@ BVCOM_API int com_AllocPart(mdat *rec) {
 }
 
 BVCOM_API int com_AllocRecip(mdat *rec) {
-    return rec ? AllocSlot(rec->recips, rec->recipCount, BV_MAX_RECIPS) : 0;
+    if (!rec || !AllocSlot(rec->recips, rec->recipCount, BV_MAX_RECIPS)) return 0;
+    MarkSlot(rec, &SlotMarks::recips, rec->recipCount);
+    return 1;
 }
 
 BVCOM_API int com_AllocBreakout(mdat *rec) {
-    return rec ? AllocSlot(rec->exceptions, rec->exceptionCount, BV_MAX_EXCEPTIONS) : 0;
+    if (!rec || !AllocSlot(rec->exceptions, rec->exceptionCount, BV_MAX_EXCEPTIONS)) return 0;
+    MarkSlot(rec, &SlotMarks::exceptions, rec->exceptionCount);
+    return 1;
 }
 
 // The embedded record starts cleared, with the parent's message number.

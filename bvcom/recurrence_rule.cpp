@@ -168,11 +168,17 @@ static int WalkSeries(SeriesWalk &w) {
 }
 
 static int CountUntil(const mdat *rec, const FILETIME &last) {
-    SeriesWalk w = {rec, bvcom_OpenNamedZone(rec->tzName), {0, 0}, 0, plat_FileTimeToU64(&rec->startTime),
+    SeriesWalk w = {rec, bvcom_NamedZone(rec->tzName), {0, 0}, 0, plat_FileTimeToU64(&rec->startTime),
                     plat_FileTimeToU64(&last), 0};
-    int count = WalkSeries(w);
-    plat_CloseZone((PlatZone *)w.zone);
-    return count;
+    return WalkSeries(w);
+}
+
+// The nth day of the mask in the month: "1MO" for one day; for several days
+// (the first weekday of the month) the days and BYSETPOS, since "1MO,1TU"
+// would be the first of each.
+static std::string PositionedDays(uint32_t mask, uint32_t weekOfMonth) {
+    if ((mask & (mask - 1)) == 0) return ";BYDAY=" + DayList(mask, Position(weekOfMonth));
+    return ";BYDAY=" + DayList(mask, "") + ";BYSETPOS=" + Position(weekOfMonth);
 }
 
 extern "C" {
@@ -195,7 +201,7 @@ BVCOM_API void com_Genrrule(mdat *rec, char *out) {
             break;
         case 2:
             rule = std::string("FREQ=YEARLY") + num;
-            if (mask) rule += ";BYDAY=" + DayList(mask, Position(rec->recurWeekOfMonth));
+            if (mask) rule += PositionedDays(mask, rec->recurWeekOfMonth);
             if (rec->recurMonth) rule += ";BYMONTH=" + std::to_string(rec->recurMonth);
             break;
         case 3:
@@ -204,7 +210,7 @@ BVCOM_API void com_Genrrule(mdat *rec, char *out) {
             break;
         case 4:
             rule = std::string("FREQ=MONTHLY") + num;
-            if (mask) rule += ";BYDAY=" + DayList(mask, Position(rec->recurWeekOfMonth));
+            if (mask) rule += PositionedDays(mask, rec->recurWeekOfMonth);
             break;
         case 5:
             rule = std::string("FREQ=WEEKLY") + num;

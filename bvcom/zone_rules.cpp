@@ -23,6 +23,10 @@ typedef std::unique_ptr<PlatZone, ZoneCloser> ZoneHandle;
 
 static std::mutex gZoneLock;
 static std::unordered_map<std::string, std::string> gZoneIds;  // name -> canonical id, "" unknown
+// Opened zones by canonical id, kept for the life of the process: building
+// a zone reads the platform's zone data, and calendars ask about the same
+// few zones for every entry. Bounded by the platform's list of zones.
+static std::unordered_map<std::string, ZoneHandle> gOpenZones;
 
 static std::string Trimmed(const std::string &text) {
     size_t a = text.find_first_not_of(" \t"), b = text.find_last_not_of(" \t");
@@ -56,20 +60,30 @@ static PlatZone *Resolve(const std::string &name) {
     return nullptr;
 }
 
-// The zone of `name`, or null when nothing matches. Names resolve once; the
-// canonical id they resolve to opens directly afterwards.
-static ZoneHandle ZoneOf(const char *name) {
+// The opened zone of a canonical id; `opened` is used when the id is new.
+// Caller holds gZoneLock.
+static const PlatZone *Kept(const std::string &id, ZoneHandle opened) {
+    auto it = gOpenZones.find(id);
+    if (it != gOpenZones.end()) return it->second.get();
+    if (!opened) opened.reset(plat_OpenZone(id.c_str()));
+    if (!opened) return nullptr;
+    return gOpenZones.emplace(id, std::move(opened)).first->second.get();
+}
+
+// The zone of `name`, or null when nothing matches; owned by the cache.
+// Names resolve once; the canonical id they resolve to is opened once.
+static const PlatZone *ZoneOf(const char *name) {
     std::string key = name ? Trimmed(name) : std::string();
     if (key.empty()) return nullptr;
     std::lock_guard<std::mutex> lock(gZoneLock);
     auto it = gZoneIds.find(key);
-    if (it != gZoneIds.end()) return ZoneHandle(it->second.empty() ? nullptr : plat_OpenZone(it->second.c_str()));
+    if (it != gZoneIds.end()) return it->second.empty() ? nullptr : Kept(it->second, nullptr);
     if (gZoneIds.size() >= BVCOM_ZONE_CACHE_MAX) gZoneIds.clear();
     ZoneHandle zone(Resolve(key));
     char id[BVCOM_TZID_LEN] = "";
     if (zone) plat_ZoneId(zone.get(), id, sizeof(id));
     gZoneIds[key] = id;
-    return zone;
+    return id[0] ? Kept(id, std::move(zone)) : nullptr;
 }
 
 extern "C" {
@@ -80,13 +94,13 @@ BVCOM_API int com_GetTZInfo(const char *tzName, int *bias, int *dstBias, int *st
     if (bias) *bias = 0;
     if (dstBias) *dstBias = 0;
     if (stdBias) *stdBias = 0;
-    ZoneHandle zone = ZoneOf(tzName);
+    const PlatZone *zone = ZoneOf(tzName);
     FILETIME now;
     plat_GetSystemTimeAsFileTime(&now);
     int stdMinutes = 0;
-    if (!zone || !plat_ZoneOffsetsAt(zone.get(), &now, &stdMinutes, nullptr)) return 0;
+    if (!zone || !plat_ZoneOffsetsAt(zone, &now, &stdMinutes, nullptr)) return 0;
     if (bias) *bias = -stdMinutes;
-    if (dstBias) *dstBias = -plat_ZoneDaylightSaving(zone.get());
+    if (dstBias) *dstBias = -plat_ZoneDaylightSaving(zone);
     return 1;
 }
 
@@ -94,12 +108,12 @@ BVCOM_API int com_GetTZInfo(const char *tzName, int *bias, int *dstBias, int *st
 // 1 when the name was recognised. Non-zero when `time` (UTC) is in daylight time.
 BVCOM_API int com_TZDateIsDST(const FILETIME *time, const char *tzName, int *dstBias, int *flag) {
     if (flag) *flag = 0;
-    ZoneHandle zone = ZoneOf(tzName);
+    const PlatZone *zone = ZoneOf(tzName);
     if (!zone || !time) return 0;
     if (flag) *flag = 1;
     int dstMinutes = 0;
-    if (!plat_ZoneOffsetsAt(zone.get(), time, nullptr, &dstMinutes)) return 0;
-    if (dstBias) *dstBias = -(dstMinutes != 0 ? dstMinutes : plat_ZoneDaylightSaving(zone.get()));
+    if (!plat_ZoneOffsetsAt(zone, time, nullptr, &dstMinutes)) return 0;
+    if (dstBias) *dstBias = -(dstMinutes != 0 ? dstMinutes : plat_ZoneDaylightSaving(zone));
     return dstMinutes != 0;
 }
 
@@ -109,26 +123,26 @@ BVCOM_API int com_TZDateIsDST(const FILETIME *time, const char *tzName, int *dst
 BVCOM_API int com_GetVTimeZone(const char *tzName, char *vtimezoneText, char *tzid) {
     if (vtimezoneText) vtimezoneText[0] = 0;
     if (tzid) tzid[0] = 0;
-    ZoneHandle zone = ZoneOf(tzName);
+    const PlatZone *zone = ZoneOf(tzName);
     if (!zone || !vtimezoneText || !tzid) return 0;
     char id[BVCOM_TZID_LEN];
     std::string given = Trimmed(tzName);
     if (strpbrk(given.c_str(), ":;\"(,") || given.size() >= sizeof(id)) {
-        if (!plat_ZoneId(zone.get(), id, sizeof(id))) return 0;
+        if (!plat_ZoneId(zone, id, sizeof(id))) return 0;
     } else {
         memcpy(id, given.c_str(), given.size() + 1);
     }
     FILETIME now;
     plat_GetSystemTimeAsFileTime(&now);
-    if (!plat_ZoneVTimeZoneText(zone.get(), &now, id, vtimezoneText, BVCOM_VTZ_TEXT_LEN)) return 0;
+    if (!plat_ZoneVTimeZoneText(zone, &now, id, vtimezoneText, BVCOM_VTZ_TEXT_LEN)) return 0;
     memcpy(tzid, id, strlen(id) + 1);
     return 1;
 }
 
 }  // extern "C"
 
-PlatZone *bvcom_OpenNamedZone(const char *tzName) {
-    return ZoneOf(tzName).release();
+const PlatZone *bvcom_NamedZone(const char *tzName) {
+    return ZoneOf(tzName);
 }
 
 int bvcom_ZoneLocalTime(const PlatZone *zone, const FILETIME *utc, FILETIME *local) {

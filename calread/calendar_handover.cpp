@@ -69,7 +69,12 @@ void HandOverEntry(CalendarRun *run) {
 // ---- series ("/D288") ----------------------------------------------------------------
 
 void FreeSeries(CalendarRun *run) {
-    for (int i = 0; i < run->seriesCount; i++) free(run->series[i].instances);
+    for (int i = 0; i < run->seriesCount; i++) {
+        SeriesRecord *series = &run->series[i];
+        for (int k = 0; k < series->instanceCount; k++)
+            if (series->instances[k].notesFile[0]) plat_DeleteFile(series->instances[k].notesFile);
+        free(series->instances);
+    }
     free(run->series);
     delete (SeriesIndex *)run->seriesIndex;
     run->series = NULL;
@@ -77,7 +82,30 @@ void FreeSeries(CalendarRun *run) {
     run->seriesIndex = NULL;
 }
 
-static int AddInstance(SeriesRecord *series, const mdat *rec, const VcsEntry *entry) {
+// The occurrence's description goes to a file of the work directory, as
+// the exception record carries it; 0 when it cannot be written.
+static int SaveInstanceNotes(const CalendarRun *run, int seriesNumber, SeriesInstance *instance, int number) {
+    instance->notesFile[0] = 0;
+    if (!gEntryNotes[0]) return 1;
+    char path[BV_EXC_TEXT_LEN];
+    if (plat_snprintf(path, sizeof path, "%sSER%04d%03d.TMP", run->workDir, seriesNumber, number) >= (int)sizeof path)
+        return 0;
+    FILE *file = plat_fopen(path, "wb");
+    if (!file) return 0;
+    size_t length = strlen(gEntryNotes);
+    int written = fwrite(gEntryNotes, 1, length, file) == length;
+    if (fclose(file) != 0) written = 0;
+    if (!written) {
+        plat_DeleteFile(path);
+        return 0;
+    }
+    com_strncpy(instance->notesFile, path, sizeof instance->notesFile - 1);
+    return 1;
+}
+
+static int AddInstance(const CalendarRun *run, int seriesNumber, const VcsEntry *entry) {
+    SeriesRecord *series = &run->series[seriesNumber];
+    const mdat *rec = run->record;
     if (series->instanceCount >= MAX_SERIES_INSTANCES) return 0;
     if (series->instanceCount == series->instanceCap) {
         int cap = series->instanceCap ? series->instanceCap * 2 : 4;
@@ -86,21 +114,38 @@ static int AddInstance(SeriesRecord *series, const mdat *rec, const VcsEntry *en
         series->instances = grown;
         series->instanceCap = cap;
     }
-    SeriesInstance *instance = &series->instances[series->instanceCount++];
+    SeriesInstance *instance = &series->instances[series->instanceCount];
+    memset(instance, 0, sizeof *instance);
     instance->start = rec->startTime;
     instance->end = rec->endTime;
     instance->recurrenceId = entry->recurrenceIdTime;
     com_strncpy(instance->title, rec->title, sizeof instance->title - 1);
+    com_strncpy(instance->location, rec->location, sizeof instance->location - 1);
+    if (!SaveInstanceNotes(run, seriesNumber, instance, series->instanceCount)) return 0;
+    series->instanceCount++;
     return 1;
 }
 
 // 1 when the entry was kept aside or added to its series (and reported).
+// The series is read again from its master, the entry without RECURRENCE-ID,
+// wherever in the file it stands; a second entry without one is an event of
+// its own and is handed over alone.
 static int GroupIntoSeries(CalendarRun *run, const VcsEntry *entry, int64_t entryPos) {
     if (!run->seriesIndex) run->seriesIndex = new SeriesIndex();
     SeriesIndex *index = (SeriesIndex *)run->seriesIndex;
+    int isOccurrence = !com_DateIsNull(&entry->recurrenceIdTime);
     auto found = index->find(entry->uid);
     if (found != index->end()) {
-        if (!AddInstance(&run->series[found->second], run->record, entry)) return 0;
+        SeriesRecord *series = &run->series[found->second];
+        if (!isOccurrence) {
+            if (series->hasMaster) return 0;
+            // The occurrences met so far were kept as instances already.
+            series->hasMaster = 1;
+            series->filePos = entryPos;
+            series->isRecurring = run->record->recurType != 0;
+        } else if (!AddInstance(run, found->second, entry)) {
+            return 0;
+        }
         SkipEntry(run, BV_STATUS_EXCLUDED, NULL);
         return 1;
     }
@@ -114,6 +159,8 @@ static int GroupIntoSeries(CalendarRun *run, const VcsEntry *entry, int64_t entr
     series->filePos = entryPos;
     com_strncpy(series->uid, entry->uid, sizeof series->uid - 1);
     series->isRecurring = run->record->recurType != 0;
+    series->hasMaster = !isOccurrence;
+    if (isOccurrence && !AddInstance(run, run->seriesCount, entry)) return 0;
     (*index)[entry->uid] = run->seriesCount++;
     FreeEntry(run);
     return 1;
@@ -192,9 +239,11 @@ void HandleParsedEntry(CalendarRun *run, VcsFile *vf, VcsEntry *entry, int64_t e
 
 // ---- second pass ----------------------------------------------------------------------
 
+// Without a master the series is read from its first occurrence, which is
+// then no exception of its own.
 static void AddBreakouts(CalendarRun *run, const SeriesRecord *series) {
     mdat *rec = run->record;
-    for (int i = 0; i < series->instanceCount; i++) {
+    for (int i = series->hasMaster ? 0 : 1; i < series->instanceCount; i++) {
         if (!com_AllocBreakout(rec)) {
             com_Log("BV Warning: series %s has more changed occurrences than the record holds", series->uid);
             return;
@@ -206,6 +255,8 @@ static void AddBreakouts(CalendarRun *run, const SeriesRecord *series) {
         exception->newStart = instance->start;
         exception->newEnd = instance->end;
         com_strncpy(exception->title, instance->title, sizeof exception->title - 1);
+        com_strncpy(exception->location, instance->location, sizeof exception->location - 1);
+        com_strncpy(exception->notesFile, instance->notesFile, sizeof exception->notesFile - 1);
         rec->exceptionCount++;
         run->breakouts++;
     }

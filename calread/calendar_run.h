@@ -10,13 +10,16 @@
 
 typedef struct SeriesInstance {
     FILETIME start, end, recurrenceId;
-    char title[BV_EXC_TEXT_LEN];  // the occurrence's own title
+    char title[BV_EXC_TEXT_LEN];      // the occurrence's own title
+    char location[BV_EXC_TEXT_LEN];   // and location
+    char notesFile[BV_EXC_TEXT_LEN];  // its description in the work directory; empty: none
 } SeriesInstance;
 
 typedef struct SeriesRecord {
-    int64_t filePos;  // of the series' first entry
+    int64_t filePos;  // of the series' entry: its master, else its first changed occurrence
     char uid[VCS_ID_LEN];
     int isRecurring;
+    int hasMaster;  // an entry without RECURRENCE-ID was met
     int instanceCount;
     SeriesInstance *instances;  // grown as instances come
     int instanceCap;

@@ -52,7 +52,14 @@ static int Is(const char *line, const char *name) { return strncasecmp(line, nam
 static int IsEither(const char *line, const char *name1, const char *name2) {
     return Is(line, name1) || Is(line, name2);
 }
+// The value begins after the first colon outside a quoted parameter value
+// (ALTREP="cid:..." holds colons); with an unclosed quote, the first colon.
 static const char *ValueOf(const char *line) {
+    int quoted = 0;
+    for (const char *p = line; *p; p++) {
+        if (*p == '"') quoted = !quoted;
+        else if (*p == ':' && !quoted) return p + 1;
+    }
     const char *colon = strchr(line, ':');
     return colon ? colon + 1 : NULL;
 }
@@ -500,7 +507,7 @@ static void AttendeeRule(EntryState *st, const char *line) {
 static int PeopleAndAlarmRules(EntryState *st, const char *line, const char *value) {
     mdat *rec = st->rec;
     if (IsEither(line, "Summary;", "Summary:") && value) SummaryRule(st, value);
-    if (Is(line, "RRULE:") && value) CopyValue(st->rrule, SkipOneBlank(value), VCS_VALUE_MAX);
+    if (IsEither(line, "RRULE:", "RRULE;") && value) CopyValue(st->rrule, SkipOneBlank(value), VCS_VALUE_MAX);
     if (Is(line, "ORGANIZER:") && value) PlainOrganizer(rec, value);
     if (Is(line, "ORGANIZER;")) ParamOrganizer(rec, line + 10);
     if (Is(line, "ATTACH")) {

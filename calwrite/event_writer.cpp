@@ -52,6 +52,8 @@ void WriteZoneHeader(const mdat *rec, EventText *ev) {
     ToZoneTime(&ev->end, rec->tzName, bias);
 }
 
+bool IsAllDay(const mdat *rec) { return rec->allDayKind == 1 || rec->allDayKind == 2 || rec->allDay; }
+
 void WriteTimeLine(const char *name, const FILETIME &time, bool allDay, const char *tzid) {
     SYSTEMTIME st = {};
     plat_FileTimeToSystemTime(&time, &st);
@@ -70,7 +72,7 @@ void WriteTimeLine(const char *name, const FILETIME &time, bool allDay, const ch
 // An all-day event without a zone is written in the machine's local dates.
 // With a zone both times are already local to it and stay as they are.
 void WriteTimes(const mdat *rec, EventText *ev) {
-    bool allDay = rec->allDayKind == 1 || rec->allDayKind == 2 || rec->allDay;
+    bool allDay = IsAllDay(rec);
     if (allDay && !ev->tzid[0]) {
         com_FileTimeToLocalFileTime(&ev->start, &ev->start);
         com_FileTimeToLocalFileTime(&ev->end, &ev->end);
@@ -137,16 +139,66 @@ void WriteDescription(const mdat *rec, const char *workDir) {
     WriteFoldedText(gNotesBuf);
 }
 
-void WriteRecurrence(mdat *rec) {
+// An occurrence of an all-day series is a day, as its series' start is:
+// a reader matches EXDATE and RECURRENCE-ID against the rule's dates, and a
+// UTC time there would name no occurrence. Other occurrences are UTC times.
+void WriteOccurrenceTime(const char *name, const FILETIME &time, bool allDay) {
+    if (allDay) {
+        FILETIME local;
+        SYSTEMTIME st = {};
+        com_FileTimeToLocalFileTime(&time, &local);
+        plat_FileTimeToSystemTime(&local, &st);
+        bv_fprintf(gOutFile, "%s;VALUE=DATE:%d%02d%02d\n", name, st.wYear, st.wMonth, st.wDay);
+        return;
+    }
+    char text[BV_CAL_TIME_LEN];
+    UtcSecondText(&time, text);
+    bv_fprintf(gOutFile, "%s:%s\n", name, text);
+}
+
+// Days from the start's date in the record's zone to its date in UTC (-1, 0
+// or 1).
+int UtcDayShift(const mdat *rec) {
+    int bias = 0, dstBias = 0, stdBias = 0;
+    com_GetTZInfo(rec->tzName, &bias, &dstBias, &stdBias, 0);
+    FILETIME local = rec->startTime;
+    ToZoneTime(&local, rec->tzName, bias);
+    const uint64_t day = 864000000000ULL;
+    return (int)(plat_FileTimeToU64(&rec->startTime) / day) - (int)(plat_FileTimeToU64(&local) / day);
+}
+
+uint32_t RotateWeekdays(uint32_t mask, int shift) {
+    if (shift == 1) return ((mask << 1) | (mask >> 6)) & 127u;
+    if (shift == -1) return ((mask >> 1) | (mask << 6)) & 127u;
+    return mask;
+}
+
+// The weekdays of a weekly or every-weekday rule are the zone's. Written
+// with UTC times (no TZID), a start that falls on another day in UTC moves
+// the weekdays with it, or the rule would name the wrong days; every weekday
+// then becomes a weekly rule of the moved days.
+void WriteRecurrence(mdat *rec, const EventText &ev) {
     char rule[BV_RRULE_VALUE_LEN] = "";
+    const uint16_t type = rec->recurType;
+    const uint32_t days = rec->recurDayMask, interval = rec->recurInterval;
+    bool weekdays = type == 5 || type == 7;
+    int shift = weekdays && !ev.tzid[0] && rec->tzName[0] ? UtcDayShift(rec) : 0;
+    if (shift) {
+        rec->recurDayMask = RotateWeekdays(type == 7 ? 62u : days & 127u, shift);  // 62: Monday to Friday
+        if (type == 7) {
+            rec->recurType = 5;
+            rec->recurInterval = 1;
+        }
+    }
     com_Genrrule(rec, rule);
+    rec->recurType = type;
+    rec->recurDayMask = days;
+    rec->recurInterval = interval;
     if (rule[0]) bv_fprintf(gOutFile, "RRULE:%s\n", rule);
     for (int i = 0; i < rec->exceptionCount && i < BV_MAX_EXCEPTIONS; i++) {
         const mexception *exc = rec->exceptions[i];
         if (!exc || exc->kind != OCCURRENCE_DELETED) continue;
-        char text[BV_CAL_TIME_LEN];
-        UtcSecondText(&exc->originalStart, text);
-        bv_fprintf(gOutFile, "EXDATE:%s\n", text);
+        WriteOccurrenceTime("EXDATE", exc->originalStart, IsAllDay(rec));
     }
 }
 
@@ -207,11 +259,9 @@ void WriteChangedOccurrence(const mdat *rec, const EventText &ev, const mexcepti
     if (exc->notesFile[0]) WriteOccurrenceNotes(rec, exc->notesFile);
     WriteOrganizer(ev);
     if (!exc->attendeeFile[0] || !WriteOccurrenceAttendees(rec, exc->attendeeFile)) WriteAttendees(rec);
-    char original[BV_CAL_TIME_LEN], start[BV_CAL_TIME_LEN], end[BV_CAL_TIME_LEN];
-    UtcSecondText(&exc->originalStart, original);
-    UtcSecondText(&exc->newStart, start);
-    UtcSecondText(&exc->newEnd, end);
-    bv_fprintf(gOutFile, "RECURRENCE-ID:%s\nDTSTART:%s\nDTEND:%s\n", original, start, end);
+    WriteOccurrenceTime("RECURRENCE-ID", exc->originalStart, IsAllDay(rec));
+    WriteOccurrenceTime("DTSTART", exc->newStart, IsAllDay(rec));
+    WriteOccurrenceTime("DTEND", exc->newEnd, IsAllDay(rec));
     bv_fprintf(gOutFile, "SEQUENCE:%d\nEND:VEVENT\n", position);
 }
 
@@ -256,7 +306,7 @@ extern "C" int WriteEvent(mdat *rec, const char *workDir, int) {
     WriteItemAttachments(rec, workDir);
     WriteOrganizer(ev);
     WriteDescription(rec, workDir);
-    WriteRecurrence(rec);
+    WriteRecurrence(rec, ev);
     bv_fprintf(gOutFile, "SEQUENCE:0\n");
     WriteAlarm(rec, ev);
     bv_fprintf(gOutFile, "END:VEVENT\n");

@@ -86,6 +86,7 @@ ssize_t ScratchRead(void *cookie, char *buf, size_t size) {
     }
     size_t left = s->position < s->length ? s->length - s->position : 0;
     if (size > left) size = left;
+    if (size == 0) return 0;  // an empty scratch has no buffer yet
     memcpy(buf, s->data + s->position, size);
     s->position += size;
     return (ssize_t)size;

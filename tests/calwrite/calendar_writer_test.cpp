@@ -166,6 +166,29 @@ std::vector<WriteCase> Cases() {
              "ATTENDEE;CN=Ann;ROLE=REQ-PARTICIPANT;PARTSTAT=NEEDS-ACTION;RSVP=FALSE:mailto:ann@example.org\n"
              "RECURRENCE-ID:20240108T080000Z\nDTSTART:20240108T090000Z\nDTEND:20240108T091500Z\nSEQUENCE:4\n"
              "END:VEVENT\nEND:VCALENDAR\n"},
+        {"AllDaySeriesOccurrencesAsDays", "", 2,
+         {[](mdat *rec, const std::string &) {
+             snprintf(rec->title, sizeof rec->title, "Birthday");
+             rec->allDay = 1;
+             rec->startTime = Utc(2024, 3, 9, 23, 0);  // midnight in Berlin
+             rec->endTime = Utc(2024, 3, 10, 23, 0);
+             rec->isRecurring = 1;
+             rec->recurType = 1;  // yearly
+             rec->recurInterval = 1;
+             rec->recurMonth = 3;
+             rec->recurDayOfMonth = 10;
+             AddException(rec, 1, Utc(2025, 3, 9, 23, 0));
+             mexception *moved = AddException(rec, 0, Utc(2026, 3, 9, 23, 0));
+             moved->newStart = Utc(2026, 3, 10, 23, 0);
+             moved->newEnd = Utc(2026, 3, 11, 23, 0);
+         }},
+         std::string(kHeader) +
+             "BEGIN:VEVENT\nUID:{UID}\nLOCATION;ENCODING=QUOTED-PRINTABLE:\nSUMMARY;ENCODING=QUOTED-PRINTABLE:Birthday\n"
+             "DTSTART;VALUE=DATE:20240310\nDTEND;VALUE=DATE:20240311\nDESCRIPTION:\n"
+             "RRULE:FREQ=YEARLY;INTERVAL=1;BYMONTH=3;BYMONTHDAY=10\nEXDATE;VALUE=DATE:20250310\nSEQUENCE:0\nEND:VEVENT\n"
+             "BEGIN:VEVENT\nUID:{UID}\nLOCATION;ENCODING=QUOTED-PRINTABLE:\nSUMMARY;ENCODING=QUOTED-PRINTABLE:Birthday\n"
+             "RECURRENCE-ID;VALUE=DATE:20260310\nDTSTART;VALUE=DATE:20260311\nDTEND;VALUE=DATE:20260312\nSEQUENCE:2\n"
+             "END:VEVENT\nEND:VCALENDAR\n"},
         {"CompatibilityLinesLocalTimes", "/D77 /D84", 2,
          {[](mdat *rec, const std::string &) {
              snprintf(rec->title, sizeof rec->title, "Old");
@@ -352,11 +375,11 @@ TEST_F(CalendarWriterTest, RealReadersSeeTheRecord) {
     CalendarFacts facts = ReadCalendarFacts(file);
     EXPECT_EQ(facts.parseErrors, 0) << facts.errorText;
     std::vector<std::string> expected = {
-        "VEVENT start=20240101T080000Z end=20240101T090000Z summary=Weekly, with \"quotes\" location=Caf\xc3\xa9 Nord "
-        "description=First line\nsecond; with, punctuation "
+        "VEVENT start=20240101T080000Z end=20240101T090000Z summary=Weekly, with \"quotes\" "
+        "description=First line\nsecond; with, punctuation location=Caf\xc3\xa9 Nord "
         "occurrences=20240101T080000Z,20240108T080000Z,20240115T080000Z, exdate=20240108T080000Z, alarms=-30m,",
         "VEVENT start=20240116T080000Z end=20240116T090000Z recurrence-id=20240115T080000Z summary=Moved "
-        "location=Caf\xc3\xa9 Nord description= occurrences= exdate= alarms=",
+        "description= location=Caf\xc3\xa9 Nord occurrences= exdate= alarms=",
     };
     EXPECT_EQ(facts.items, expected);
     EXPECT_EQ(PythonParseErrors({file}, dir_), "");

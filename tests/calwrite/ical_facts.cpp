@@ -4,6 +4,7 @@
 #include <libical/ical.h>
 
 #include <ctype.h>
+#include <time.h>
 
 #include <algorithm>
 
@@ -15,11 +16,29 @@ namespace {
 
 const int kOccurrencesCompared = 25;
 
-// A date as "D:YYYYMMDD", a time as its UTC instant, a floating time as "F:".
+// A floating time is the machine's local time (TZ), as the module reads it.
+std::string FloatingInstant(icaltimetype time) {
+    struct tm local = {};
+    local.tm_year = time.year - 1900;
+    local.tm_mon = time.month - 1;
+    local.tm_mday = time.day;
+    local.tm_hour = time.hour;
+    local.tm_min = time.minute;
+    local.tm_sec = time.second;
+    local.tm_isdst = -1;
+    time_t instant = mktime(&local);
+    struct tm utc;
+    char text[32];
+    if (instant == (time_t)-1 || !gmtime_r(&instant, &utc)) return "F:bad";
+    strftime(text, sizeof text, "%Y%m%dT%H%M%SZ", &utc);
+    return text;
+}
+
+// A date as "D:YYYYMMDD", a time as its UTC instant.
 std::string InstantText(icaltimetype time) {
     if (icaltime_is_null_time(time)) return "-";
     if (time.is_date) return std::string("D:") + icaltime_as_ical_string(time);
-    if (!time.zone && !icaltime_is_utc(time)) return std::string("F:") + icaltime_as_ical_string(time);
+    if (!time.zone && !icaltime_is_utc(time)) return FloatingInstant(time);
     icaltimetype utc = icaltime_convert_to_zone(time, icaltimezone_get_utc_timezone());
     return icaltime_as_ical_string(utc);
 }
@@ -104,8 +123,9 @@ std::string ItemLine(icalcomponent *item) {
     line += " start=" + InstantText(start) + " end=" + InstantText(end);
     if (rid) line += " recurrence-id=" + InstantText(icalproperty_get_datetime_with_component(rid, item));
     line += " summary=" + TextValue(item, ICAL_SUMMARY_PROPERTY);
-    line += " location=" + TextValue(item, ICAL_LOCATION_PROPERTY);
     line += " description=" + TextValue(item, ICAL_DESCRIPTION_PROPERTY);
+    if (todo) return line;  // the task layout holds no location, recurrence or alarm
+    line += " location=" + TextValue(item, ICAL_LOCATION_PROPERTY);
     line += " occurrences=" + Occurrences(item, start);
     line += " exdate=" + ListOf(item, ICAL_EXDATE_PROPERTY);
     line += " alarms=" + Alarms(item);
@@ -132,6 +152,7 @@ void Collect(icalcomponent *component, CalendarFacts *facts) {
 CalendarFacts ReadCalendarFacts(const std::filesystem::path &file) {
     CalendarFacts facts;
     std::string text = ReadFileText(file);
+    if (text.empty()) return facts;  // nothing written: no items
     icalcomponent *root = icalparser_parse_string(text.c_str());
     if (!root) {
         facts.parseErrors = 1;

@@ -1,41 +1,28 @@
 // Contact sources as the host meets them: web addresses that are downloaded
-// first, and the folder list, the read and the write of whole sessions
-// through bvhost (contacts from a file, an NK2 file, and "/ZFOLDERS" folders
-// on a server).
-#include <httplib.h>
+// first, the folder list of the loaded module by address type, and the read
+// and write of whole sessions through bvhost ("/ZFOLDERS" folders on a server).
 #include <algorithm>
-#include <chrono>
-#include <memory>
-#include <thread>
+
 #include "contact_test_support.h"
+#include "http/loopback.h"
+#include "support/host_callbacks.h"
+#include "support/module_loader.h"
 #include "support/program_run.h"
 
 namespace contacts_test {
 namespace {
 
-// A server on 127.0.0.1 answering from its own thread while it lives.
-class Server {
-public:
-    Server() {
-        port_ = server_.bind_to_any_port("127.0.0.1");
-        thread_ = std::thread([this] { server_.listen_after_bind(); });
-        while (!server_.is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+// A loopback server answering each path with its CSV text.
+struct Server {
+    explicit Server(const std::vector<std::pair<std::string, std::string>> &bodies) {
+        for (const auto &[path, body] : bodies)
+            server.Routes().Get(path, [body](const httplib::Request &, httplib::Response &res) {
+                res.set_content(body, "text/csv");
+            });
+        server.Start();
     }
-    ~Server() {
-        server_.stop();
-        thread_.join();
-    }
-    void Serve(const std::string &path, const std::string &body) {
-        server_.Get(path, [body](const httplib::Request &, httplib::Response &res) {
-            res.set_content(body, "text/csv");
-        });
-    }
-    std::string Url(const std::string &path) const { return "http://127.0.0.1:" + std::to_string(port_) + path; }
-
-private:
-    httplib::Server server_;
-    std::thread thread_;
-    int port_ = 0;
+    std::string Url(const std::string &path) const { return server.Url(path); }
+    bvtest::LoopbackServer server;
 };
 
 class ContactSources : public ContactTest {
@@ -58,8 +45,7 @@ const char kHomeCsv[] =
     "\"Hilde\",\"Home\",\"hilde@home.example\",\"\"\r\n";
 
 TEST_F(ContactSources, WebAddressIsDownloadedAndReadWithTheLabelsBesideIt) {
-    Server server;
-    server.Serve("/user/u/Contacts", kWorkCsv);
+    Server server({{"/user/u/Contacts", kWorkCsv}, {"/plain", "Hans,Plain,hans@plain.example,Firma\r\n"}});
     int count = -1;
     auto contacts = Read(server.Url("/user/u/Contacts?fmt=csv"), &count);
     ASSERT_EQ(contacts.size(), 2u);
@@ -68,7 +54,6 @@ TEST_F(ContactSources, WebAddressIsDownloadedAndReadWithTheLabelsBesideIt) {
     EXPECT_EQ(std::string(gCurrentFile), downloads_ + "temp.vcs");
 
     // The label file is looked for in the download's directory.
-    server.Serve("/plain", "Hans,Plain,hans@plain.example,Firma\r\n");
     WriteFile("downloads/fieldlab.dat", "3\n1\n2\n");
     contacts = Read(server.Url("/plain"));
     ASSERT_EQ(contacts.size(), 1u);
@@ -93,26 +78,8 @@ protected:
     }
 };
 
-TEST_F(ContactHost, FolderListOfContactFiles) {
-    // The CSVZ tag makes the session one of address type 2.
-    std::string csv = WriteFile("src/outlook.csv", bvtest::ReadFileText(DataPath("outlook_export.csv")));
-    EXPECT_EQ(Run("folders --tag CSVZ --source 'contacts:" + csv + "'"), "Contacts {BV:3:FCLASS:1}\n");
-    std::string nk2 = BuildNK2("nk2_rows.txt", "src/Outlook.NK2");
-    EXPECT_EQ(Run("folders --tag CSVZ --source 'contacts:" + nk2 + "'"), "Contacts {BV:5:FCLASS:1}\n");
-
-    // Migrated into the address-book layout, NK2 entries keep their names.
-    std::string target = dir_ + "/target/nk2.csv";
-    Run("migrate --tag CSVZ --source 'contacts:" + nk2 + "' --target 'contacts:" + target + "'");
-    std::string written = bvtest::ReadFileText(target);
-    EXPECT_EQ(std::count(written.begin(), written.end(), '\n'), 6);
-    EXPECT_NE(written.find("\n\"Jane\",\"Doe\",\"\",\"/o=Org/ou=Admin/cn=Recipients/cn=jdoe\","), std::string::npos);
-}
-
 TEST_F(ContactHost, FoldersListedInZFoldersAreDownloadedOneByOne) {
-    Server server;
-    server.Serve("/user/u/Contacts", kWorkCsv);
-    server.Serve("/user/u/Work", kWorkCsv);
-    server.Serve("/user/u/Home", kHomeCsv);
+    Server server({{"/user/u/Contacts", kWorkCsv}, {"/user/u/Work", kWorkCsv}, {"/user/u/Home", kHomeCsv}});
     std::string list = WriteFile("zfolders.txt",
                                  "Zimbra folder list\r\nFolders:\r\nWork^/Work=2=1\r\nHome^/Home=1=1\r\n"
                                  "Calendar^/Calendar=4=2\r\n");
@@ -129,6 +96,32 @@ TEST_F(ContactHost, FoldersListedInZFoldersAreDownloadedOneByOne) {
     EXPECT_NE(written.find("\"Walt\",\"Work\",\"\",\"walt@work.example\""), std::string::npos);
     EXPECT_NE(written.find("\"Hilde\",\"Home\",\"\",\"hilde@home.example\""), std::string::npos);
 }
+#endif
+
+#ifdef BV_MODULE_PATH
+// Logon, then GetFolderNames: address types 2 and 10 list the file, others none.
+TEST_F(ContactTest, AddressTypesListTheContactFile) {
+    std::string error;
+    std::unique_ptr<bvhost::ModuleInstance> module = bvtest::LoadModuleCopy(BV_MODULE_PATH, &error);
+    ASSERT_NE(module, nullptr) << error;
+    auto folders = [&](const std::string &path, int adrType) {
+        char pathText[BV_PATH_LEN], outText[BV_HOST_TEXT_LEN] = "x", store[BV_PATH_LEN] = "";
+        com_strncpy(pathText, path.c_str(), sizeof(pathText) - 1);
+        EXPECT_EQ(module->Logon(0, 0, pathText, 0, 0, 0, 0, 0, 0, 0, outText, 0, 1, 1, adrType, "", 0), 0);
+        bvtest::gCollectedFolderTexts.clear();
+        module->GetFolderNames(store, bvtest::CollectFolderText);
+        module->Logoff(0);
+        return bvtest::gCollectedFolderTexts;
+    };
+    std::string csv = WriteFile("src/outlook.csv", bvtest::ReadFileText(DataPath("outlook_export.csv")));
+    for (auto [adrType, listed] : {std::pair{2, true}, {10, true}, {1, false}, {5, false}})
+        EXPECT_EQ(folders(csv, adrType),
+                  listed ? std::vector<std::string>{"Contacts {BV:3:FCLASS:1}"} : std::vector<std::string>{})
+            << adrType;
+    EXPECT_EQ(folders(BuildNK2("nk2_rows.txt", "src/Outlook.nk2"), 10),
+              (std::vector<std::string>{"Contacts {BV:5:FCLASS:1}"}));
+}
+
 #endif
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <stdlib.h>
 #include <filesystem>
+#include <sstream>
 
 #include "support/file_text.h"
 #include "support/program_run.h"
@@ -20,8 +21,8 @@ int BV_CALL KeepItem(mdat *record, const char *hostValue, const char *workDir, i
     EXPECT_STREQ(hostValue, "");
     if (test->handed_.empty() && test->countPtr_) test->countAtFirstItem_ = *test->countPtr_;
     Contact contact;
-    for (auto &[name, value] : ContactTextFields(record))
-        if (!value.empty()) contact.fields[name] = value;
+    for (const TextField &field : ContactTextFields(record))
+        if (field.text[0]) contact.fields[field.name] = field.text;
     for (int i = 0; i < record->recipCount; i++)
         contact.members.push_back({record->recips[i]->name, record->recips[i]->addr, record->recips[i]->type});
     char notes[BV_NOTES_LEN];
@@ -46,17 +47,38 @@ int BV_CALL KeepStatus(mdat *, const char *text, int status, int *a, int *b, int
 
 }  // namespace
 
-#define TEXT(field) {#field, record->field}
-std::vector<std::pair<std::string, std::string>> ContactTextFields(const mdat *record) {
+#define TEXT(field) {#field, record->field, sizeof(record->field)}
+std::vector<TextField> ContactTextFields(mdat *record) {
     return {TEXT(firstName),      TEXT(lastName),        TEXT(middleName),     TEXT(emailAddr),
             TEXT(email2Addr),     TEXT(email3Addr),      TEXT(title),          TEXT(company),
             TEXT(department),     TEXT(businessPhone),   TEXT(businessFax),    TEXT(mobilePhone),
             TEXT(homePhone),      TEXT(businessStreet),  TEXT(businessCity),   TEXT(businessState),
             TEXT(businessPostalCode), TEXT(businessCountry), TEXT(homeStreet), TEXT(homeCity),
             TEXT(homeState),      TEXT(homePostalCode),  TEXT(homeCountry),    TEXT(courtesyTitle),
-            TEXT(suffix),         TEXT(birthday),        TEXT(displayName)};
+            TEXT(suffix),         TEXT(birthday),        TEXT(displayName),    TEXT(directPhone),
+            TEXT(directFax),      TEXT(businessStreet2), TEXT(pager),          TEXT(webPage),
+            TEXT(categories),     TEXT(homeStreet2),     TEXT(location),       TEXT(spouse),
+            TEXT(managerName),    TEXT(assistantName),   TEXT(homeFax),        TEXT(children),
+            TEXT(emailDisplayName), TEXT(uid)};
 }
 #undef TEXT
+
+std::vector<std::vector<std::string>> CsvRows(const std::string &path, char separator) {
+    bvtest::ProgramRun run = bvtest::RunProgram("python3 " + bvtest::ShellQuote(BV_SOURCE_DIR "/tests/contacts/csv_rows.py") +
+                                                    " " + bvtest::ShellQuote(path) + " '" + separator + "'",
+                                                std::filesystem::path(path).parent_path());
+    EXPECT_EQ(run.status, 0) << run.err;
+    std::vector<std::vector<std::string>> rows;
+    std::istringstream lines(run.out);
+    for (std::string line; std::getline(lines, line, '\x1e');) {
+        if (line.empty()) continue;
+        rows.emplace_back();
+        std::istringstream fields(line);
+        for (std::string field; std::getline(fields, field, '\x1f');) rows.back().push_back(field);
+        if (line.back() == '\x1f') rows.back().push_back("");
+    }
+    return rows;
+}
 
 void ContactTest::SetUp() {
     current_ = this;

@@ -32,8 +32,16 @@ struct Contact {
     }
 };
 
-// The record's contact text fields with their names, in record order.
-std::vector<std::pair<std::string, std::string>> ContactTextFields(const mdat *record);
+// The record's contact text fields by name, with their capacities.
+struct TextField {
+    const char *name;
+    char *text;
+    size_t capacity;
+};
+std::vector<TextField> ContactTextFields(mdat *record);
+// The records of a CSV file as Python's csv module reads them (blank lines
+// hold none).
+std::vector<std::vector<std::string>> CsvRows(const std::string &path, char separator = ',');
 
 class ContactTest : public ::testing::Test {
 protected:

@@ -7,7 +7,7 @@
 #include <strings.h>
 #include <vector>
 
-#include "tests/foundation/foundation_test_util.h"
+#include "tests/foundation/foundation_support.h"
 
 static std::string RandomText(std::mt19937 &rng, size_t maxLen) {
     static const char kPieces[] = "\"'\\/ \t\r\n.*?=;:[]#abcXYZ\x80\xC3\xA9\xFF\x01";
@@ -78,7 +78,7 @@ TEST(GarbageInput, SwitchesRegistryAndRegisterFiles) {
     std::string registry;
     for (int i = 0; i < 200; ++i) registry += RandomText(rng, 120) + "\n";
     registry += std::string(10000, 'k') + "\n[HKU\\Key]\nName=" + std::string(5000, 'v') + "\nShort=ok\n";
-    WriteFile(dir / "registry.txt", registry);
+    bvtest::WriteFileText(dir / "registry.txt", registry);
     bvcom_SetRegistryFile((dir / "registry.txt").c_str());
     char out[64];
     EXPECT_FALSE(com_RegistryRead(BV_HKEY_USERS, "Key", "Name", out, sizeof(out))) << "overlong line skipped";
@@ -88,7 +88,7 @@ TEST(GarbageInput, SwitchesRegistryAndRegisterFiles) {
 
     std::string reg;
     for (int i = 0; i < 200; ++i) reg += RandomText(rng, 3000) + "\n";
-    WriteFile(dir / "bvdupreg.txt", reg);
+    bvtest::WriteFileText(dir / "bvdupreg.txt", reg);
     bvcom_SetWorkDir(dir.path.c_str());
     HeapRecord rec;
     strcpy(rec->subject, "after garbage");

@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 #include <string.h>
 
-#include "tests/foundation/foundation_test_util.h"
+#include <algorithm>
+
+#include "tests/foundation/foundation_support.h"
 
 // Adds a part with a real part file of `size` bytes, as a reader does.
 static int AddPartWithFile(mdat *rec, const std::string &workDir, int partType, int size, const char *name) {
@@ -15,7 +17,7 @@ static int AddPartWithFile(mdat *rec, const std::string &workDir, int partType, 
     com_strncpy(part->name, name, sizeof(part->name) - 1);
     char path[1024];
     com_PartFileName(workDir.c_str(), rec, index, path, sizeof(path));
-    WriteFile(path, std::string((size_t)size, 'x'));
+    bvtest::WriteFileText(path, std::string((size_t)size, 'x'));
     rec->partCount++;
     return index;
 }
@@ -28,24 +30,19 @@ static std::string PartPath(const std::string &workDir, const mdat *rec, int ind
 
 TEST(RecordLimits, PartsRecipientsAndExceptionsStopAtTheirLimits) {
     HeapRecord rec;
-    for (int i = 0; i < BV_MAX_PARTS; ++i) {
-        ASSERT_NE(com_AllocPart(rec), 0) << "part " << i;
-        rec->partCount++;
-    }
-    EXPECT_EQ(com_AllocPart(rec), 0) << "the 501st part must be refused";
-    EXPECT_EQ(rec->partCount, BV_MAX_PARTS);
-
-    for (int i = 0; i < BV_MAX_RECIPS; ++i) {
-        ASSERT_NE(com_AllocRecip(rec), 0) << "recipient " << i;
-        rec->recipCount++;
-    }
-    EXPECT_EQ(com_AllocRecip(rec), 0);
-
-    for (int i = 0; i < BV_MAX_EXCEPTIONS; ++i) {
-        ASSERT_NE(com_AllocBreakout(rec), 0);
-        rec->exceptionCount++;
-    }
-    EXPECT_EQ(com_AllocBreakout(rec), 0);
+    // A slot the caller never counted is handed out again, cleared.
+    ASSERT_TRUE(com_AllocPart(rec));
+    strcpy(rec->parts[0]->name, "left over");
+    ASSERT_TRUE(com_AllocPart(rec));
+    EXPECT_STREQ(rec->parts[0]->name, "");
+    // Each array takes exactly its limit.
+    auto fill = [&](int (*alloc)(mdat *), int32_t &count, int limit) {
+        for (int i = 0; i < limit; ++i, ++count) ASSERT_NE(alloc(rec), 0) << i << " of " << limit;
+        EXPECT_EQ(alloc(rec), 0) << "one more than " << limit;
+    };
+    fill(com_AllocPart, rec->partCount, BV_MAX_PARTS);
+    fill(com_AllocRecip, rec->recipCount, BV_MAX_RECIPS);
+    fill(com_AllocBreakout, rec->exceptionCount, BV_MAX_EXCEPTIONS);
 
     // A corrupt count (negative or past the array) is refused, not written through.
     rec->partCount = -3;
@@ -62,20 +59,6 @@ TEST(RecordLimits, PartsRecipientsAndExceptionsStopAtTheirLimits) {
     EXPECT_EQ(rec->exceptionCount, 0);
     EXPECT_EQ(rec->parts[0], nullptr);
     EXPECT_EQ(rec->recips[BV_MAX_RECIPS - 1], nullptr);
-}
-
-TEST(RecordLimits, AllocatedSubRecordsStartZeroedEvenWhenReused) {
-    HeapRecord rec;
-    ASSERT_TRUE(com_AllocPart(rec));
-    strcpy(rec->parts[0]->name, "left over");
-    rec->parts[0]->size = 99;
-    // The caller never raised partCount: the next allocation reuses the slot, cleared.
-    ASSERT_TRUE(com_AllocPart(rec));
-    EXPECT_STREQ(rec->parts[0]->name, "");
-    EXPECT_EQ(rec->parts[0]->size, 0);
-    EXPECT_EQ(rec->parts[0]->subMsg, nullptr);
-    ASSERT_TRUE(com_AllocRecip(rec));
-    EXPECT_STREQ(rec->recips[0]->addr, "");
 }
 
 TEST(RecordFreeing, DeallocateDeletesPartFilesOfEmbeddedRecordsToo) {
@@ -132,9 +115,9 @@ TEST(RecordFreeing, UncountedPartAndItsFileAreFreedToo) {
     rec->msgNumber = 3;
     ASSERT_TRUE(com_AllocPart(rec));  // a reader that failed before raising partCount
     std::string path = PartPath(dir.path, rec, 0);
-    WriteFile(path, "partial");
+    bvtest::WriteFileText(path, "partial");
     com_Deallocate(rec, dir.path.c_str());
-    EXPECT_FALSE(FileExists(path));
+    EXPECT_FALSE(plat_FileExists(path.c_str()));
     EXPECT_EQ(rec->parts[0], nullptr);
 }
 
@@ -166,60 +149,44 @@ static void FillEveryItemField(mdat *rec) {
     strcpy(rec->groupFolder, "Imported");
 }
 
+// Every byte of the record is zero but the kept group folder and the
+// priorities' defaults.
 static void ExpectClearedExceptKeptFields(const mdat *rec, const char *groupFolder) {
-    EXPECT_STREQ(rec->groupFolder, groupFolder);
-    EXPECT_EQ(rec->priority, 1);
-    EXPECT_EQ(rec->importance, 1);
-    // Every other byte of the record is zero.
     mdat expected;
     memset(&expected, 0, sizeof(expected));
     strcpy(expected.groupFolder, groupFolder);
-    expected.priority = 1;
-    expected.importance = 1;
-    const unsigned char *a = (const unsigned char *)rec, *b = (const unsigned char *)&expected;
-    size_t firstDiff = sizeof(mdat);
-    for (size_t i = 0; i < sizeof(mdat); ++i) {
-        if (a[i] != b[i]) {
-            firstDiff = i;
-            break;
-        }
-    }
+    expected.priority = expected.importance = 1;
+    auto *a = (const unsigned char *)rec, *b = (const unsigned char *)&expected;
+    size_t firstDiff = (size_t)(std::mismatch(a, a + sizeof(mdat), b).first - a);
     EXPECT_EQ(firstDiff, sizeof(mdat)) << "byte " << firstDiff << " of the record still holds data";
 }
 
-TEST(RecordClearing, ResetLeavesNothingOfThePreviousItem) {
-    ScratchDir dir;
-    bvcom_SetWorkDir(dir.path.c_str());
-    HeapRecord rec;
-    FillEveryItemField(rec);
-    rec->msgNumber = 4;
-    AddPartWithFile(rec, dir.path, BV_PART_TEXT, 8, "body");
-    ASSERT_TRUE(com_AllocRecip(rec));
-    rec->recipCount++;
-    com_WriteNotes(rec, "notes of the first item", dir.path.c_str());
-    com_ResetObject(rec);
-    ExpectClearedExceptKeptFields(rec, "Imported");
-    EXPECT_FALSE(FileExists(dir / "PRT00400.TMP"));
-    char notes[BV_NOTES_LEN];
-    EXPECT_EQ(com_ReadNotes(rec, notes, dir.path.c_str()), 0);
-    EXPECT_STREQ(notes, "");
-    bvcom_SetWorkDir(nullptr);
-}
-
-TEST(RecordClearing, HandOverFreeingLeavesNothingOfThePreviousItem) {
-    ScratchDir dir;
-    HeapRecord rec;
-    FillEveryItemField(rec);
-    strcpy(rec->groupFolder, "root");
-    rec->msgNumber = 9;
-    AddPartWithFile(rec, dir.path, BV_PART_HEADER, 5, "h");
-    ASSERT_TRUE(com_AllocBreakout(rec));
-    rec->exceptionCount++;
-    com_WriteNotes(rec, "x", dir.path.c_str());
-    com_Deallocate_All(rec, dir.path.c_str());
-    com_Deallocate(rec, dir.path.c_str());
-    ExpectClearedExceptKeptFields(rec, "root");
-    EXPECT_FALSE(FileExists(dir / "PRT00900.TMP"));
+// Both ways a record is emptied between items leave nothing of the previous
+// one but the kept fields, nor its part files and notes.
+TEST(RecordClearing, ResetAndHandOverFreeingLeaveNothingOfThePreviousItem) {
+    for (bool reset : {true, false}) {
+        ScratchDir dir;
+        bvcom_SetWorkDir(dir.path.c_str());
+        HeapRecord rec;
+        FillEveryItemField(rec);
+        rec->msgNumber = 4;
+        AddPartWithFile(rec, dir.path, BV_PART_TEXT, 8, "body");
+        ASSERT_TRUE(com_AllocRecip(rec) && com_AllocBreakout(rec));
+        rec->recipCount++;
+        rec->exceptionCount++;
+        com_WriteNotes(rec, "notes of the first item", dir.path.c_str());
+        if (reset) {
+            com_ResetObject(rec);
+        } else {
+            com_Deallocate_All(rec, dir.path.c_str());
+            com_Deallocate(rec, dir.path.c_str());
+        }
+        ExpectClearedExceptKeptFields(rec, "Imported");
+        EXPECT_FALSE(plat_FileExists((dir / "PRT00400.TMP").c_str()));
+        char notes[BV_NOTES_LEN];
+        EXPECT_EQ(com_ReadNotes(rec, notes, dir.path.c_str()), 0);
+        bvcom_SetWorkDir(nullptr);
+    }
 }
 
 TEST(AttachSize, LargeAttachmentsGoAndLaterPartsKeepTheirFiles) {
@@ -233,7 +200,7 @@ TEST(AttachSize, LargeAttachmentsGoAndLaterPartsKeepTheirFiles) {
     ASSERT_TRUE(com_AllocSubMsg(rec, embedded));
     mdat *sub = rec->parts[embedded]->subMsg;
     AddPartWithFile(sub, dir.path, BV_PART_TEXT, 7, "inner");
-    WriteFile(PartPath(dir.path, rec, 2), "body text");
+    bvtest::WriteFileText(PartPath(dir.path, rec, 2), "body text");
 
     com_AttachSize(rec, dir.path.c_str(), 0, 100);
     ASSERT_EQ(rec->partCount, 3);
@@ -241,12 +208,12 @@ TEST(AttachSize, LargeAttachmentsGoAndLaterPartsKeepTheirFiles) {
     EXPECT_STREQ(rec->parts[1]->name, "long body stays");
     EXPECT_STREQ(rec->parts[2]->name, "small.eml");
     EXPECT_EQ(rec->parts[3], nullptr);
-    EXPECT_EQ(ReadFile(PartPath(dir.path, rec, 1)), "body text");
+    EXPECT_EQ(bvtest::ReadFileText(PartPath(dir.path, rec, 1)), "body text");
     // The embedded record moved with its part: its files follow the new index.
     EXPECT_EQ(PartPath(dir.path, sub, 0), dir / "PRT00102E00.TMP");
-    EXPECT_EQ(ReadFile(dir / "PRT00102E00.TMP"), "xxxxxxx");
-    EXPECT_FALSE(FileExists(dir / "PRT00103E00.TMP"));
-    EXPECT_FALSE(FileExists(dir / "PRT00103.TMP"));
+    EXPECT_EQ(bvtest::ReadFileText(dir / "PRT00102E00.TMP"), "xxxxxxx");
+    EXPECT_FALSE(plat_FileExists((dir / "PRT00103E00.TMP").c_str()));
+    EXPECT_FALSE(plat_FileExists((dir / "PRT00103.TMP").c_str()));
 
     // Without a positive limit and without a host limit nothing changes.
     com_AttachSize(rec, dir.path.c_str(), 0, 0);

@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "http/http.h"
+#include "support/case_table.h"
 #include "loopback.h"
 #include "module/session.h"
 
@@ -45,158 +46,130 @@ class Download : public ::testing::Test {
 };
 
 TEST_F(Download, EncodeUrlEscapesWhatAnAddressCannotHold) {
-    struct Case {
-        const char *given, *sent;
-    };
-    const Case cases[] = {
-        {"http://host/my calendar/a b  c.ics", "http://host/my%20calendar/a%20b%20%20c.ics"},
-        {"http://host/already%20encoded x.ics", "http://host/already%20encoded%20x.ics"},
-        {"http://host/K\xc3\xbc" "che.ics", "http://host/K%c3%bcche.ics"},
-        {"http://host/feed?fmt=ics&name=a b", "http://host/feed?fmt=ics&name=a+b"},
-        {"https://host:8443/no-spaces", "https://host:8443/no-spaces"},
-        {"not an address", "not an address"},
-    };
-    for (const Case &c : cases) {
-        char text[BV_HTTP_URL_LEN + 1];
-        strcpy(text, c.given);
+    char text[BV_HTTP_URL_LEN + 1];
+    for (const bvtest::CaseRow &row : bvtest::ReadCaseTable(BV_HTTP_DATA "/encode_url.tsv")) {
+        strcpy(text, row[0].c_str());
         EncodeUrl(text, sizeof text);
-        EXPECT_STREQ(text, c.sent) << c.given;
+        EXPECT_EQ(text, row[1]) << row.Where();
     }
     EXPECT_NE(scratch_.Log().find("BV Warning: not an address is not a valid address"), std::string::npos);
-
     // Encoded past the buffer: left whole as given, with a warning.
     std::string spaces = "http://host/" + std::string(500, ' ');
-    char text[BV_HTTP_URL_LEN + 1];
     strcpy(text, spaces.c_str());
     EncodeUrl(text, sizeof text);
     EXPECT_EQ(std::string(text), spaces);
     EXPECT_NE(scratch_.Log().find("BV Warning: address too long once encoded"), std::string::npos);
 }
 
-TEST_F(Download, PlainAndBinaryBodiesArriveByteForByte) {
-    std::string binary(5 * 1024 * 1024 + 17, '\0');
-    std::mt19937 rng(1234);
-    for (char &c : binary) c = (char)(rng() & 0xFF);
-    LoopbackServer server;
-    ServeCalendar(server, "/calendar.ics");
-    server.Routes().Get("/big.bin", [&](const httplib::Request &, httplib::Response &res) {
-        res.set_content(binary, "application/octet-stream");
-    });
-    server.Start();
-
-    gIcsListMade = 1;
-    EXPECT_EQ(DownloadSourceFile(server.Url("/calendar.ics").c_str()), 0);
-    EXPECT_EQ(gHttpStatus, 200);
-    EXPECT_EQ(gCurlResult, 0);
-    EXPECT_EQ(gIcsListMade, 0);
-    EXPECT_EQ(ReadFileText(scratch_.DownloadPath()), kCalendar);
-    EXPECT_STREQ(gOutputPath, scratch_.DownloadPath().c_str());
-    EXPECT_STREQ(gSourcePath, scratch_.DownloadPath().c_str());
-    EXPECT_EQ(gDownloadFile, nullptr);
-    EXPECT_EQ(gCurl, nullptr);
-
-    EXPECT_EQ(DownloadSourceFile(server.Url("/big.bin").c_str()), 0);
-    std::string got = ReadFileText(scratch_.DownloadPath());
-    EXPECT_EQ(got.size(), binary.size());
-    EXPECT_TRUE(got == binary);
-
-    auto seen = server.Seen();
-    ASSERT_EQ(seen.size(), 2u);
-    EXPECT_EQ(seen[0].userAgent, "vexalin-agent/1.0");
-    EXPECT_EQ(scratch_.Log().find("BV Warning"), std::string::npos);
-}
-
-TEST_F(Download, SpacesAndCredentialsReachTheServer) {
-    LoopbackServer server;
-    ServeCalendar(server, R"(/.*)");
-    server.Start();
-
-    // Spaces of the address go out as %20; no '|' means no user and password.
-    EXPECT_EQ(DownloadSourceFile(server.Url("/user/my calendar/team events.ics").c_str()), 0);
-    // Basic credentials; the password is everything after the second '|'.
-    std::string sourceText = server.Url("/user/admin/contacts?fmt=csv") + "|admin|pa:ss|word";
-    EXPECT_EQ(DownloadSourceFile(sourceText.c_str()), 0);
-    // A user name without a password.
-    EXPECT_EQ(DownloadSourceFile((server.Url("/only-user") + "|alice").c_str()), 0);
-
-    auto seen = server.Seen();
-    ASSERT_EQ(seen.size(), 3u);
-    EXPECT_EQ(seen[0].target, "/user/my%20calendar/team%20events.ics");
-    // The credentials text is a lone ':': an empty user name and password.
-    EXPECT_EQ(seen[0].authorization, "Basic " + Base64(":"));
-    EXPECT_EQ(seen[1].target, "/user/admin/contacts?fmt=csv");
-    EXPECT_EQ(seen[1].authorization, "Basic " + Base64("admin:pa:ss|word"));
-    EXPECT_EQ(seen[2].authorization, "Basic " + Base64("alice:"));
-}
-
-TEST_F(Download, RedirectsAreFollowedUpToTheLimit) {
-    LoopbackServer server;
+// Every route of the download table.
+void ServeDownloads(LoopbackServer &server, const std::string &binary) {
+    for (const char *path : {"/calendar.ics", "/new.ics", R"(/user/.*)", "/only-user"}) ServeCalendar(server, path);
     server.Routes().Get("/old.ics", [](const httplib::Request &, httplib::Response &res) {
         res.set_redirect("/new.ics", 302);
     });
-    ServeCalendar(server, "/new.ics");
     server.Routes().Get("/loop", [](const httplib::Request &, httplib::Response &res) {
         res.set_redirect("/loop", 302);
     });
-    server.Start();
-
-    EXPECT_EQ(DownloadSourceFile(server.Url("/old.ics").c_str()), 0);
-    EXPECT_EQ(gHttpStatus, 200);  // the status of the last response counts
-    EXPECT_EQ(ReadFileText(scratch_.DownloadPath()), kCalendar);
-
-    strcpy(gOutputPath, "unchanged");
-    EXPECT_EQ(DownloadSourceFile(server.Url("/loop").c_str()), 3);
-    // The first request and 50 redirects, then libcurl gives up.
-    size_t loopRequests = 0;
-    for (const auto &r : server.Seen()) loopRequests += r.target == "/loop";
-    EXPECT_EQ(loopRequests, 51u);
-    EXPECT_NE(scratch_.Log().find("BV Warning: CURL error=47, HTTP Response=302"), std::string::npos);
-    EXPECT_FALSE(std::filesystem::exists(scratch_.DownloadPath()));
-    EXPECT_STREQ(gOutputPath, "unchanged");
-}
-
-TEST_F(Download, ErrorStatusesFailAndLeaveNoFile) {
-    LoopbackServer server;
-    ServeCalendar(server, "/good.ics");
     server.Routes().Get("/private.ics", [](const httplib::Request &, httplib::Response &res) {
         res.status = 401;
         res.set_header("WWW-Authenticate", "Basic realm=\"calendar\"");
         res.set_content("<html>unauthorized</html>", "text/html");
     });
     server.Routes().Get("/truncated.ics", [](const httplib::Request &, httplib::Response &res) {
-        // Announces a megabyte, sends a little, then drops the connection.
-        res.set_content_provider(1 << 20, "text/calendar",
-                                 [](size_t offset, size_t, httplib::DataSink &sink) {
-                                     if (offset > 0) return false;
-                                     sink.write(kCalendar, strlen(kCalendar));
-                                     return true;
-                                 });
+        res.set_content_provider(1 << 20, "text/calendar", [](size_t offset, size_t, httplib::DataSink &sink) {
+            return offset == 0 && sink.write(kCalendar, strlen(kCalendar));
+        });
     });
+    server.Routes().Get("/big.bin", [&binary](const httplib::Request &, httplib::Response &res) {
+        res.set_content(binary, "application/octet-stream");
+    });
+    // Servers that would keep a download busy without end; each stops on its
+    // own after a few seconds, so a download that does not end on its side
+    // cannot hang the test either.
+    server.Routes().Get("/silent", [](const httplib::Request &, httplib::Response &res) {
+        std::this_thread::sleep_for(std::chrono::seconds(3));  // connects, answers too late
+        res.set_content(kCalendar, "text/calendar");
+    });
+    server.Routes().Get("/trickle", [](const httplib::Request &, httplib::Response &res) {
+        res.set_chunked_content_provider("text/calendar", [](size_t, httplib::DataSink &sink) {
+            for (int i = 0; i < 14 && sink.is_writable(); i++) {  // four bytes a second
+                if (!sink.write("B", 1)) return false;
+                std::this_thread::sleep_for(std::chrono::milliseconds(250));
+            }
+            sink.done();
+            return true;
+        });
+    });
+    server.Routes().Get("/endless", [](const httplib::Request &, httplib::Response &res) {
+        res.set_chunked_content_provider("text/calendar", [](size_t, httplib::DataSink &sink) {
+            static const std::string block(65536, 'x');
+            auto until = std::chrono::steady_clock::now() + std::chrono::seconds(4);
+            while (std::chrono::steady_clock::now() < until && sink.is_writable())
+                if (!sink.write(block.data(), block.size())) return false;
+            sink.done();
+            return true;
+        });
+    });
+}
+
+TEST_F(Download, SourcesOfTheTableArriveOrFailCleanly) {
+    std::string binary(5 * 1024 * 1024 + 17, '\0');
+    std::mt19937 rng(1234);
+    for (char &c : binary) c = (char)(rng() & 0xFF);
+    LoopbackServer server;
+    ServeDownloads(server, binary);
     server.Start();
-
-    ASSERT_EQ(DownloadSourceFile(server.Url("/good.ics").c_str()), 0);
-    ASSERT_TRUE(std::filesystem::exists(scratch_.DownloadPath()));
-    strcpy(gOutputPath, "unchanged");
-    strcpy(gSourcePath, "unchanged");
-
-    EXPECT_EQ(DownloadSourceFile((server.Url("/private.ics") + "|admin|wrong").c_str()), 3);
-    EXPECT_EQ(gHttpStatus, 401);
-    EXPECT_NE(scratch_.Log().find("BV Warning: CURL error=0, HTTP Response=401"), std::string::npos);
-    // The earlier download is gone too: nothing a reader could take for the source.
-    EXPECT_FALSE(std::filesystem::exists(scratch_.DownloadPath()));
-    EXPECT_STREQ(gOutputPath, "unchanged");
-    EXPECT_STREQ(gSourcePath, "unchanged");
-
-    EXPECT_EQ(DownloadSourceFile(server.Url("/missing.ics").c_str()), 3);
-    EXPECT_NE(scratch_.Log().find("BV Warning: CURL error=0, HTTP Response=404"), std::string::npos);
-    EXPECT_FALSE(std::filesystem::exists(scratch_.DownloadPath()));
-
-    EXPECT_EQ(DownloadSourceFile(server.Url("/truncated.ics").c_str()), 3);
-    EXPECT_NE(gCurlResult, 0);
-    EXPECT_NE(scratch_.Log().find("BV Warning: CURL error=" + std::to_string(gCurlResult) + ", HTTP Response=200"),
-              std::string::npos);
-    EXPECT_FALSE(std::filesystem::exists(scratch_.DownloadPath()));
-    EXPECT_EQ(gDownloadFile, nullptr);
+    bvcom_SetHostSetting(BVCOM_SETTING_DOWNLOAD_STALL_SECONDS, "2");
+    bvcom_SetHostSetting(BVCOM_SETTING_DOWNLOAD_MAX_BYTES, "6000000");
+    for (const bvtest::CaseRow &row : bvtest::ReadCaseTable(BV_HTTP_DATA "/downloads.tsv")) {
+        std::string source = row[0];
+        source.replace(0, 5, server.Url(""));
+        ASSERT_EQ(DownloadSourceFile(server.Url("/calendar.ics").c_str()), 0);  // an earlier download
+        strcpy(gOutputPath, "unchanged");
+        strcpy(gSourcePath, "unchanged");
+        size_t seenBefore = server.Seen().size(), logBefore = scratch_.Log().size();
+        gIcsListMade = 1;
+        gCurlDebug = row[7] == "debug";
+        std::thread stopper;  // the host asks to stop while the transfer runs
+        if (row[7] == "stop") stopper = std::thread([] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            bvcom_SetStopRequest(1);
+        });
+        auto started = std::chrono::steady_clock::now();
+        EXPECT_EQ(DownloadSourceFile(source.c_str()), row.Int(1)) << row.Where();
+        double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+        if (stopper.joinable()) stopper.join();
+        bvcom_SetStopRequest(0);
+        gCurlDebug = 0;
+        EXPECT_LT(took, row[8].empty() ? 4.5 : atof(row[8].c_str())) << row.Where();
+        EXPECT_EQ(std::to_string(gHttpStatus), row[2]) << row.Where();
+        auto seen = server.Seen();
+        ASSERT_GT(seen.size(), seenBefore) << row.Where();
+        EXPECT_EQ(seen[seenBefore].target, row[3]) << row.Where();
+        EXPECT_EQ(seen[seenBefore].authorization, "Basic " + Base64(row[4])) << row.Where();
+        EXPECT_EQ(seen[seenBefore].userAgent, "vexalin-agent/1.0");
+        std::string log = scratch_.Log().substr(logBefore);
+        EXPECT_EQ(log.find(row[5].empty() ? "BV Warning" : row[5]) != std::string::npos, !row[5].empty()) << row.Where() << log;
+        EXPECT_EQ(log.find("curl debug: infotype=2: GET " + row[3] + " HTTP/1.1") != std::string::npos, row[7] == "debug")
+            << row.Where() << log;
+        EXPECT_EQ(gDownloadFile, nullptr);
+        EXPECT_EQ(gCurl, nullptr);
+        if (row[6] == "none") {
+            EXPECT_FALSE(std::filesystem::exists(scratch_.DownloadPath())) << row.Where();
+            EXPECT_STREQ(gOutputPath, "unchanged");
+            EXPECT_STREQ(gSourcePath, "unchanged");
+            continue;
+        }
+        EXPECT_TRUE(ReadFileText(scratch_.DownloadPath()) == (row[6] == "binary" ? binary : kCalendar)) << row.Where();
+        EXPECT_STREQ(gOutputPath, scratch_.DownloadPath().c_str());
+        EXPECT_STREQ(gSourcePath, scratch_.DownloadPath().c_str());
+        EXPECT_EQ(gIcsListMade, 0) << "a new source needs a new listing";
+    }
+    bvcom_SetHostSetting(BVCOM_SETTING_DOWNLOAD_STALL_SECONDS, nullptr);
+    bvcom_SetHostSetting(BVCOM_SETTING_DOWNLOAD_MAX_BYTES, nullptr);
+    size_t loopRequests = 0;
+    for (const auto &r : server.Seen()) loopRequests += r.target == "/loop";
+    EXPECT_EQ(loopRequests, 51u);
 }
 
 TEST_F(Download, RefusedConnectionIsTriedFiveTimesWithPauses) {
@@ -245,23 +218,6 @@ TEST_F(Download, SelfSignedHttpsIsRefusedUnlessInsecure) {
     EXPECT_EQ(seen[0].authorization, "Basic " + Base64("admin:secret"));
 }
 
-TEST_F(Download, CurlDebugTracesTheTransfer) {
-    LoopbackServer server;
-    ServeCalendar(server, "/calendar.ics");
-    server.Start();
-
-    EXPECT_EQ(DownloadSourceFile(server.Url("/calendar.ics").c_str()), 0);
-    EXPECT_EQ(scratch_.Log().find("curl debug:"), std::string::npos);
-
-    gCurlDebug = 1;
-    EXPECT_EQ(DownloadSourceFile(server.Url("/calendar.ics").c_str()), 0);
-    std::string log = scratch_.Log();
-    EXPECT_NE(log.find("curl debug: infotype=0: "), std::string::npos);
-    EXPECT_NE(log.find("curl debug: infotype=1: HTTP/1.1 200 OK\n"), std::string::npos) << log;
-    EXPECT_NE(log.find("curl debug: infotype=2: GET /calendar.ics HTTP/1.1"), std::string::npos);
-    EXPECT_NE(log.find("curl debug: infotype=3: size=" + std::to_string(strlen(kCalendar))), std::string::npos);
-}
-
 TEST_F(Download, EntryOfAListingIsJoinedToTheAddress) {
     LoopbackServer server;
     server.Routes().Get(R"(/cal/.*)", [](const httplib::Request &req, httplib::Response &res) {
@@ -302,80 +258,6 @@ TEST_F(Download, UnwritableDownloadDirectoryEndsWithoutTransfer) {
     EXPECT_TRUE(server.Seen().empty());
     EXPECT_STREQ(gOutputPath, "unchanged");
     EXPECT_EQ(gDownloadFile, nullptr);
-}
-
-}  // namespace
-
-namespace {
-
-using Seconds = std::chrono::duration<double>;
-
-// Servers that would keep a download busy without end; each stops on its own
-// after a few seconds, so a download that does not end on its side cannot
-// hang the test either.
-void ServeHostileEndpoints(LoopbackServer &server) {
-    server.Routes().Get("/silent", [](const httplib::Request &, httplib::Response &res) {
-        std::this_thread::sleep_for(std::chrono::seconds(3));  // connects, answers too late
-        res.set_content(kCalendar, "text/calendar");
-    });
-    server.Routes().Get("/trickle", [](const httplib::Request &, httplib::Response &res) {
-        res.set_chunked_content_provider("text/calendar", [](size_t, httplib::DataSink &sink) {
-            for (int i = 0; i < 14 && sink.is_writable(); i++) {  // four bytes a second
-                if (!sink.write("B", 1)) return false;
-                std::this_thread::sleep_for(std::chrono::milliseconds(250));
-            }
-            sink.done();
-            return true;
-        });
-    });
-    server.Routes().Get("/endless", [](const httplib::Request &, httplib::Response &res) {
-        res.set_chunked_content_provider("text/calendar", [](size_t, httplib::DataSink &sink) {
-            static const std::string block(65536, 'x');
-            auto until = std::chrono::steady_clock::now() + std::chrono::seconds(4);
-            while (std::chrono::steady_clock::now() < until && sink.is_writable())
-                if (!sink.write(block.data(), block.size())) return false;
-            sink.done();
-            return true;
-        });
-    });
-}
-
-TEST_F(Download, SilentTricklingEndlessAndStoppedTransfersEnd) {
-    LoopbackServer server;
-    ServeHostileEndpoints(server);
-    server.Start();
-    bvcom_SetHostSetting(BVCOM_SETTING_DOWNLOAD_STALL_SECONDS, "2");
-    bvcom_SetHostSetting(BVCOM_SETTING_DOWNLOAD_MAX_BYTES, "1000000");
-    struct Case {
-        const char *path;
-        bool stop;  // the host asks to stop while the transfer runs
-        const char *warning;
-    } cases[] = {
-        {"/silent", false, "stopped: no answer, or slower than 64 bytes/s for too long"},
-        {"/trickle", false, "stopped: no answer, or slower than 64 bytes/s for too long"},
-        {"/endless", false, "stopped: larger than the limit of 1000000 bytes"},
-        {"/trickle", true, "stopped at the host's request"},
-    };
-    for (const Case &c : cases) {
-        std::string before = scratch_.Log();
-        auto started = std::chrono::steady_clock::now();
-        std::thread stopper;
-        if (c.stop) stopper = std::thread([] {
-            std::this_thread::sleep_for(std::chrono::milliseconds(300));
-            bvcom_SetStopRequest(1);
-        });
-        EXPECT_EQ(DownloadSourceFile(server.Url(c.path).c_str()), 3) << c.path;
-        double took = Seconds(std::chrono::steady_clock::now() - started).count();
-        if (stopper.joinable()) stopper.join();
-        bvcom_SetStopRequest(0);
-        EXPECT_LT(took, c.stop ? 1.5 : 4.5) << c.path;
-        std::string log = scratch_.Log().substr(before.size());
-        EXPECT_NE(log.find(c.warning), std::string::npos) << c.path << "\n" << log;
-        EXPECT_FALSE(std::filesystem::exists(scratch_.DownloadPath())) << c.path << ": no partial body is left";
-        EXPECT_STREQ(gSourcePath, "unchanged");
-    }
-    bvcom_SetHostSetting(BVCOM_SETTING_DOWNLOAD_STALL_SECONDS, nullptr);
-    bvcom_SetHostSetting(BVCOM_SETTING_DOWNLOAD_MAX_BYTES, nullptr);
 }
 
 }  // namespace

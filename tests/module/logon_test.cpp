@@ -1,5 +1,10 @@
 // GetLogonParameters and Logon through the loaded library.
+#include <fnmatch.h>
+
+#include <sstream>
+
 #include "module_fixture.h"
+#include "support/case_table.h"
 
 namespace bvtest {
 namespace {
@@ -17,23 +22,13 @@ TEST_F(LogonTest, RefusedParameterReturnsOneAfterTheTwoLogLines) {
     EXPECT_EQ(log.find("BV Error"), std::string::npos) << "nothing after the refusal";
 }
 
-struct ZoneCase {
-    const char *tz;
-    const char *gmtText;
-};
-
 TEST_F(LogonTest, GmtOffsetTextFollowsTheZone) {
-    const ZoneCase cases[] = {
-        {"UTC0", "+0000"},     {"EST5", "-0500"},      {"XXX-1", "+0100"}, {"IST-5:30", "+0530"},
-        {"NPT-5:45", "+0545"}, {"XXX3:30", "-0330"}, {"XXX0:30", "-0030"}, {"XXX-0:30", "+0030"},
-    };
-    for (const ZoneCase &zone : cases) {
-        ScopedEnv tz("TZ", zone.tz);
+    for (const CaseRow &row : ReadCaseTable(BV_MODULE_DATA "/gmt_offsets.tsv")) {
+        ScopedEnv tz("TZ", row[0].c_str());
         Load();
         bvcom_SetSwitches("/DEBUG /DSTOFFSET 45");
         ASSERT_EQ(Logon((dir_ / "in.csv").string(), 1, 1), 0);
-        std::string expected = std::string("DST Offset=45, GMT Offset=") + zone.gmtText + "\n";
-        EXPECT_NE(Log().find(expected), std::string::npos) << zone.tz << "\n" << Log();
+        EXPECT_NE(Log().find("DST Offset=45, GMT Offset=" + row[1] + "\n"), std::string::npos) << row.Where() << Log();
         fs::remove(logPath_);
         bvcom_SetLogFile(logPath_.c_str());
     }
@@ -46,76 +41,26 @@ TEST_F(LogonTest, ZoneValuesWithoutDebugAreNotLogged) {
     EXPECT_EQ(Log().find("GMT Offset"), std::string::npos);
 }
 
-TEST_F(LogonTest, StoreDirectoryNeedsADbxOrMbxFile) {
-    fs::path store = dir_ / "store";
-    WriteFileText(store / "notes.txt", "x");
-    WriteFileText(store / "inbox.DBX.bak", "x");
-    Load();
-    bvcom_SetSwitches("/OED");
-    EXPECT_EQ(Logon(store.string(), 0, 1), 3);
-
-    WriteFileText(store / "inbox.DBX", "x");
-    Load();
-    std::string pathAfter;
-    EXPECT_EQ(Logon(store.string(), 0, 1, "", 0, 1, &pathAfter), 0) << "the extension test ignores case";
-    EXPECT_EQ(pathAfter, store.string() + "/") << "a separator is appended to the path";
-
-    fs::path mbxOnly = dir_ / "mbx";
-    WriteFileText(mbxOnly / "Sent.mbx", "x");
-    Load();
-    EXPECT_EQ(Logon(mbxOnly.string(), 0, 1), 0);
-
-    Load();
-    EXPECT_EQ(Logon((dir_ / "missing").string(), 0, 1), 3);
-    fs::create_directories(dir_ / "empty");
-    Load();
-    EXPECT_EQ(Logon((dir_ / "empty").string(), 0, 1), 3);
+TEST_F(LogonTest, StoreSourceAndTargetPaths) {
+    for (const CaseRow &row : ReadCaseTable(BV_MODULE_DATA "/logon_paths.tsv")) {
+        auto inDir = [&](std::string text) {
+            for (size_t at; (at = text.find("{dir}")) != std::string::npos;) text.replace(at, 5, dir_.string());
+            return text;
+        };
+        std::istringstream files(inDir(row[0]));
+        for (std::string file; std::getline(files, file, ';');)
+            file.back() == '/' ? (void)fs::create_directories(file) : WriteFileText(file, "x");
+        Load();
+        bvcom_SetSwitches(row[1].c_str());
+        std::string pathAfter;
+        EXPECT_EQ(Logon(inDir(row[2]), row.Int(3), row.Int(4), "", 0, 1, &pathAfter), row.Int(5)) << row.Where();
+        EXPECT_EQ(pathAfter, row[6] == "-" ? inDir(row[2]) : inDir(row[6])) << row.Where();
+        EXPECT_NE(Log().find(inDir(row[7])), std::string::npos) << row.Where() << "\n" << Log();
+    }
+    EXPECT_TRUE(fs::is_directory(dir_ / "new" / "deeper"));
 }
 
-TEST_F(LogonTest, StoreObjectMissingGivesFourWithThreeLines) {
-    ScopedEnv store("BV_OE_STORE", nullptr);
-    Load();
-    EXPECT_EQ(Logon("Default user only", 0, 1), 4);
-    std::string log = Log();
-    size_t create = log.find("BV Error: Error CoCreateInstance\n");
-    size_t missing = log.find("BV Error: OEAPI libraries are not present\n");
-    ASSERT_NE(create, std::string::npos) << log;
-    ASSERT_NE(missing, std::string::npos) << log;
-    EXPECT_LT(create, missing);
-    EXPECT_EQ(module_->Logoff(0), 0);
-}
-
-TEST_F(LogonTest, StoreObjectFromTheConfiguredRoot) {
-    if (!fs::exists(std::string(BV_BINARY_DIR) + "/lib/libbvoeapi.so")) GTEST_SKIP() << "no store object built";
-    fs::path root = dir_ / "maildir";
-    fs::create_directories(root);
-    ScopedEnv store("BV_OE_STORE", root.c_str());
-    Load();
-    EXPECT_EQ(Logon("Default user only", 0, 0), 0) << Log();
-    EXPECT_EQ(module_->Logoff(0), 0);
-}
-
-TEST_F(LogonTest, SourcePaths) {
-    Load();
-    fs::path missingDir = dir_ / "nowhere";
-    EXPECT_EQ(Logon((missingDir / "list.csv").string(), 1, 1), 3);
-    EXPECT_NE(Log().find("BV Error: invalid source specification: " + missingDir.string() + "\n"), std::string::npos)
-        << Log();
-
-    WriteFileText(dir_ / "src" / "list.csv", "a,b\n");
-    Load();
-    EXPECT_EQ(Logon((dir_ / "src" / "list.csv").string(), 1, 1), 0);
-
-    // On POSIX the file functions take UTF-8 paths: the host's text is kept.
-    Load();
-    EXPECT_EQ(Logon((dir_ / "src" / "K\xC3\xA4lender.vcs").string(), 99, 1), 0);
-
-    // An address is downloaded; port 9 on the loopback refuses at once.
-    Load();
-    EXPECT_NE(Logon("http://127.0.0.1:9/contacts.csv", 1, 1), 0);
-}
-
-TEST_F(LogonTest, TargetPaths) {
+TEST_F(LogonTest, EachRunWritesAFreshTarget) {
     fs::path existing = dir_ / "out" / "contacts.csv";
     WriteFileText(existing, "old contents\n");
     Load();
@@ -125,83 +70,21 @@ TEST_F(LogonTest, TargetPaths) {
     ASSERT_EQ(module_->InitWrite(rec.get(), "Contacts", 0, 1), 0);
     EXPECT_EQ(module_->CloseWrite(1), 0);
     EXPECT_EQ(ReadFileText(existing).rfind("\"First Name\",", 0), 0u) << "the file named at logon is written";
-
-    fs::path nested = dir_ / "new" / "deeper" / "cal.vcs";
-    Load();
-    EXPECT_EQ(Logon(nested.string(), 99, 0), 0);
-    EXPECT_TRUE(fs::is_directory(nested.parent_path())) << "the missing directory is created";
-
-    WriteFileText(dir_ / "blocker", "a file where a directory should be");
-    Load();
-    EXPECT_EQ(Logon((dir_ / "blocker" / "cal.vcs").string(), 99, 0), 3);
 }
-
-struct FieldCase {
-    int dataType, adrType;
-    const char *tag, *pathIn, *switches;
-    const char *label, *check, *chooser, *pathOut, *switchText;
-};
-
-const char kContactFilter[] = "F,Comma Seperated Values (*.csv)|*.csv|Outlook Nickname (*.nk2)|*.nk2";
-const char kCalendarFilter[] = "F,vCalendar (*.vcs)|*.vcs|vCalendar (*.vcal)|*.vcal|iCalendar (*.ics)|*.ics";
-const char kKerio[] = "c:\\program files\\kerio\\mailserver\\store\\mail\\servername\\username";
 
 TEST_F(LogonTest, LogonFieldsByAddressTypeAndTag) {
     ScopedEnv docs("BV_SHARED_DOCUMENTS", "/shared/docs");
-    const FieldCase cases[] = {
-        {0, 0, "", "", "/OED", "OE Mail Directory:", "", "D",
-         "c:\\Windows\\Application Data\\Microsoft\\Outlook Express\\Mail", ""},
-        {0, 0, "", "Default user only", "/OED", "OE Mail Directory:", "", "D",
-         "c:\\Windows\\Application Data\\Microsoft\\Outlook Express\\Mail", ""},
-        {0, 0, "", "/my/store", "/OED", "OE Mail Directory:", "", "D", "/my/store", ""},
-        {0, 0, "", "/my/store", "", "User Name", "", "", "Default user only", ""},
-        {2, 0, "", "/my/store", "/OED", "User Name", "", "", "Default user only", "/UTF8"},
-        {0, 5, "", "", "", "CSV file:", "", kContactFilter, "/shared/docs/addrlist.csv", ""},
-        {2, 5, "", "", "", "CSV or NK2 file:", "", kContactFilter, "/shared/docs/addrlist.csv", "/UTF8"},
-        {2, 5, "CSVZ", "", "", "Zimbra URL:", "", kContactFilter,
-         "https://<host:port>/user/<user>/contacts?fmt=csv|admin|password", "/UTF8"},
-        {2, 98, "", "/kept.csv", "", "CSV or NK2 file:", "", kContactFilter, "/kept.csv", "/UTF8"},
-        {0, 99, "", "", "", "VCS/ICS File:", "", kCalendarFilter, "/shared/docs/calendar.vcs", ""},
-        {4, 99, "", "", "", "VCS File:", "Upcoming events only", kCalendarFilter, "/shared/docs/calendar.vcs", ""},
-        {4, 99, "VCSZ", "", "", "Zimbra URL:", "Upcoming events only", kCalendarFilter,
-         "https://<host:port>/user/<user>/calendar?fmt=ics|admin|password", ""},
-        {4, 99, "VCSG", "", "", "GoDaddy URL:", "Upcoming events only", kCalendarFilter, nullptr, ""},
-        {4, 99, "VCSK", "", "", "Kerio User Dir:", "Upcoming events only", kCalendarFilter, kKerio, ""},
-        {4, 99, "vcsk", "/cal.ics", "", "VCS File:", "Upcoming events only", kCalendarFilter, "/cal.ics", ""},
-        {4, 100, "", "", "", "VCS/ICS File:", "", kCalendarFilter, "/shared/docs/tasks.vcs", ""},
-        {4, 100, "VCSZ", "", "", "Zimbra URL:", "", kCalendarFilter,
-         "https://<host:port>/user/<user>/tasks?fmt=ics|admin|password", ""},
-        {0, 100, "VCSK", "", "", "Kerio User Dir:", "", kCalendarFilter, kKerio, ""},
-        {0, 101, "", "/any", "", "x", "x", "x", "/any", ""},
-    };
-    for (const FieldCase &c : cases) {
+    for (const CaseRow &row : ReadCaseTable(BV_MODULE_DATA "/logon_fields.tsv")) {
         Load();
-        bvcom_SetSwitches(c.switches);
-        LogonFields fields = LogonParameters(c.dataType, c.adrType, c.tag, c.pathIn);
-        std::string what = std::to_string(c.dataType) + "/" + std::to_string(c.adrType) + "/" + c.tag;
-        EXPECT_EQ(fields.pathLabel, c.label) << what;
-        EXPECT_EQ(fields.checkLabel, c.check) << what;
-        EXPECT_EQ(fields.chooser, c.chooser) << what;
-        if (c.pathOut) {
-            EXPECT_EQ(fields.pathValue, c.pathOut) << what;
-        }
-        EXPECT_EQ(fields.switchText, c.switchText) << what;
-        EXPECT_EQ(fields.out4, "") << what;
-        EXPECT_EQ(fields.out5, "") << what;
-        EXPECT_EQ(fields.out7, "") << what;
-        EXPECT_NE(Log().find("GetLogonParameters BVOLE: DataType=" + std::to_string(c.dataType) +
-                             ", AdrType=" + std::to_string(c.adrType) + ", Tag=" + c.tag + "\n"),
-                  std::string::npos)
-            << what;
+        bvcom_SetSwitches(row[4].c_str());
+        LogonFields fields = LogonParameters(row.Int(0), row.Int(1), row[2].c_str(), row[3]);
+        EXPECT_EQ(fields.pathLabel + "|" + fields.checkLabel + "|" + fields.chooser + "|" + fields.switchText,
+                  row[5] + "|" + row[6] + "|" + row[7] + "|" + row[9]) << row.Where();
+        EXPECT_EQ(fnmatch(row[8].c_str(), fields.pathValue.c_str(), FNM_NOESCAPE), 0) << row.Where() << " " << fields.pathValue;
+        EXPECT_EQ(fields.out4 + fields.out5 + fields.out7, "") << row.Where();
+        EXPECT_NE(Log().find("GetLogonParameters BVOLE: DataType=" + row[0] + ", AdrType=" + row[1] + ", Tag=" + row[2] +
+                             "\n"), std::string::npos) << row.Where();
     }
-}
-
-TEST_F(LogonTest, GoDaddyTemplateNamesTheCalendarPath) {
-    Load();
-    LogonFields fields = LogonParameters(4, 99, "VCSG", "");
-    EXPECT_EQ(fields.pathValue.rfind("https://", 0), 0u) << fields.pathValue;
-    EXPECT_NE(fields.pathValue.find("/pub/"), std::string::npos);
-    EXPECT_EQ(fields.pathValue.substr(fields.pathValue.size() - 13), "/calendar.ics");
 }
 
 TEST_F(LogonTest, StoreRootFromTheRegistry) {
