@@ -29,6 +29,7 @@ const char kEmbeddedPrefix[] = "ABCDEFG";
 const char kRawMessageName[] = "RAWRFC.dat";
 const char kPgpPartName[] = "pgp message";
 const char kUnnamedPart[] = "Message Text";  // the parser's name for a part without one
+const char kInlineTextName[] = "Inline.txt";  // ... and for inline text without a type
 const char kDefaultAttachmentType[] = "application/octet-stream";
 constexpr int kMaxLineBytes = 998;  // RFC 5322 line length without its CR LF
 // An attachment kept outside the message: its contentId holds this marker and
@@ -79,8 +80,26 @@ void NextBoundary(BoundarySeq *seq, char *out, size_t outCap) {
 
 bool StartsWithNoCase(const char *text, const char *prefix) { return strncasecmp(text, prefix, strlen(prefix)) == 0; }
 
+// The Content-ID of a part, past a long original type kept before it.
+const char *ContentIdOf(const mpart *part) {
+    if (!StartsWithNoCase(part->contentId, BV_LONG_TYPE_MARKER)) return part->contentId;
+    const char *space = strchr(part->contentId, ' ');
+    return space ? space + 1 : "";
+}
+
+// The original type kept in the contentId (see BV_LONG_TYPE_MARKER), or empty.
+void LongTypeOf(const mpart *part, char *out, size_t cap) {
+    out[0] = 0;
+    if (!StartsWithNoCase(part->contentId, BV_LONG_TYPE_MARKER)) return;
+    const char *type = part->contentId + strlen(BV_LONG_TYPE_MARKER);
+    size_t len = strcspn(type, " ");
+    if (len >= cap) return;
+    memcpy(out, type, len);
+    out[len] = 0;
+}
+
 bool IsInlineImage(const mpart *part) {
-    if (!part->contentId[0] || part->partType == BV_PART_HEADER || part->partType == BV_PART_EMBEDDED) return false;
+    if (!ContentIdOf(part)[0] || part->partType == BV_PART_HEADER || part->partType == BV_PART_EMBEDDED) return false;
     if (StartsWithNoCase(part->contentId, kOutsideLinkMarker)) return false;
     for (const char *ext : kImageExtensions) {
         if (com_stristr(part->name, ext, 0)) return true;
@@ -344,12 +363,57 @@ bool DescribesOldBody(const char *line) {
     return false;
 }
 
+// Writes one header line folded before whitespace wherever it would pass
+// kMaxLineBytes, so the output is valid RFC 5322 and unfolds to the same
+// text. A run without whitespace longer than a line is written whole: it has
+// no place to fold without changing it.
+struct HeaderFolder {
+    FILE *out;
+    size_t lineLen;     // bytes of the current output line written
+    size_t pendingLen;  // the word being gathered, with its leading blank
+    char pending[kMaxLineBytes];
+};
+
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
+void FoldFlush(HeaderFolder *f) {
+    fwrite(f->pending, 1, f->pendingLen, f->out);
+    f->lineLen += f->pendingLen;
+    f->pendingLen = 0;
+}
+
+void FoldIfLong(HeaderFolder *f, size_t extra) {
+    if (f->lineLen > 0 && f->pendingLen > 0 && IsBlank(f->pending[0]) &&
+        f->lineLen + f->pendingLen + extra > kMaxLineBytes) {
+        bv_fprintf(f->out, "\r\n");
+        f->lineLen = 0;
+    }
+}
+
+void FoldPut(HeaderFolder *f, char c) {
+    FoldIfLong(f, 1);
+    if (IsBlank(c) || f->pendingLen == sizeof f->pending) FoldFlush(f);
+    f->pending[f->pendingLen++] = c;
+}
+
+void FoldText(HeaderFolder *f, const char *text) {
+    for (const char *p = text; *p; p++) FoldPut(f, *p);
+}
+
+void FoldEndLine(HeaderFolder *f) {
+    FoldIfLong(f, 0);
+    FoldFlush(f);
+    bv_fprintf(f->out, "\r\n");
+    f->lineLen = 0;
+}
+
 void CopyStoredHeaderBlock(const ComposeJob *job, int headerIndex) {
     char path[kPathCap];
     PartPath(job, headerIndex, path);
     FILE *in = plat_fopen(path, "rb");
     if (!in) return;
     char line[kEihLineCap];
+    HeaderFolder folder{job->out, 0, 0, {}};
     bool complete = true, dropping = false, mimeVersion = false;
     while (ReadLine(in, line, sizeof line, &complete)) {
         bool continuation = line[0] == ' ' || line[0] == '\t';
@@ -359,9 +423,11 @@ void CopyStoredHeaderBlock(const ComposeJob *job, int headerIndex) {
             if (!complete) CopyRestOfLine(in, nullptr);
             continue;
         }
-        bv_fprintf(job->out, "%s", line);
-        if (!complete) CopyRestOfLine(in, job->out);
-        bv_fprintf(job->out, "\r\n");
+        folder.lineLen = 0;
+        FoldText(&folder, line);
+        for (int c; !complete && (c = fgetc(in)) != EOF && c != '\n';)
+            if (c != '\r') FoldPut(&folder, static_cast<char>(c));
+        FoldEndLine(&folder);
     }
     fclose(in);
     if (!mimeVersion) bv_fprintf(job->out, "MIME-Version: 1.0\r\n");
@@ -383,6 +449,16 @@ bool HasOverlongLine(FILE *in) {
     return found;
 }
 
+// A part name for a quoted parameter: non-ASCII names as encoded words, on
+// one line, quotes escaped.
+void ParameterName(const char *name, char *out, size_t cap) {
+    char encoded[BV_ADDRESS_TEXT_LEN];
+    com_strncpy(encoded, name, sizeof encoded - 1);
+    char charset[BV_CHARSET_LEN];
+    com_Encode_iso(encoded, CP_UTF8, charset, sizeof encoded);
+    QuotedParameterText(encoded, out, cap);
+}
+
 void WriteTextPart(const ComposeJob *job, int index, const char *boundary) {
     const mpart *part = job->rec->parts[index];
     FILE *in = OpenPartFile(job, index);
@@ -396,7 +472,16 @@ void WriteTextPart(const ComposeJob *job, int index, const char *boundary) {
         bv_fprintf(out, "Content-type: %s; charset=\"UTF-8\"%s", "application/pgp-encrypted", eol);
     } else {
         const char *charset = part->charset[0] ? part->charset : (job->rec->charset[0] ? job->rec->charset : "UTF-8");
-        bv_fprintf(out, "Content-type: text/plain; charset=\"%s\"%s", charset, eol);
+        // A text part keeps the file name it came with; the parser's own
+        // names for unnamed text are not written.
+        char name[BV_ADDRESS_TEXT_LEN] = "";
+        if (strcmp(part->name, kUnnamedPart) != 0 && strcmp(part->name, kInlineTextName) != 0)
+            ParameterName(part->name, name, sizeof name);
+        if (name[0]) {
+            bv_fprintf(out, "Content-type: text/plain; charset=\"%s\";\r\n  name=\"%s\"%s", charset, name, eol);
+        } else {
+            bv_fprintf(out, "Content-type: text/plain; charset=\"%s\"%s", charset, eol);
+        }
     }
     if (base64) {
         WriteStreamBase64(in, out);
@@ -452,16 +537,6 @@ const char *ContentTypeByExtension(const char *name) {
     return kDefaultAttachmentType;
 }
 
-// A part name for a quoted parameter: non-ASCII names as encoded words, on
-// one line, quotes escaped.
-void ParameterName(const char *name, char *out, size_t cap) {
-    char encoded[BV_ADDRESS_TEXT_LEN];
-    com_strncpy(encoded, name, sizeof encoded - 1);
-    char charset[BV_CHARSET_LEN];
-    com_Encode_iso(encoded, CP_UTF8, charset, sizeof encoded);
-    QuotedParameterText(encoded, out, cap);
-}
-
 void WriteInlineImage(const ComposeJob *job, int index, const char *boundary) {
     const mpart *part = job->rec->parts[index];
     FILE *in = OpenPartFile(job, index);
@@ -471,7 +546,7 @@ void WriteInlineImage(const ComposeJob *job, int index, const char *boundary) {
     FILE *out = job->out;
     bv_fprintf(out, "--%s\r\n", boundary);
     bv_fprintf(out, "Content-type: %s;\r\n  name=\"%s\"\r\n", ContentTypeByExtension(part->name), name);
-    bv_fprintf(out, "Content-ID: <%s>\r\n", part->contentId);
+    bv_fprintf(out, "Content-ID: <%s>\r\n", ContentIdOf(part));
     bv_fprintf(out, "Content-Transfer-Encoding: base64\r\n\r\n");
     WriteStreamBase64(in, out);
 }
@@ -489,10 +564,12 @@ const ExtensionType kExtensionTypes[] = {
 };
 
 // The content type of an attachment: the one it came with (kept in its
-// charset field), else one by its name. *isText tells whether a charset
-// belongs with it.
-const char *AttachmentType(const mpart *part, bool *isText) {
+// charset field, or a long one in longType), else one by its name. *isText
+// tells whether a charset belongs with it.
+const char *AttachmentType(const mpart *part, bool *isText, char (&longType)[BV_LONG_TYPE_LEN + 1]) {
     const char *type = nullptr;
+    LongTypeOf(part, longType, sizeof longType);
+    if (longType[0]) type = longType;
     if (strchr(part->charset, '/')) type = part->charset;
     char ext[32];
     com_ExtractFileExt(part->name, ext, sizeof ext);
@@ -504,7 +581,7 @@ const char *AttachmentType(const mpart *part, bool *isText) {
     if (strcmp(type, kDefaultAttachmentType) == 0 && part->charset[0] &&
         com_iso_codepage(0, const_cast<char *>(part->charset)) != 0)
         type = "text/plain";
-    if (!strchr(part->charset, '/')) {
+    if (!strchr(part->charset, '/') && !longType[0]) {
         if (StartsWithNoCase(part->name, "smime.p7s")) type = "application/x-pkcs7-signature";
         if (StartsWithNoCase(part->name, "smime.p7m")) type = "application/pkcs7-mime;smime-type=enveloped-data";
     }
@@ -537,7 +614,8 @@ void WriteAttachment(const ComposeJob *job, int index, const char *boundary) {
     FILE *in = OpenPartFile(job, index);
     if (!in) return;
     bool isText = false;
-    const char *type = AttachmentType(part, &isText);
+    char longType[BV_LONG_TYPE_LEN + 1];
+    const char *type = AttachmentType(part, &isText, longType);
     char params[kBoundaryCap] = "";
     if (StartsWithNoCase(type, "text/calendar")) {
         char method[32];
@@ -559,7 +637,7 @@ void WriteAttachment(const ComposeJob *job, int index, const char *boundary) {
     } else {
         bv_fprintf(out, "Content-type: %s%s\r\n", type, params);
     }
-    if (part->contentId[0]) bv_fprintf(out, "Content-ID: <%s>\r\n", part->contentId);
+    if (ContentIdOf(part)[0]) bv_fprintf(out, "Content-ID: <%s>\r\n", ContentIdOf(part));
     bool asItIs = WrittenAsItIs(type) && !HasOverlongLine(in);
     bv_fprintf(out, "Content-Transfer-Encoding: %s\r\n", asItIs ? "8bit" : "base64");
     if (named) {
@@ -754,8 +832,9 @@ bool FileHolds(const char *path, const char *needle) {
 // a line that looks like one of the message's delimiters.
 bool WrittenAsText(const mpart *p) {
     bool isText = false;
+    char longType[BV_LONG_TYPE_LEN + 1];
     return p->partType == BV_PART_TEXT || (p->partType == BV_PART_HEADER && gD68 && gEih) ||
-           (IsAttachment(p) && WrittenAsItIs(AttachmentType(p, &isText)));
+           (IsAttachment(p) && WrittenAsItIs(AttachmentType(p, &isText, longType)));
 }
 
 bool TreeHolds(const mdat *rec, const char *tempDir, const char *token, int depth) {

@@ -68,12 +68,15 @@ int TakeExtendedParam(const char *line, const char *param, char *out, size_t lim
 int IsBinaryMediaType(const char *line);
 // The media type of a Content-Type line ("application/pdf"), lower case.
 void TakeMediaType(const char *line, char *out, size_t limit);
+// 1 for a message/ media type other than message/rfc822 (a report, a news
+// article): kept as an attachment of that type, its bytes as they came.
+int IsKeptMessageType(const char *mediaType);
 // An attachment keeps the media type it came with: the part's charset field,
-// which means nothing for content that is not text, carries it (when it
-// fits) for the composer. Text keeps its charset; delivery reports keep
-// their type.
+// which means nothing for content that is not text, carries it for the
+// composer; a type too long for it goes before the contentId
+// (BV_LONG_TYPE_MARKER). Text keeps its charset; reports keep their type.
 void KeepAttachmentType(mpart *part, const char *mediaType);
-#define MIME_MEDIA_TYPE_LEN 127
+#define MIME_MEDIA_TYPE_LEN (BV_LONG_TYPE_LEN + 1)  // one more, to tell a longer type
 int64_t PartFileLength(const char *path);
 void PartPath(const char *tempDir, const mdat *record, int index, char *out, size_t cap);
 // Text in an ASCII-compatible code page that holds only ASCII is already UTF-8.

@@ -150,14 +150,24 @@ void TakeMediaType(const char *line, char *out, size_t limit) {
         if (*c >= 'A' && *c <= 'Z') *c = (char)(*c + 32);
 }
 
+int IsKeptMessageType(const char *mediaType) {
+    return StartsNoCase(mediaType, "message/") && strcmp(mediaType, "message/rfc822") != 0;
+}
+
 void KeepAttachmentType(mpart *part, const char *mediaType) {
-    static const char *const kReportTypes[] = {"message/delivery-status", "text/rfc822-headers",
-                                               "message/disposition-notification"};
-    bool report = false;
-    for (const char *t : kReportTypes) report = report || strcmp(mediaType, t) == 0;
-    if (!report && (!strchr(mediaType, '/') || StartsNoCase(mediaType, "text/"))) return;
-    if (strlen(mediaType) >= sizeof(part->charset)) return;
-    com_strncpy(part->charset, mediaType, sizeof(part->charset) - 1);
+    if (!strchr(mediaType, '/')) return;
+    bool report = IsKeptMessageType(mediaType) || strcmp(mediaType, "text/rfc822-headers") == 0;
+    // A text attachment's charset field holds its charset: its type goes
+    // before the contentId, so a text/plain "x.ics" stays text/plain.
+    bool charsetTaken = !report && StartsNoCase(mediaType, "text/");
+    if (!charsetTaken && strlen(mediaType) < sizeof(part->charset)) {
+        com_strncpy(part->charset, mediaType, sizeof(part->charset) - 1);
+        return;
+    }
+    if (strlen(mediaType) > BV_LONG_TYPE_LEN) return;  // no real type is this long
+    char contentId[sizeof(part->contentId)];
+    bv_snprintf(contentId, sizeof contentId, "%s%s %s", BV_LONG_TYPE_MARKER, mediaType, part->contentId);
+    com_strncpy(part->contentId, contentId, sizeof(part->contentId) - 1);
 }
 
 int64_t PartFileLength(const char *path) { return plat_GetFileSize(path); }

@@ -123,9 +123,9 @@ void ApplyContentType(const char *line, PartHeader *h, const mdat *record) {
         }
         TakeKind(h, BV_PART_ATTACHMENT);
     }
-    // Delivery reports stay text, as attachments of their own type.
-    if (Has(line, "message/delivery-status") || Has(line, "rfc822-headers") ||
-        Has(line, "message/disposition-notification"))
+    // Delivery reports, news articles and other message kinds that are not
+    // walked as messages stay attachments of their own type and bytes.
+    if (IsKeptMessageType(h->mediaType) || Has(line, "rfc822-headers"))
         TakeKind(h, BV_PART_ATTACHMENT);
     if (Has(line, "text/enriched")) TakeKind(h, BV_PART_TEXT);
     if (Has(line, "message/rfc822") && gEmbeddedMsgCount < MIME_MAX_EMBEDDED_MSGS) h->isEmbeddedMessage = true;

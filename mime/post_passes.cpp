@@ -187,7 +187,9 @@ void ConvertPartName(const mdat *record, mpart *part) {
     if (com_Decode_iso(part->name, 0)) return;
     bool charsetNamed = part->charset[0] && !strchr(part->charset, '/');  // not a kept media type
     int codepage = charsetNamed ? com_iso_codepage(0, part->charset) : record->codepage;
-    if (!codepage) codepage = 28591;
+    // Header text is never in a charset that gives ASCII bytes another
+    // meaning (a UTF-16 body's name is plain text).
+    if (!codepage || !ConvertsAsAscii(codepage)) codepage = 28591;
     ConvertToUtf8(part->name, codepage, sizeof(part->name));
 }
 

@@ -192,6 +192,14 @@ enum BvPartType {
     BV_PART_EMBEDDED = 14,
 };
 
+// An attachment keeps the content type it came with in `charset` when the
+// type fits there; a longer one (up to BV_LONG_TYPE_LEN characters), or the
+// type of a text attachment (whose `charset` names its charset), opens its
+// `contentId` instead: this marker, the type, one space, then the
+// Content-ID (often empty). Neither a type nor a Content-ID holds a space.
+#define BV_LONG_TYPE_MARKER "type:"
+#define BV_LONG_TYPE_LEN 127
+
 #ifdef __cplusplus
 static_assert(sizeof(((mdat *)0)->subject) == 528, "subject width");
 static_assert(sizeof(((mdat *)0)->originalSender) == 768, "originalSender width");

@@ -321,6 +321,28 @@ TEST_F(ComposerTest, SwitchesChangeWhatIsWritten) {
     EXPECT_EQ(lines, copied);
 }
 
+// Kept header lines longer than a mail line are folded before blanks and
+// unfold to the text they came with; a run without blanks stays whole.
+TEST_F(ComposerTest, KeptHeaderLinesFoldWithinTheLineLimit) {
+    std::string received = "Received:", tabbed = "X-Tabbed:", token = "X-Token: " + std::string(1500, 't');
+    for (int i = 0; i < 300; i++) received += " from host" + std::to_string(i);
+    for (int i = 0; i < 200; i++) tabbed += "\tword" + std::to_string(i);
+    AddPart(rec, work.path, BV_PART_HEADER, "Internet Headers.txt", received + "\n" + tabbed + "\n" + token + "\n\n");
+    gD68 = gEih = 1;
+    std::string head = ComposeToText(rec, work.path);
+    head = head.substr(0, head.find("\r\n\r\n") + 2);
+    for (const std::string &line : HeaderLines(head))
+        EXPECT_TRUE(line.size() <= 998 || line.find_first_of(" \t", 1) == std::string::npos) << line.size();
+    std::string unfolded;
+    for (size_t i = 0; i < head.size(); i++) {
+        bool fold = head.compare(i, 2, "\r\n") == 0 && i + 2 < head.size() && (head[i + 2] == ' ' || head[i + 2] == '\t');
+        if (fold) i++;
+        else unfolded += head[i];
+    }
+    for (const std::string &line : {received, tabbed, token})
+        EXPECT_NE(unfolded.find(line + "\r\n"), std::string::npos) << line.substr(0, 40);
+}
+
 TEST_F(ComposerTest, OverlongAndGarbageInputsAreCopiedSafely) {
     // A References line longer than the line buffer is copied whole, with
     // its continuation; the header part is left at the next header.
