@@ -209,6 +209,52 @@ bool RewriteTextPart(const char *path, mpart *part, const char *tempDir) {
     return true;
 }
 
+// A part converted from ISO-8859-1 while it was written whose bytes were
+// UTF-8 already: each two-byte sequence the conversion made is one byte
+// again, so the file holds the text as it came. False when the scratch file
+// cannot be made.
+bool RestoreUtf8Text(const char *path, mpart *part, const char *tempDir) {
+    char scratch[MIME_PATH_LEN];
+    ScratchPath(tempDir, "TEMPFILE.TMP", scratch, sizeof(scratch));
+    FILE *in = plat_fopen(path, "rb");
+    if (!in) return true;
+    FILE *out = plat_fopen(scratch, "wb");
+    if (!out) {
+        fclose(in);
+        NotePartWriteFailure(scratch);
+        return false;
+    }
+    static unsigned char block[kConvertChunk], bytes[kConvertChunk];
+    unsigned lead = 0;  // first byte of a sequence split by the block's end
+    size_t got;
+    while ((got = fread(block, 1, sizeof(block), in)) > 0) {
+        size_t n = 0;
+        for (size_t i = 0; i < got; i++) {
+            unsigned c = block[i];
+            if (lead) {
+                bytes[n++] = (unsigned char)((lead & 0x03) << 6 | (c & 0x3F));
+                lead = 0;
+            } else if (c >= 0x80) {
+                lead = c;
+            } else {
+                bytes[n++] = (unsigned char)c;
+            }
+        }
+        fwrite(bytes, 1, n, out);
+    }
+    fclose(in);
+    if (!plat_CloseWritten(out)) {
+        plat_DeleteFile(scratch);
+        NotePartWriteFailure(scratch);
+        return false;
+    }
+    com_strncpy(part->charset, "UTF-8", sizeof(part->charset) - 1);
+    plat_DeleteFile(path);
+    plat_MoveFile(scratch, path);
+    part->size = ClampSize(plat_GetFileSize(path));
+    return true;
+}
+
 void ConvertPartName(const mdat *record, mpart *part) {
     if (com_Decode_iso(part->name, 0)) return;
     bool charsetNamed = part->charset[0] && !strchr(part->charset, '/');  // not a kept media type
@@ -378,6 +424,8 @@ extern "C" void FixTextParts(mdat *record, const char *tempDir) {
         if (!part->charset[0] || part->partType == BV_PART_ATTACHMENT || part->partType == BV_PART_EMBEDDED) continue;
         if (TakePartMark(part, PART_CONVERTED)) {
             com_strncpy(part->charset, "UTF-8", sizeof(part->charset) - 1);  // converted while it was written
+        } else if (TakePartMark(part, PART_LATIN1_OF_UTF8)) {
+            if (!RestoreUtf8Text(path, part, tempDir)) return;
         } else if (!RewriteTextPart(path, part, tempDir)) {
             return;
         }
