@@ -41,8 +41,20 @@ static std::unordered_set<RegisteredItem, RegisteredItemHash> gRegistered;
 static std::vector<std::string> gFolders;                     // folder names by number
 static std::unordered_map<std::string, uint32_t> gFolderIds;  // and back
 
+// The register of gLoadedDir open for appending from its first new item on,
+// so an item costs one write, not an open, seek, write and close; every
+// line is flushed as it is added.
+static FILE *gRegisterOut;
+
+// Caller holds gDupLock.
+static void CloseRegister() {
+    if (gRegisterOut) fclose(gRegisterOut);
+    gRegisterOut = nullptr;
+}
+
 void bvcom_ForgetDuplicateRegister(void) {
     std::lock_guard<std::mutex> lock(gDupLock);
+    CloseRegister();
     gLoaded = false;
     gLoadedDir.clear();
     gRegistered.clear();
@@ -149,6 +161,7 @@ static void RegisterPath(const char *workDir, char *out, size_t outCap) {
 // Caller holds gDupLock.
 static void LoadRegister(const char *path) {
     if (gLoaded && gLoadedDir == path) return;
+    CloseRegister();
     gRegistered.clear();
     gLoadedDir = path;
     gLoaded = true;
@@ -177,12 +190,10 @@ extern "C" BVCOM_API int com_MsgIsDuplicate(mdat *rec, const char *workDir, int 
     if (mode == BV_DUP_CHECK) return known ? 1 : 0;
     if (known) return 1;
     gRegistered.insert(item);
-    FILE *out = plat_fopen(path, "a");
-    if (!out) {
+    if (!gRegisterOut) gRegisterOut = plat_fopen(path, "a");
+    if (!gRegisterOut || fprintf(gRegisterOut, "%s\n", key.c_str()) < 0 || fflush(gRegisterOut) != 0) {
         com_Log("BV Warning: cannot write the duplicate register %s", path);
-        return 0;
+        CloseRegister();
     }
-    fprintf(out, "%s\n", key.c_str());
-    fclose(out);
     return 0;
 }
