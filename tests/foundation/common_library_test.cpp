@@ -1,6 +1,6 @@
 // The common library's session services: the registry file, host settings,
-// notes, the host's filters, the duplicate register, the log and the file
-// helpers.
+// notes, the host's filters, the duplicate register's digests (its runs:
+// tests/module/data/handover.tsv), the log and the file helpers.
 #include <gtest/gtest.h>
 #include <string.h>
 
@@ -127,34 +127,6 @@ void MakeMail(mdat *rec, const char *subject) {
     strcpy(rec->fromAddr, "ann@example.com");
     com_strncpy(rec->subject, subject, sizeof(rec->subject) - 1);
     rec->date = com_Create_FileTime(3, 1, 2023, 8, 30, 0);
-}
-
-int Check(mdat *rec, const std::string &dir, const char *folder, int mode = BV_DUP_CHECK) {
-    return com_MsgIsDuplicate(rec, dir.c_str(), mode, folder) != 0;
-}
-
-TEST(DuplicateRegister, SecondRunSkipsWhatTheFirstRegistered) {
-    bvtest::TempDir work("bvfound"), other("bvfound");
-    std::string dir = work.Path().string() + "/";
-    for (int run = 0; run < 2; ++run) {  // the second run reads the register from its file only
-        bvcom_SetWorkDir(dir.c_str());
-        HeapRecord rec;
-        MakeMail(rec, "Hello");
-        if (run == 0) {
-            EXPECT_FALSE(Check(rec, dir, "Inbox"));
-            Check(rec, dir, "Inbox", BV_DUP_REGISTER);
-            EXPECT_FALSE(Check(rec, dir, "Sent")) << "the register is per folder";
-        }
-        EXPECT_TRUE(Check(rec, dir, "Inbox"));
-        MakeMail(rec, "Hello again");
-        EXPECT_FALSE(Check(rec, dir, "Inbox"));
-    }
-    std::string otherDir = other.Path().string() + "/";  // another work directory is another migration
-    bvcom_SetWorkDir(otherDir.c_str());
-    HeapRecord rec;
-    MakeMail(rec, "Hello");
-    EXPECT_FALSE(Check(rec, otherDir, "Inbox"));
-    bvcom_SetWorkDir(nullptr);
 }
 
 std::string Digest(void (*fill)(mdat *)) {

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <string.h>
 
+#include <algorithm>
+
 #include "tests/foundation/foundation_support.h"
 
 // Adds a part with a real part file of `size` bytes, as a reader does.
@@ -33,24 +35,14 @@ TEST(RecordLimits, PartsRecipientsAndExceptionsStopAtTheirLimits) {
     strcpy(rec->parts[0]->name, "left over");
     ASSERT_TRUE(com_AllocPart(rec));
     EXPECT_STREQ(rec->parts[0]->name, "");
-    for (int i = 0; i < BV_MAX_PARTS; ++i) {
-        ASSERT_NE(com_AllocPart(rec), 0) << "part " << i;
-        rec->partCount++;
-    }
-    EXPECT_EQ(com_AllocPart(rec), 0) << "the 501st part must be refused";
-    EXPECT_EQ(rec->partCount, BV_MAX_PARTS);
-
-    for (int i = 0; i < BV_MAX_RECIPS; ++i) {
-        ASSERT_NE(com_AllocRecip(rec), 0) << "recipient " << i;
-        rec->recipCount++;
-    }
-    EXPECT_EQ(com_AllocRecip(rec), 0);
-
-    for (int i = 0; i < BV_MAX_EXCEPTIONS; ++i) {
-        ASSERT_NE(com_AllocBreakout(rec), 0);
-        rec->exceptionCount++;
-    }
-    EXPECT_EQ(com_AllocBreakout(rec), 0);
+    // Each array takes exactly its limit.
+    auto fill = [&](int (*alloc)(mdat *), int32_t &count, int limit) {
+        for (int i = 0; i < limit; ++i, ++count) ASSERT_NE(alloc(rec), 0) << i << " of " << limit;
+        EXPECT_EQ(alloc(rec), 0) << "one more than " << limit;
+    };
+    fill(com_AllocPart, rec->partCount, BV_MAX_PARTS);
+    fill(com_AllocRecip, rec->recipCount, BV_MAX_RECIPS);
+    fill(com_AllocBreakout, rec->exceptionCount, BV_MAX_EXCEPTIONS);
 
     // A corrupt count (negative or past the array) is refused, not written through.
     rec->partCount = -3;
@@ -157,24 +149,15 @@ static void FillEveryItemField(mdat *rec) {
     strcpy(rec->groupFolder, "Imported");
 }
 
+// Every byte of the record is zero but the kept group folder and the
+// priorities' defaults.
 static void ExpectClearedExceptKeptFields(const mdat *rec, const char *groupFolder) {
-    EXPECT_STREQ(rec->groupFolder, groupFolder);
-    EXPECT_EQ(rec->priority, 1);
-    EXPECT_EQ(rec->importance, 1);
-    // Every other byte of the record is zero.
     mdat expected;
     memset(&expected, 0, sizeof(expected));
     strcpy(expected.groupFolder, groupFolder);
-    expected.priority = 1;
-    expected.importance = 1;
-    const unsigned char *a = (const unsigned char *)rec, *b = (const unsigned char *)&expected;
-    size_t firstDiff = sizeof(mdat);
-    for (size_t i = 0; i < sizeof(mdat); ++i) {
-        if (a[i] != b[i]) {
-            firstDiff = i;
-            break;
-        }
-    }
+    expected.priority = expected.importance = 1;
+    auto *a = (const unsigned char *)rec, *b = (const unsigned char *)&expected;
+    size_t firstDiff = (size_t)(std::mismatch(a, a + sizeof(mdat), b).first - a);
     EXPECT_EQ(firstDiff, sizeof(mdat)) << "byte " << firstDiff << " of the record still holds data";
 }
 

@@ -82,10 +82,8 @@ TEST_F(HandOverTest, FolderRunsCallTheHostAsExpected) {
         int dataType = 0;
         for (std::string s; settings >> s;) {
             std::string value = s.substr(s.find('=') + 1);
-            if (s == "fresh") {
-                work = scratch_.SubDir("run" + std::to_string(runs));
-                bvcom_SetWorkDir(work.c_str());
-            }
+            if (s == "fresh") work = scratch_.SubDir("run" + std::to_string(runs));
+            if (s == "fresh" || s == "reload") bvcom_SetWorkDir(work.c_str());  // the register from its file only
             if (s.rfind("refuse=", 0) == 0) calls_.refuse = value;
             if (s.rfind("stop=", 0) == 0) calls_.stopAt = value;
             if (s.rfind("maxread=", 0) == 0) gMaxRead = std::stoi(value);

@@ -1,6 +1,8 @@
 // GetLogonParameters and Logon through the loaded library.
 #include <fnmatch.h>
 
+#include <sstream>
+
 #include "module_fixture.h"
 #include "support/case_table.h"
 
@@ -39,57 +41,26 @@ TEST_F(LogonTest, ZoneValuesWithoutDebugAreNotLogged) {
     EXPECT_EQ(Log().find("GMT Offset"), std::string::npos);
 }
 
-TEST_F(LogonTest, StoreDirectoryNeedsADbxOrMbxFile) {
-    fs::path store = dir_ / "store";
-    WriteFileText(store / "notes.txt", "x");
-    WriteFileText(store / "inbox.DBX.bak", "x");
-    Load();
-    bvcom_SetSwitches("/OED");
-    EXPECT_EQ(Logon(store.string(), 0, 1), 3);
-
-    WriteFileText(store / "inbox.DBX", "x");
-    Load();
-    std::string pathAfter;
-    EXPECT_EQ(Logon(store.string(), 0, 1, "", 0, 1, &pathAfter), 0) << "the extension test ignores case";
-    EXPECT_EQ(pathAfter, store.string() + "/") << "a separator is appended to the path";
-
-    fs::path mbxOnly = dir_ / "mbx";
-    WriteFileText(mbxOnly / "Sent.mbx", "x");
-    Load();
-    EXPECT_EQ(Logon(mbxOnly.string(), 0, 1), 0);
-
-    Load();
-    EXPECT_EQ(Logon((dir_ / "missing").string(), 0, 1), 3);
-    fs::create_directories(dir_ / "empty");
-    Load();
-    EXPECT_EQ(Logon((dir_ / "empty").string(), 0, 1), 3);
+TEST_F(LogonTest, StoreSourceAndTargetPaths) {
+    for (const CaseRow &row : ReadCaseTable(BV_MODULE_DATA "/logon_paths.tsv")) {
+        auto inDir = [&](std::string text) {
+            for (size_t at; (at = text.find("{dir}")) != std::string::npos;) text.replace(at, 5, dir_.string());
+            return text;
+        };
+        std::istringstream files(inDir(row[0]));
+        for (std::string file; std::getline(files, file, ';');)
+            file.back() == '/' ? (void)fs::create_directories(file) : WriteFileText(file, "x");
+        Load();
+        bvcom_SetSwitches(row[1].c_str());
+        std::string pathAfter;
+        EXPECT_EQ(Logon(inDir(row[2]), row.Int(3), row.Int(4), "", 0, 1, &pathAfter), row.Int(5)) << row.Where();
+        EXPECT_EQ(pathAfter, row[6] == "-" ? inDir(row[2]) : inDir(row[6])) << row.Where();
+        EXPECT_NE(Log().find(inDir(row[7])), std::string::npos) << row.Where() << "\n" << Log();
+    }
+    EXPECT_TRUE(fs::is_directory(dir_ / "new" / "deeper"));
 }
 
-TEST_F(LogonTest, SourcePaths) {
-    Load();
-    fs::path missingDir = dir_ / "nowhere";
-    EXPECT_EQ(Logon((missingDir / "list.csv").string(), 1, 1), 3);
-    EXPECT_NE(Log().find("BV Error: invalid source specification: " + missingDir.string() + "\n"), std::string::npos)
-        << Log();
-
-    WriteFileText(dir_ / "src" / "list.csv", "a,b\n");
-    Load();
-    EXPECT_EQ(Logon((dir_ / "src" / "list.csv").string(), 1, 1), 0);
-
-    // On POSIX the file functions take UTF-8 paths: the host's text is kept.
-    Load();
-    EXPECT_EQ(Logon((dir_ / "src" / "K\xC3\xA4lender.vcs").string(), 99, 1), 0);
-
-    // An address, in any letter case, is downloaded (traced with "/CURLDEBUG");
-    // port 9 on the loopback refuses at once and the failure is Logon's result.
-    Load();
-    bvcom_SetSwitches("/CURLDEBUG");
-    EXPECT_EQ(Logon("HTTP://127.0.0.1:9/contacts.csv|admin|secret", 1, 1), 3);
-    EXPECT_NE(Log().find("curl debug: "), std::string::npos) << Log();
-    EXPECT_NE(Log().find("BV Warning: CURL error=7, HTTP Response=0"), std::string::npos) << Log();
-}
-
-TEST_F(LogonTest, TargetPaths) {
+TEST_F(LogonTest, EachRunWritesAFreshTarget) {
     fs::path existing = dir_ / "out" / "contacts.csv";
     WriteFileText(existing, "old contents\n");
     Load();
@@ -99,15 +70,6 @@ TEST_F(LogonTest, TargetPaths) {
     ASSERT_EQ(module_->InitWrite(rec.get(), "Contacts", 0, 1), 0);
     EXPECT_EQ(module_->CloseWrite(1), 0);
     EXPECT_EQ(ReadFileText(existing).rfind("\"First Name\",", 0), 0u) << "the file named at logon is written";
-
-    fs::path nested = dir_ / "new" / "deeper" / "cal.vcs";
-    Load();
-    EXPECT_EQ(Logon(nested.string(), 99, 0), 0);
-    EXPECT_TRUE(fs::is_directory(nested.parent_path())) << "the missing directory is created";
-
-    WriteFileText(dir_ / "blocker", "a file where a directory should be");
-    Load();
-    EXPECT_EQ(Logon((dir_ / "blocker" / "cal.vcs").string(), 99, 0), 3);
 }
 
 TEST_F(LogonTest, LogonFieldsByAddressTypeAndTag) {

@@ -4,8 +4,6 @@
 #include "module_fixture.h"
 #include "platform/platform.h"
 
-#include <vector>
-
 namespace bvtest {
 namespace {
 
@@ -49,48 +47,30 @@ protected:
     std::unique_ptr<mdat> rec_;
 };
 
+// "/CSVTASK" writes the events as task rows beside the calendar too.
 TEST_F(WriteCycleTest, CsvTaskRows) {
-    fs::path calendar = dir_ / "out" / "cal.vcs";
-    Load();
-    bvcom_SetSwitches("/CSVTASK");
-    ASSERT_EQ(Logon(calendar.string(), 99, 0), 0);
-    ASSERT_EQ(module_->InitWrite(rec_.get(), "Calendar", 0, 2), 0);
-    Event("Call \"Bob\"", 1, 0, "Line one\r\nsays \"hi\"");
-    Event("Review", 0, 2, nullptr);
-    Event("Plain", 1, 1, "");
-    Event("Undated", 1, 1, nullptr, false);
-    ASSERT_EQ(module_->CloseWrite(2), 0);
-
-    EXPECT_EQ(ReadFileText(dir_ / "out" / "cal.CSV"),
+    for (const char *switches : {"/CSVTASK", ""}) {
+        fs::path calendar = dir_ / (switches[0] ? "rows" : "none") / "cal.vcs";
+        Load();
+        bvcom_SetSwitches(switches);
+        ASSERT_EQ(Logon(calendar.string(), 99, 0), 0);
+        ASSERT_EQ(module_->InitWrite(rec_.get(), "Calendar", 0, 2), 0);
+        Event("Call \"Bob\"", 1, 0, "Line one\r\nsays \"hi\"");
+        Event("Review", 0, 2, nullptr);
+        Event("Plain", 1, 1, "");
+        Event("Undated", 1, 1, nullptr, false);
+        ASSERT_EQ(module_->CloseWrite(2), 0);
+        std::string vcs = ReadFileText(calendar);
+        EXPECT_EQ(vcs.rfind("BEGIN:VCALENDAR\nVERSION:1.0\n", 0), 0u) << vcs;
+        EXPECT_EQ(vcs.substr(vcs.size() - 14), "END:VCALENDAR\n");
+    }
+    EXPECT_FALSE(fs::exists(dir_ / "none" / "cal.CSV"));
+    EXPECT_EQ(ReadFileText(dir_ / "rows" / "cal.CSV"),
               "\"Subject\",\"Start Date\",\"Due Date\",\"Date Completed\",\"Notes\",\"Priority\"\n"
               "\"Call \"\"Bob\"\"\",\"1/15/2024\",\"11/2/2024\",\"\",\"Line onesays 'hi'\",\"Low\"\n"
               "\"Review\",\"1/15/2024\",\"11/2/2024\",\"\",\"\",\"High\"\n"
               "\"Plain\",\"1/15/2024\",\"11/2/2024\",\"\",\"\",\"\"\n"
               "\"Undated\",\"1/1/1601\",\"1/1/1601\",\"\",\"\",\"\"\n");
-    std::string vcs = ReadFileText(calendar);
-    EXPECT_EQ(vcs.rfind("BEGIN:VCALENDAR\nVERSION:1.0\n", 0), 0u) << vcs;
-    EXPECT_EQ(vcs.substr(vcs.size() - 14), "END:VCALENDAR\n");
-}
-
-TEST_F(WriteCycleTest, NoCsvRowsWithoutTheSwitch) {
-    fs::path calendar = dir_ / "cal.vcs";
-    Load();
-    ASSERT_EQ(Logon(calendar.string(), 99, 0), 0);
-    module_->InitWrite(rec_.get(), "Calendar", 0, 2);
-    Event("One", 1, 0, "n");
-    module_->CloseWrite(2);
-    EXPECT_FALSE(fs::exists(dir_ / "cal.CSV"));
-    EXPECT_TRUE(fs::exists(calendar));
-}
-
-TEST_F(WriteCycleTest, D301LeavesTheCalendarUnwrapped) {
-    fs::path calendar = dir_ / "cal.vcs";
-    Load();
-    bvcom_SetSwitches("/D301");
-    ASSERT_EQ(Logon(calendar.string(), 99, 0), 0);
-    module_->InitWrite(rec_.get(), "Calendar", 0, 2);
-    module_->CloseWrite(2);
-    EXPECT_EQ(ReadFileText(calendar), "");
 }
 
 TEST_F(WriteCycleTest, TaskFileFrame) {
@@ -107,23 +87,10 @@ TEST_F(WriteCycleTest, TaskFileFrame) {
     EXPECT_EQ(ReadFileText(tasks), "BEGIN:VCALENDAR\nVERSION:1.0\nEND:VCALENDAR\n");
 }
 
-TEST_F(WriteCycleTest, MailGroupFolderIsCreatedOnce) {
+// The group folder "root", in any letter case, is no folder to create
+// (creating a named one once: tests/compose).
+TEST_F(WriteCycleTest, RootIsNoGroupFolder) {
     ScopedEnv noStore("BV_OE_STORE", nullptr);
-    Load();
-    bvcom_SetSwitches("/DEBUG");
-    Logon("Default user only", 0, 0);
-    snprintf(rec_->groupFolder, sizeof rec_->groupFolder, "Migrated");
-    module_->InitWrite(rec_.get(), "Inbox", 0, 0);
-    module_->InitWrite(rec_.get(), "Inbox^Old", 0, 0);
-    EXPECT_EQ(module_->CloseWrite(0), 0);
-    std::string log = Log();
-    EXPECT_NE(log.find("debug: at InitWrite, FolderName=Inbox, gRootFolderCreated=0, GroupFolder=Migrated\n"),
-              std::string::npos)
-        << log;
-    EXPECT_NE(log.find("debug: at InitWrite, FolderName=Inbox^Old, gRootFolderCreated=1, GroupFolder=Migrated\n"),
-              std::string::npos)
-        << log;
-
     for (const char *noGroup : {"ROOT", "root", "Root"}) {
         Load();
         bvcom_SetSwitches("/DEBUG");

@@ -13,7 +13,7 @@ const std::string &CaseRow::operator[](size_t i) const {
     return i < fields.size() ? fields[i] : kNone;
 }
 
-int CaseRow::Int(size_t i) const { return (int)strtol((*this)[i].c_str(), nullptr, 0); }
+int CaseRow::Int(size_t i) const { return (int)strtol((*this)[i].c_str(), nullptr, 10); }
 
 std::string DecodeEscapes(const std::string &text) {
     std::string out;
@@ -23,11 +23,14 @@ std::string DecodeEscapes(const std::string &text) {
             continue;
         }
         char c = text[++i];
-        if (c == 'x' && i + 2 < text.size() + 1) {
+        if (c == 'x' && i + 2 < text.size()) {
             out += (char)strtol(text.substr(i + 1, 2).c_str(), nullptr, 16);
             i += 2;
         } else {
-            out += c == 't' ? '\t' : c == 'r' ? '\r' : c == 'n' ? '\n' : c == '0' ? '\0' : c;
+            static const std::string kFrom = "trn0\\", kTo = std::string("\t\r\n\0\\", 5);
+            size_t known = kFrom.find(c);
+            if (known == std::string::npos) out += '\\';  // not an escape: kept as written
+            out += known == std::string::npos ? c : kTo[known];
         }
     }
     return out;

@@ -1,6 +1,6 @@
 // Test cases as rows of a tab-separated table file: one case a line, "#"
-// starts a comment line, and C escapes (\t \r \n \\ \xHH) let a field hold
-// any byte.
+// starts a comment line, and C escapes (\t \r \n \0 \\ \xHH) let a field
+// hold any byte; a backslash before anything else stays as written.
 #pragma once
 
 #include <string>
