@@ -24,7 +24,7 @@ TEST_F(LogonTest, RefusedParameterReturnsOneAfterTheTwoLogLines) {
 
 TEST_F(LogonTest, GmtOffsetTextFollowsTheZone) {
     for (const CaseRow &row : ReadCaseTable(BV_MODULE_DATA "/gmt_offsets.tsv")) {
-        ScopedEnv tz("TZ", row[0].c_str());
+        bvtest::ScopedEnv tz("TZ", row[0].c_str());
         Load();
         bvcom_SetSwitches("/DEBUG /DSTOFFSET 45");
         ASSERT_EQ(Logon((dir_ / "in.csv").string(), 1, 1), 0);
@@ -35,7 +35,7 @@ TEST_F(LogonTest, GmtOffsetTextFollowsTheZone) {
 }
 
 TEST_F(LogonTest, ZoneValuesWithoutDebugAreNotLogged) {
-    ScopedEnv tz("TZ", "UTC0");
+    bvtest::ScopedEnv tz("TZ", "UTC0");
     Load();
     ASSERT_EQ(Logon((dir_ / "in.csv").string(), 1, 1), 0);
     EXPECT_EQ(Log().find("GMT Offset"), std::string::npos);
@@ -73,7 +73,7 @@ TEST_F(LogonTest, EachRunWritesAFreshTarget) {
 }
 
 TEST_F(LogonTest, LogonFieldsByAddressTypeAndTag) {
-    ScopedEnv docs("BV_SHARED_DOCUMENTS", "/shared/docs");
+    bvtest::ScopedEnv docs("BV_SHARED_DOCUMENTS", "/shared/docs");
     for (const CaseRow &row : ReadCaseTable(BV_MODULE_DATA "/logon_fields.tsv")) {
         Load();
         bvcom_SetSwitches(row[4].c_str());
