@@ -70,7 +70,7 @@ bool OpenForDecoding(const char *partFile, const char *scratch, OpenPair *files)
 }
 
 bool CloseOutput(OpenPair *files) {
-    bool ok = fclose(files->out) == 0;
+    bool ok = plat_CloseWritten(files->out) != 0;
     files->out = nullptr;
     fclose(files->in);
     files->in = nullptr;
@@ -142,44 +142,54 @@ void DecodeUtf7Run(const char *s, size_t n, std::string *out) {
 
 }  // namespace
 
+BVCOM_API size_t bvcom_Base64Decode(BvBase64State *state, const char *text, size_t len, unsigned char *out) {
+    const unsigned char *in = (const unsigned char *)text;
+    uint32_t acc = state->acc;
+    int bits = state->bits;
+    size_t w = 0;
+    for (size_t i = 0; i < len; i++) {
+        // four alphabet characters at once, the common case inside a line
+        if (bits == 0 && i + 4 <= len) {
+            int a = kBase64.value[in[i]], b = kBase64.value[in[i + 1]], c = kBase64.value[in[i + 2]],
+                d = kBase64.value[in[i + 3]];
+            if ((a | b | c | d) >= 0) {
+                uint32_t v = (uint32_t)a << 18 | (uint32_t)b << 12 | (uint32_t)c << 6 | (uint32_t)d;
+                out[w++] = (unsigned char)(v >> 16);
+                out[w++] = (unsigned char)(v >> 8);
+                out[w++] = (unsigned char)v;
+                i += 3;
+                continue;
+            }
+        }
+        int v = kBase64.value[in[i]];
+        if (v < 0) {
+            if (v == -2) bits = 0;  // padding closes a quantum
+            continue;
+        }
+        acc = (acc << 6) | (uint32_t)v;
+        bits += 6;
+        if (bits >= 8) {
+            bits -= 8;
+            out[w++] = (unsigned char)(acc >> bits);
+        }
+    }
+    state->acc = acc;
+    state->bits = bits;
+    return w;
+}
+
 BVCOM_API int64_t com_convert_base64(const char *partFile, const char *tempDir) {
     if (!partFile) return -1;
     char scratch[1100];
     ScratchName(partFile, tempDir, "B64DECODE.TMP", scratch, sizeof(scratch));
     OpenPair files;
     if (!OpenForDecoding(partFile, scratch, &files)) return -1;
-    unsigned char in[kBlock], out[kBlock];
-    uint32_t acc = 0;
-    int bits = 0;
+    char in[kBlock];
+    unsigned char out[kBlock];
+    BvBase64State state = {0, 0};
     size_t got;
     while ((got = fread(in, 1, sizeof(in), files.in)) > 0) {
-        size_t w = 0;
-        for (size_t i = 0; i < got; i++) {
-            // four alphabet characters at once, the common case inside a line
-            if (bits == 0 && i + 4 <= got) {
-                int a = kBase64.value[in[i]], b = kBase64.value[in[i + 1]], c = kBase64.value[in[i + 2]],
-                    d = kBase64.value[in[i + 3]];
-                if ((a | b | c | d) >= 0) {
-                    uint32_t v = (uint32_t)a << 18 | (uint32_t)b << 12 | (uint32_t)c << 6 | (uint32_t)d;
-                    out[w++] = (unsigned char)(v >> 16);
-                    out[w++] = (unsigned char)(v >> 8);
-                    out[w++] = (unsigned char)v;
-                    i += 3;
-                    continue;
-                }
-            }
-            int v = kBase64.value[in[i]];
-            if (v < 0) {
-                if (v == -2) bits = 0;  // padding closes a quantum
-                continue;
-            }
-            acc = (acc << 6) | (uint32_t)v;
-            bits += 6;
-            if (bits >= 8) {
-                bits -= 8;
-                out[w++] = (unsigned char)(acc >> bits);
-            }
-        }
+        size_t w = bvcom_Base64Decode(&state, in, got, out);
         if (w && fwrite(out, 1, w, files.out) != w) break;
     }
     if (!CloseOutput(&files)) {

@@ -1,8 +1,15 @@
-// Item digests and the register of converted items. The register is the
-// text file BVCOM_DUP_REGISTER_NAME in the work directory, one line per
-// converted item: 32 hex digits, a tab, the folder name. It is read once per
-// work directory and appended to (and flushed) as items are registered, so a
-// second run of the same migration skips what the first converted.
+// Item digests and the register of converted items. The register is a text
+// file, one line per converted item: 32 hex digits, a tab, the folder key.
+// It lives where the host put it (with the target, so that a second run into
+// the same target skips what the first moved, whatever work directory each
+// used), else as BVCOM_DUP_REGISTER_NAME in the work directory. It is read
+// once, kept open, and each registration is appended and flushed at once.
+//
+// A mail item's digest covers its content: the bytes of its part files (the
+// header block is part 0), embedded messages included. It never covers the
+// record's date: the parser may have substituted the time of the run, and the
+// target rewrites the field to local time while it composes. The digest that
+// registers an item is the one computed when the same record was checked.
 #include <mutex>
 #include <openssl/evp.h>
 #include <unordered_map>
@@ -17,6 +24,7 @@
 
 #define BVCOM_DUP_REGISTER_NAME "bvdupreg.txt"
 #define BVCOM_DUP_LINE_LEN 2048
+#define BVCOM_DUP_READ_CHUNK (64 * 1024)  // bytes of a part file hashed at once
 
 // One registered item: its digest and its folder's number in gFolders. The
 // set holds one per item converted, so it is kept small (about 50 bytes an
@@ -35,19 +43,38 @@ struct RegisteredItemHash {
 };
 
 static std::mutex gDupLock;
-static std::string gLoadedDir;  // work directory whose register is in gRegistered
+static std::string gHostRegister;  // path the host chose; empty: the work directory's
+static std::string gLoadedPath;    // register whose lines are in gRegistered
 static bool gLoaded;
 static std::unordered_set<RegisteredItem, RegisteredItemHash> gRegistered;
-static std::vector<std::string> gFolders;                     // folder names by number
+static std::vector<std::string> gFolders;                     // folder keys by number
 static std::unordered_map<std::string, uint32_t> gFolderIds;  // and back
+static FILE *gAppend;                                         // gLoadedPath opened for appending
+// The record checked last, with the digest the check computed.
+static const mdat *gCheckedRecord;
+static uint8_t gCheckedDigest[16];
 
-void bvcom_ForgetDuplicateRegister(void) {
-    std::lock_guard<std::mutex> lock(gDupLock);
+// Caller holds gDupLock.
+static void CloseRegister(void) {
+    if (gAppend) fclose(gAppend);
+    gAppend = nullptr;
     gLoaded = false;
-    gLoadedDir.clear();
+    gLoadedPath.clear();
     gRegistered.clear();
     gFolders.clear();
     gFolderIds.clear();
+    gCheckedRecord = nullptr;
+}
+
+void bvcom_ForgetDuplicateRegister(void) {
+    std::lock_guard<std::mutex> lock(gDupLock);
+    CloseRegister();
+}
+
+extern "C" BVCOM_API void bvcom_SetDuplicateRegister(const char *path) {
+    std::lock_guard<std::mutex> lock(gDupLock);
+    CloseRegister();
+    gHostRegister = path ? path : "";
 }
 
 static void DigestAdd(EVP_MD_CTX *ctx, const char *text, size_t cap) {
@@ -65,8 +92,61 @@ static void DigestAdd(EVP_MD_CTX *ctx, const FILETIME &time) {
 
 #define ADD_TEXT(field) DigestAdd(ctx, rec->field, sizeof(rec->field))
 
-// The fields that tell one item from another, by kind.
-static void ComputeDigest(mdat *rec) {
+// The MD5 of a file's bytes: the one the platform kept while the file was
+// written, else read from the file. False when the file cannot be read.
+static bool FileMd5(const char *path, unsigned char md5[16]) {
+    if (plat_WrittenFileDigest(path, md5)) return true;
+    FILE *in = plat_fopen(path, "rb");
+    EVP_MD_CTX *ctx = in ? EVP_MD_CTX_new() : nullptr;
+    if (!ctx) {
+        if (in) fclose(in);
+        return false;
+    }
+    EVP_DigestInit_ex(ctx, EVP_md5(), nullptr);
+    static char buffer[BVCOM_DUP_READ_CHUNK];  // under gDupLock
+    setvbuf(in, nullptr, _IONBF, 0);           // read straight into the buffer
+    size_t got;
+    while ((got = fread(buffer, 1, sizeof(buffer), in)) > 0) {
+        EVP_DigestUpdate(ctx, buffer, got);
+        if (got < sizeof(buffer)) break;  // a short read is the end of the file
+    }
+    fclose(in);
+    unsigned int len = 0;
+    bool ok = EVP_DigestFinal_ex(ctx, md5, &len) == 1 && len == 16;
+    EVP_MD_CTX_free(ctx);
+    return ok;
+}
+
+// A part file's content; a missing file adds a marker of its own.
+static void DigestAddFile(EVP_MD_CTX *ctx, const char *path) {
+    unsigned char md5[16];
+    if (FileMd5(path, md5)) {
+        EVP_DigestUpdate(ctx, md5, sizeof(md5));
+    } else {
+        EVP_DigestUpdate(ctx, "\x1e", 1);
+    }
+}
+
+// Every part: name, class and file bytes; an embedded message with its own parts.
+static void DigestAddParts(EVP_MD_CTX *ctx, const mdat *rec, const char *workDir, int depth) {
+    for (int i = 0; i < rec->partCount && i < BV_MAX_PARTS; ++i) {
+        const mpart *part = rec->parts[i];
+        if (!part) continue;
+        DigestAdd(ctx, part->name, sizeof(part->name));
+        EVP_DigestUpdate(ctx, &part->partType, sizeof(part->partType));
+        if (part->subMsg && depth < 64) {
+            DigestAddParts(ctx, part->subMsg, workDir, depth + 1);
+            continue;
+        }
+        char path[BVCOM_PATH_LEN];
+        com_PartFileName(workDir, rec, i, path, sizeof(path));
+        if (path[0]) DigestAddFile(ctx, path);
+    }
+}
+
+// The fields that tell one item from another, by kind; a mail item by its
+// content. Caller holds gDupLock.
+static void ComputeDigest(mdat *rec, const char *workDir) {
     EVP_MD_CTX *ctx = EVP_MD_CTX_new();
     unsigned char md[EVP_MAX_MD_SIZE];
     unsigned int mdLen = 0;
@@ -102,7 +182,7 @@ static void ComputeDigest(mdat *rec) {
             ADD_TEXT(messageId);
             ADD_TEXT(fromAddr);
             ADD_TEXT(subject);
-            DigestAdd(ctx, rec->date);
+            DigestAddParts(ctx, rec, (workDir && *workDir) ? workDir : bvcom_WorkDirectory(), 0);
             break;
     }
     EVP_DigestFinal_ex(ctx, md, &mdLen);
@@ -110,7 +190,7 @@ static void ComputeDigest(mdat *rec) {
     if (mdLen == sizeof(rec->digest)) memcpy(rec->digest, md, sizeof(rec->digest));
 }
 
-static std::string RegisterLine(const mdat *rec, const char *folder) {
+static std::string RegisterKey(const mdat *rec, const char *folder) {
     char hex[33];
     for (int i = 0; i < 16; ++i) snprintf(hex + 2 * i, 3, "%02x", rec->digest[i]);
     return std::string(hex) + "\t" + (folder ? folder : "");
@@ -138,21 +218,21 @@ static RegisteredItem ItemOfLine(const std::string &line) {
     return RegisteredItem{HexWord(line.c_str()), HexWord(line.c_str() + 16), FolderNumber(line.substr(33))};
 }
 
-static void RegisterPath(const char *workDir, char *out, size_t outCap) {
+static std::string RegisterPath(const char *workDir) {
+    if (!gHostRegister.empty()) return gHostRegister;
     char dir[BVCOM_PATH_LEN];
     com_strncpy(dir, (workDir && *workDir) ? workDir : bvcom_WorkDirectory(), sizeof(dir) - 2);
     if (dir[0]) com_AppendSlash(dir, sizeof(dir));
-    int n = snprintf(out, outCap, "%s%s", dir, BVCOM_DUP_REGISTER_NAME);
-    if (n < 0 || (size_t)n >= outCap) out[0] = 0;
+    return std::string(dir) + BVCOM_DUP_REGISTER_NAME;
 }
 
 // Caller holds gDupLock.
-static void LoadRegister(const char *path) {
-    if (gLoaded && gLoadedDir == path) return;
-    gRegistered.clear();
-    gLoadedDir = path;
+static void LoadRegister(const std::string &path) {
+    if (gLoaded && gLoadedPath == path) return;
+    CloseRegister();
+    gLoadedPath = path;
     gLoaded = true;
-    FILE *in = plat_fopen(path, "r");
+    FILE *in = plat_fopen(path.c_str(), "r");
     if (!in) return;
     char line[BVCOM_DUP_LINE_LEN];
     while (fgets(line, sizeof(line), in)) {
@@ -163,26 +243,41 @@ static void LoadRegister(const char *path) {
     fclose(in);
 }
 
+// Caller holds gDupLock.
+static bool WriteRegisterLine(const char *lead, const std::string &key) {
+    if (!gAppend) gAppend = plat_fopen(gLoadedPath.c_str(), "a");
+    if (gAppend && fprintf(gAppend, "%s%s\n", lead, key.c_str()) > 0 && fflush(gAppend) == 0) return true;
+    if (gAppend) fclose(gAppend);
+    gAppend = nullptr;
+    return false;
+}
+
+// An item that is in the target but not in the register would arrive twice
+// with the next run, so a failed write is tried once more on a fresh line
+// (after whatever part of the first attempt reached the file).
+static void AppendRegistration(const std::string &key) {
+    if (WriteRegisterLine("", key) || WriteRegisterLine("\n", key)) return;
+    com_Log("BV Warning: cannot write the duplicate register %s", gLoadedPath.c_str());
+}
+
 extern "C" BVCOM_API int com_MsgIsDuplicate(mdat *rec, const char *workDir, int mode, const char *folder) {
     if (!rec) return 0;
-    ComputeDigest(rec);
-    if (mode != BV_DUP_CHECK && mode != BV_DUP_REGISTER) return 0;
-    char path[BVCOM_PATH_LEN];
-    RegisterPath(workDir, path, sizeof(path));
-    std::string key = RegisterLine(rec, folder);
     std::lock_guard<std::mutex> lock(gDupLock);
-    LoadRegister(path);
+    if (mode == BV_DUP_REGISTER && gCheckedRecord == rec) {
+        memcpy(rec->digest, gCheckedDigest, sizeof(rec->digest));
+    } else {
+        ComputeDigest(rec, workDir);
+    }
+    gCheckedRecord = mode == BV_DUP_CHECK ? rec : nullptr;
+    if (mode == BV_DUP_CHECK) memcpy(gCheckedDigest, rec->digest, sizeof(gCheckedDigest));
+    if (mode != BV_DUP_CHECK && mode != BV_DUP_REGISTER) return 0;
+    std::string key = RegisterKey(rec, folder);
+    LoadRegister(RegisterPath(workDir));
     RegisteredItem item = ItemOfLine(key);
     bool known = gRegistered.count(item) != 0;
     if (mode == BV_DUP_CHECK) return known ? 1 : 0;
     if (known) return 1;
     gRegistered.insert(item);
-    FILE *out = plat_fopen(path, "a");
-    if (!out) {
-        com_Log("BV Warning: cannot write the duplicate register %s", path);
-        return 0;
-    }
-    fprintf(out, "%s\n", key.c_str());
-    fclose(out);
+    AppendRegistration(key);
     return 0;
 }

@@ -30,6 +30,7 @@ BVCOM_API void bvcom_SetWorkDir(const char *workDir) {
         std::lock_guard<std::mutex> lock(gSettingsLock);
         com_strncpy(gWorkDir, workDir ? workDir : "", sizeof(gWorkDir) - 2);
         if (gWorkDir[0]) com_AppendSlash(gWorkDir, sizeof(gWorkDir));
+        plat_TrackWrittenFiles(gWorkDir);  // part files: their digests come without reading them again
     }
     bvcom_ForgetDuplicateRegister();
 }

@@ -12,7 +12,9 @@ extern "C" {
 int ComposeRfc822(mdat *record, FILE *outFile, const char *boundarySeed, const char *tempDir, const char *domain,
                   int topLevel);
 void CreateOEFolder(const char *folderPath);
-void ImportOEMessage(const char *workDir, mdat *record, const char *folderName);
+// Composes the record and creates it in the current folder: 0, or 1 when it
+// could not be stored (logged).
+int ImportOEMessage(const char *workDir, mdat *record, const char *folderName);
 
 #ifdef __cplusplus
 }

@@ -47,6 +47,7 @@ void CopyStreamToOutput(FILE *in, FILE *out, bool *endsWithLineEnd) {
     while ((n = fread(block, 1, sizeof block, in)) > 0) {
         fwrite(block, 1, n, out);
         lineEnd = block[n - 1] == '\n';
+        if (n < sizeof block) break;  // a short read is the end of the file
     }
     fclose(in);
     if (endsWithLineEnd) *endsWithLineEnd = lineEnd;
@@ -62,6 +63,7 @@ void WriteStreamBase64(FILE *in, FILE *out) {
         // Reads fill whole groups except at the end of the file.
         for (size_t i = 0; i < n; i += 3) EncodeGroup(&writer, block + i, n - i < 3 ? n - i : 3);
         fwrite(writer.out, 1, writer.used, out);
+        if (n < sizeof block) break;  // a short read is the end of the file
     }
     fclose(in);
     // The line end after a full line also ends the part.

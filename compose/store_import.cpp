@@ -16,6 +16,7 @@ constexpr size_t kPathCap = 1024;
 constexpr int64_t kMaxMessageFile = 0x100000000LL;  // 4 GB
 const char kTopBoundarySeed[] = "Next_Item:_(A3CB49KFSA19)/00";
 const char kMessageFileName[] = "oemsg.tmp";
+constexpr size_t kComposeMemory = 16u * 1024u * 1024u;  // composed text kept in memory up to this size
 
 // Creates one level below parentId; false when the import must stop.
 bool CreateFolderLevel(const char *name, uint32_t parentId, uint32_t *newId) {
@@ -38,32 +39,25 @@ bool CreateFolderLevel(const char *name, uint32_t parentId, uint32_t *newId) {
     return true;
 }
 
-// Reads the composed message whole and deletes the file; nullptr on failure
-// (logged). *size receives its length.
-char *ReadMessageFile(const char *path, int64_t *size) {
-    FILE *in = plat_fopen(path, "rb");
-    if (!in) {
-        com_Log("BV Warning: Error CreateFile\n");
+// Reads the composed message whole out of its scratch stream; nullptr on
+// failure (logged). *size receives its length.
+char *ReadComposedMessage(FILE *scratch, const char *path, int64_t *size) {
+    int64_t length = 0;
+    if (!plat_ScratchRewind(scratch, &length)) {
+        com_Log("BV Warning: Error cannot write %s", path);
         return nullptr;
     }
-    int64_t length = plat_GetFileSize(path);
-    if (length < 0 || length >= kMaxMessageFile) {
+    if (length >= kMaxMessageFile) {
         com_Log("BV Warning: Error File too long\n");
-        fclose(in);
-        plat_DeleteFile(path);
         return nullptr;
     }
     char *text = static_cast<char *>(malloc(static_cast<size_t>(length) + 1));
-    if (!text || fread(text, 1, static_cast<size_t>(length), in) != static_cast<size_t>(length)) {
+    if (!text || fread(text, 1, static_cast<size_t>(length), scratch) != static_cast<size_t>(length)) {
         com_Log("BV Warning: Error ReadFile");
         free(text);
-        fclose(in);
-        plat_DeleteFile(path);
         return nullptr;
     }
     text[length] = 0;
-    fclose(in);
-    plat_DeleteFile(path);
     *size = length;
     return text;
 }
@@ -102,27 +96,29 @@ void CloneMessage(OeMessage *message) {
 }
 
 // Creates and commits the message in folder, then clones it unless /D133;
-// failures are logged.
-void CreateStoreMessage(OeFolder *folder, const char *bytes, int64_t size, const mdat *record) {
+// failures are logged. False when the message is not in the store.
+bool CreateStoreMessage(OeFolder *folder, const char *bytes, int64_t size, const mdat *record) {
     BSTR text = MakeMessageText(bytes, size);
     if (!text) {
         com_Log("BV Warning: Error Cannot allocate string");
-        return;
+        return false;
     }
     OeMessage *message = nullptr;
     HRESULT hr = folder->lpVtbl->CreateMessage(folder, text, record->unread, &message);
     plat_SysFreeString(text);
     if (FAILED(hr) || !message) {
         com_Log("BV Warning: Error CreateMessage: %lu", static_cast<unsigned long>(static_cast<uint32_t>(hr)));
-        return;
+        return false;
     }
     int32_t success = 0;
-    if (FAILED(message->lpVtbl->Commit(message, &success)) || !success) {
+    bool committed = SUCCEEDED(message->lpVtbl->Commit(message, &success)) && success;
+    if (!committed) {
         com_Log("BV Warning: Error Commit (1)");
     } else if (gD133) {
         CloneMessage(message);
     }
     message->lpVtbl->Release(message);
+    return committed;
 }
 
 }  // namespace
@@ -146,27 +142,28 @@ extern "C" void CreateOEFolder(const char *folderPath) {
     if (gDebug) com_Log("debug: end, CreateOEFolder");
 }
 
-extern "C" void ImportOEMessage(const char *workDir, mdat *record, const char *folderName) {
+extern "C" int ImportOEMessage(const char *workDir, mdat *record, const char *folderName) {
     OeFolder *folder = nullptr;
     if (!gOeApi || FAILED(gOeApi->lpVtbl->GetFolder(gOeApi, gCurrentFolderId, &folder)) || !folder) {
         com_Log("BV Warning: Error GetFolder\n");
-        return;
+        return 1;
     }
+    // The composed text stays in memory unless it is large; then it goes
+    // through "oemsg.tmp" in the work directory.
     char path[kPathCap];
     bv_snprintf(path, sizeof path, "%s%s", workDir ? workDir : "", kMessageFileName);
-    FILE *out = plat_fopen(path, "wb");
+    FILE *out = plat_OpenScratch(path, kComposeMemory);
     if (!out) {
         com_Log("BV Warning: unable to open %s", path);
         folder->lpVtbl->Release(folder);
-        return;
+        return 1;
     }
     ComposeRfc822(record, out, kTopBoundarySeed, workDir, folderName, 1);
-    fclose(out);
     int64_t size = 0;
-    char *bytes = ReadMessageFile(path, &size);
-    if (bytes) {
-        CreateStoreMessage(folder, bytes, size, record);
-        free(bytes);
-    }
+    char *bytes = ReadComposedMessage(out, path, &size);
+    plat_CloseScratch(out);
+    bool stored = bytes && CreateStoreMessage(folder, bytes, size, record);
+    free(bytes);
     folder->lpVtbl->Release(folder);
+    return stored ? 0 : 1;
 }

@@ -9,6 +9,7 @@
 // message names its result); 2 a usage error (unknown kind, missing path).
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
@@ -30,18 +31,38 @@ using namespace bvhost;
 
 namespace {
 
-const int kExitModuleFailure = 1;
+const int kExitModuleFailure = 1;  // also: an item failed
 const int kExitUsage = 2;
+const char kRegisterFileName[] = "bvole-register.txt";
 
 struct CommandLine {
-    std::string source, target, out, switches, tag, workDir, logFile;
+    std::string source, target, out, switches, tag, workDir, logFile, stateFile;
     bool switchesGiven = false, upcoming = false, keepWork = false, verbose = false, insecure = false;
     int maxRead = -1;
     std::vector<int> folders;
 };
 
-// The work directory: the one given (kept), or a fresh one under the system
-// temp directory (removed at exit unless --keep-work).
+// A memory file system takes the default work directory when it has this
+// much room: every message passes through its part files there.
+const unsigned long long kMinScratchFree = 256ull << 20;
+
+// Where the default work directory goes: $XDG_RUNTIME_DIR, then /dev/shm,
+// when writable with room to spare (part files then never touch the disk),
+// else the system temp directory ($TMPDIR).
+fs::path ScratchParent() {
+    std::error_code ec;
+    const char *runtime = getenv("XDG_RUNTIME_DIR");
+    for (const char *candidate : {runtime, "/dev/shm"}) {
+        if (!candidate || !*candidate || !fs::is_directory(candidate, ec) || access(candidate, W_OK) != 0) continue;
+        struct statvfs room;
+        if (statvfs(candidate, &room) == 0 && (unsigned long long)room.f_bavail * room.f_frsize >= kMinScratchFree)
+            return candidate;
+    }
+    return fs::temp_directory_path(ec);
+}
+
+// The work directory: the one given (kept), or a fresh one on a memory file
+// system when one is usable (removed at exit unless --keep-work).
 class WorkDirectory {
 public:
     bool Prepare(const CommandLine &line, std::string *error) {
@@ -55,9 +76,10 @@ public:
             }
             remove_ = false;
         } else {
-            std::string pattern = (fs::temp_directory_path(ec) / "bvhost-XXXXXX").string();
+            fs::path parent = ScratchParent();
+            std::string pattern = (parent / "bvhost-XXXXXX").string();
             if (!mkdtemp(pattern.data())) {
-                *error = "cannot create a work directory under " + fs::temp_directory_path(ec).string();
+                *error = "cannot create a work directory under " + parent.string();
                 return false;
             }
             path_ = pattern;
@@ -78,8 +100,20 @@ private:
     bool remove_ = false;
 };
 
-void ConfigureLibrary(const CommandLine &line, const WorkDirectory &work) {
+// The duplicate register: --state, else kept with a migration's target (in
+// the Maildir root, or beside a CSV or calendar file), so that a second run
+// into the same target skips what the first moved; else in the work directory.
+std::string RegisterPathFor(const CommandLine &line, const Endpoint *target) {
+    std::error_code ec;
+    if (!line.stateFile.empty()) return fs::absolute(line.stateFile, ec).string();
+    if (!target || target->kind.empty()) return "";
+    if (target->kind == "oe") return (fs::path(target->path) / kRegisterFileName).string();
+    return target->path + "." + kRegisterFileName;
+}
+
+void ConfigureLibrary(const CommandLine &line, const WorkDirectory &work, const Endpoint *target) {
     bvcom_SetWorkDir(work.path().c_str());
+    bvcom_SetDuplicateRegister(RegisterPathFor(line, target).c_str());
     bvcom_SetHostSetting(6, work.path().c_str());
     std::string log = line.logFile.empty() ? work.path() + "bvhost.log" : line.logFile;
     bvcom_SetLogFile(log.c_str());
@@ -136,7 +170,7 @@ int RunCommand(const std::string &command, const CommandLine &line) {
         std::cerr << "bvhost: " << error << "\n";
         return kExitUsage;
     }
-    ConfigureLibrary(line, work);
+    ConfigureLibrary(line, work, command == "migrate" ? &target : nullptr);
     HostOptions options = OptionsFrom(line, work);
 
     int result = 0;
@@ -175,13 +209,11 @@ int RunCommand(const std::string &command, const CommandLine &line) {
     if (targetSession) targetSession->Logoff();
     sourceSession->Logoff();
     totals.warnings = bvcom_WarningCount();
-    std::cout << SummaryLine(totals) << "\n";
+    std::cout << SummaryLine(totals) << "\n" << FailedItemLines(totals);
     if (!work.removed()) std::cerr << "bvhost: work directory kept: " << work.path() << "\n";
-    if (totals.foldersFailed) {
-        std::cerr << "bvhost: " << totals.foldersFailed << " folder(s) failed\n";
-        return kExitModuleFailure;
-    }
-    return 0;
+    if (totals.foldersFailed) std::cerr << "bvhost: " << totals.foldersFailed << " folder(s) failed\n";
+    if (!totals.failed.empty()) std::cerr << "bvhost: " << totals.failed.size() << " item(s) failed\n";
+    return totals.foldersFailed || !totals.failed.empty() ? kExitModuleFailure : 0;
 }
 
 // The first Ctrl-C lets the module end the folder cleanly; a second one
@@ -199,8 +231,10 @@ void AddCommonOptions(CLI::App *command, CommandLine &line) {
     command->add_flag("--upcoming", line.upcoming, "calendar: upcoming events only (the logon check box)");
     command->add_flag("--insecure", line.insecure,
                       "downloads: do not verify the server's TLS certificate (a self-signed server; adds /INSECURE)");
-    command->add_option("--work-dir", line.workDir, "work directory for part files and the duplicate register "
-                                                    "(default: a fresh directory under the system temp directory)");
+    command->add_option("--work-dir", line.workDir, "work directory for part files (default: a fresh directory on a "
+                                                    "memory file system when one is usable, else under $TMPDIR)");
+    command->add_option("--state", line.stateFile, "the duplicate register that lets a second run resume (default: "
+                                                   "kept with the target; a dump keeps none)");
     command->add_flag("--keep-work", line.keepWork, "keep the default work directory");
     command->add_option("--log", line.logFile, "the module's log file (default: bvhost.log in the work directory)");
     command->add_flag("--verbose", line.verbose, "echo the module's log on stderr");
@@ -241,7 +275,8 @@ int main(int argc, char **argv) {
         "           contacts:FILE|URL, calendar:FILE|DIR|MASK|URL, tasks:FILE|DIR|MASK|URL, kerio:DIR\n"
         "           targets: oe:DIR, contacts:FILE.csv, calendar:FILE.vcs|.ics, tasks:FILE.vcs|.ics\n"
         "Switches that the module accepts but that change nothing yet: /D179 /D47\n"
-        "Exit status: 0 success, 1 the module failed (its result is named), 2 usage error.");
+        "Exit status: 0 success, 1 the module failed (its result is named) or an item failed (named in the\n"
+        "summary), 2 usage error.");
 
     try {
         app.parse(argc, argv);

@@ -2,6 +2,7 @@
 
 #include <signal.h>
 #include <stdio.h>
+#include <string.h>
 
 #include <chrono>
 #include <memory>
@@ -18,6 +19,9 @@ using Clock = std::chrono::steady_clock;
 volatile sig_atomic_t gStopRequested;
 
 const int kMaxRecipients = 5000;
+const int kStatusFailed = 3;       // the module could not read or parse the item
+const int kHostDidNotTake = 1234;  // item callback answer: not taken, not registered
+const size_t kFailedItemsNamed = 50;
 const auto kProgressInterval = std::chrono::milliseconds(250);
 
 // The callbacks have no context argument of their own: the folder being
@@ -29,6 +33,9 @@ struct FolderContext {
     std::string trueName;
     long long items = 0;
     long long skipped = 0;
+    long long failed = 0;
+    long long writeFailures = 0;
+    std::string writeFailure;  // the item just offered could not be written: what it was
     Clock::time_point started;
     Clock::time_point lastProgress;
 };
@@ -45,6 +52,15 @@ void ShowProgress(bool final) {
     fflush(stderr);
 }
 
+// "folder N NAME message M "SUBJECT"" for the list of failed items (M: the
+// message's place in the folder, from 1).
+std::string ItemName(const mdat *rec) {
+    std::string name = "folder " + std::to_string(gFolder->folderNumber) + " " + gFolder->trueName;
+    if (rec && rec->msgNumber > 0) name += " message " + std::to_string(rec->msgNumber);
+    if (rec && rec->subject[0]) name += " \"" + std::string(rec->subject, strnlen(rec->subject, sizeof rec->subject)) + "\"";
+    return name;
+}
+
 int BV_CALL OnItem(mdat *rec, const char *, const char *workDir, int itemNumber) {
     if (!gFolder || !rec) return 0;
     const RunSettings &settings = *gFolder->settings;
@@ -56,20 +72,38 @@ int BV_CALL OnItem(mdat *rec, const char *, const char *workDir, int itemNumber)
                                {"record", RecordToJson(rec, workDir ? workDir : settings.workDir)}};
         *settings.dump << line.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) << '\n';
     }
-    if (settings.target)
+    if (settings.target &&
         settings.target->module().WriteMsg(rec, gFolder->trueName.c_str(), workDir ? workDir : settings.workDir.c_str(),
-                                           0);
+                                           0) != 0) {
+        // Not taken: the module then does not register it, and a later run tries it again.
+        gFolder->writeFailure = ItemName(rec) + ": could not be written to the target";
+        return kHostDidNotTake;
+    }
     return 0;
 }
 
-int BV_CALL OnStatus(mdat *, const char *, int status, int *, int *, int *stop) {
+int BV_CALL OnStatus(mdat *rec, const char *, int status, int *, int *, int *stop) {
     if (!gFolder) return 0;
+    if (!gFolder->writeFailure.empty() || status == kStatusFailed) {
+        std::string name = gFolder->writeFailure;
+        if (name.empty()) {
+            name = ItemName(rec) + ": could not be read from the source (see the log)";
+        } else {
+            gFolder->writeFailures++;  // the module counted it as handed over
+        }
+        gFolder->writeFailure.clear();
+        gFolder->totals->failed.push_back(name);
+        gFolder->failed++;
+        status = kStatusFailed;
+    }
     const RunSettings &settings = *gFolder->settings;
     if (settings.dump) {
         nlohmann::json line = {{"type", "status"}, {"folder", gFolder->folderNumber}, {"status", status}};
         *settings.dump << line.dump() << '\n';
     }
-    if (status == 0) {
+    if (status == kStatusFailed) {
+        // counted above
+    } else if (status == 0) {
         gFolder->items++;
     } else {
         gFolder->skipped++;
@@ -129,10 +163,11 @@ bool RunFolders(ModuleSession &source, const std::vector<FolderInfo> &folders, c
         gFolder = nullptr;
 
         totals->folders++;
-        totals->items += count;
+        // An item the target could not take was still counted by the module.
+        totals->items += count - (long long)context.writeFailures;
         totals->bytes += size;
-        report << "folder " << number << " " << context.trueName << ": " << count << " items, " << context.skipped
-               << " skipped, " << size << " bytes\n";
+        report << "folder " << number << " " << context.trueName << ": " << count - context.writeFailures
+               << " items, " << context.skipped << " skipped, " << context.failed << " failed, " << size << " bytes\n";
         if (result != 0) {
             totals->foldersFailed++;
             report << "bvhost: folder " << number << " " << context.trueName << ": ConvertFolder result " << result
@@ -152,10 +187,19 @@ std::string SummaryLine(const RunTotals &totals) {
         if (entry.first != 1 && entry.first != 2 && entry.first != 6) other += entry.second;
     char line[512];
     snprintf(line, sizeof line,
-             "summary: %d folders, %lld items, skipped %lld duplicate, %lld date limit, %lld excluded, %lld other; "
-             "%lld bytes; %lld warnings",
-             totals.folders, totals.items, skipped(1), skipped(2), skipped(6), other, totals.bytes, totals.warnings);
+             "summary: %d folders, %lld items, skipped %lld duplicate, %lld date limit, %lld excluded, %lld other, "
+             "failed %zu; %lld bytes; %lld warnings",
+             totals.folders, totals.items, skipped(1), skipped(2), skipped(6), other, totals.failed.size(),
+             totals.bytes, totals.warnings);
     return line;
+}
+
+std::string FailedItemLines(const RunTotals &totals) {
+    std::string lines;
+    for (size_t i = 0; i < totals.failed.size() && i < kFailedItemsNamed; i++) lines += "failed: " + totals.failed[i] + "\n";
+    if (totals.failed.size() > kFailedItemsNamed)
+        lines += "failed: ... and " + std::to_string(totals.failed.size() - kFailedItemsNamed) + " more (see the log)\n";
+    return lines;
 }
 
 }  // namespace bvhost

@@ -19,6 +19,7 @@ struct RunTotals {
     long long items = 0;     // handed over (status 0)
     std::map<int, long long> skipped;  // by status
     long long bytes = 0;     // ConvertFolder's size totals
+    std::vector<std::string> failed;  // one line per item that failed, naming it
     long long warnings = 0;  // the module's "BV Warning: " lines: data left out or cut
 };
 
@@ -37,6 +38,8 @@ bool RunFolders(ModuleSession &source, const std::vector<FolderInfo> &folders, c
                 RunTotals *totals, std::ostream &report);
 
 std::string SummaryLine(const RunTotals &totals);
+// The lines that name the failed items (at most kFailedItemsNamed, then a count).
+std::string FailedItemLines(const RunTotals &totals);
 
 // Set from a SIGINT handler: the next status callback asks the module to stop.
 void RequestStop();

@@ -84,23 +84,17 @@ extern "C" int ReadDbxFolder(MailHandOver *h, const FolderRecord *folder) {
         if (!cache.data) com_Log("BV Warning: out of memory reading %s", folder->fileName);
         return cache.data ? 1 : 0;
     }
-    char tempPath[MAIL_TEMP_NAME_LEN];
-    MailTempPath(h, "temprfc.tmp", tempPath, sizeof(tempPath));
+    FILE *scratch = OpenMessageScratch(h, "temprfc.tmp");
 
-    for (int start = 0; start < gSegmentCount; start++) {
+    for (int start = 0; scratch && start < gSegmentCount; start++) {
         if (!gSegmentTable[start].isStart) continue;
-        FILE *out = plat_fopen(tempPath, "wb");
-        if (!out) {
-            com_Log("BV Warning: unable to open %s", tempPath);
-            break;
-        }
-        CopyMessage(&cache, start, out);
-        fclose(out);
+        plat_ScratchRestart(scratch);
+        CopyMessage(&cache, start, scratch);
         // The index's read state; a message only the scan found arrives as read.
         h->record->unread = (gSegmentTable[start].flags & DBX_UNREAD) ? 1 : 0;
-        if (ParseAndHandOver(h, tempPath)) break;
+        if (ParseAndHandOver(h, scratch)) break;
     }
-    plat_DeleteFile(tempPath);
+    plat_CloseScratch(scratch);
     fclose(cache.file);
     free(cache.data);
     FreeSegmentTable();

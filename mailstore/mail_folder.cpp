@@ -19,27 +19,39 @@ extern "C" int MailFileHasExtension(const char *path, const char *ext) {
     return MailTextEqualNoCase(found, ext, -1);
 }
 
-extern "C" int ParseAndHandOver(MailHandOver *h, const char *messagePath) {
-    FILE *message = plat_fopen(messagePath, "rb");
-    if (!message) {
-        com_Log("BV Warning: unable to open %s", messagePath);
-        return 1;
-    }
+extern "C" FILE *OpenMessageScratch(const MailHandOver *h, const char *name) {
+    char path[MAIL_TEMP_NAME_LEN];
+    MailTempPath(h, name, path, sizeof(path));
+    FILE *scratch = plat_OpenScratch(path, MAIL_SCRATCH_MEMORY);
+    if (!scratch) com_Log("BV Warning: unable to open %s", path);
+    return scratch;
+}
+
+extern "C" int HandOverMessageFile(MailHandOver *h, FILE *message) {
     if (gLogUuid) com_Log("[UUID:START]");
     h->record->msgNumber = ++gMessageSerial;
-    int parsed = Parse_RFC822_Msg(message, h->record, h->workDir, "", 1);
-    fclose(message);
     int stop = 0;
+    int parsed = Parse_RFC822_Msg(message, h->record, h->workDir, "", 1);
     if (parsed == 0) {
         stop = HandOverMailRecord(h);
-    } else {
-        // Skipped or unparsable: nothing reaches the host, the parts go.
-        if (parsed != 1) com_Log("BV Warning: message %d could not be parsed (%d)", gMessageSerial, parsed);
+    } else if (parsed == 1) {
+        // Nothing to hand over (no header lines, or skipped by subject).
         FreeRecordParts(h->record, h->workDir);
         stop = h->stop != 0;
+    } else {
+        com_Log("BV Warning: message %d could not be parsed (%d)", gMessageSerial, parsed);
+        stop = ReportFailedMailItem(h);
     }
     if (gLogUuid) com_Log("[UUID:END]");
     return stop;
+}
+
+extern "C" int ParseAndHandOver(MailHandOver *h, FILE *message) {
+    if (plat_ScratchRewind(message, NULL)) return HandOverMessageFile(h, message);
+    // The message could not be cut out whole (full disk, failed write).
+    h->record->msgNumber = ++gMessageSerial;
+    com_Log("BV Warning: message %d could not be copied out of the store file", gMessageSerial);
+    return ReportFailedMailItem(h);
 }
 
 extern "C" int ReadMailFolder(MailHandOver *h, int folderIndex) {

@@ -6,6 +6,9 @@
 #include "module/session.h"
 
 #define MAIL_TEMP_NAME_LEN 1024  // work directory plus a temporary file name
+// A message up to this size is cut out into memory; a larger one goes to its
+// scratch file in the work directory.
+#define MAIL_SCRATCH_MEMORY (16u * 1024u * 1024u)
 
 // ASCII comparison without regard to case: the first n bytes (n < 0: whole texts).
 static inline int MailTextEqualNoCase(const char *a, const char *b, int n) {
@@ -23,10 +26,16 @@ static inline int MailTextEqualNoCase(const char *a, const char *b, int n) {
 extern "C" {
 #endif
 
-// Parses the message in `messagePath` into the record and hands it over.
-// Returns 1 when the folder must end (stop flag, gMaxRead, or the file could
-// not be reopened), else 0.
-int ParseAndHandOver(MailHandOver *h, const char *messagePath);
+// The scratch stream that holds one message at a time ("name" in the work
+// directory once a message outgrows memory); NULL (logged) on failure.
+FILE *OpenMessageScratch(const MailHandOver *h, const char *name);
+// Parses the message just written to the scratch stream into the record and
+// hands it over; a message that could not be written whole or parsed is
+// reported as failed. Returns 1 when the folder must end (stop flag,
+// gMaxRead), else 0.
+int ParseAndHandOver(MailHandOver *h, FILE *message);
+// The same for a message read from its own file, open at its start.
+int HandOverMessageFile(MailHandOver *h, FILE *message);
 // Where the temporary file `name` of the folder being read lives.
 void MailTempPath(const MailHandOver *h, const char *name, char *out, size_t outCap);
 // 1 when the extension of `path` is `ext`, compared without regard to case.

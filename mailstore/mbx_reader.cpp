@@ -116,17 +116,12 @@ extern "C" int ReadMbxFolder(MailHandOver *h, const FolderRecord *folder) {
     }
     if (!atEnd) KeepPendingLine(pending);
 
-    char tempPath[MAIL_TEMP_NAME_LEN];
-    MailTempPath(h, "temprfc.tmp", tempPath, sizeof(tempPath));
     // Lines longer than the line buffer come in pieces and are copied whole;
     // only the first piece of a line can be a separator.
     bool atLineStart = !gLineContinues;
-    while (!atEnd) {
-        FILE *out = plat_fopen(tempPath, "wb");
-        if (!out) {
-            com_Log("BV Warning: unable to open %s", tempPath);
-            break;
-        }
+    FILE *out = atEnd ? NULL : OpenMessageScratch(h, "temprfc.tmp");
+    while (!atEnd && out) {
+        plat_ScratchRestart(out);
         fputs(pending, out);
         if (atLineStart) fputc('\n', out);
         int afterEmptyLine = pending[0] == 0;
@@ -145,10 +140,9 @@ extern "C" int ReadMbxFolder(MailHandOver *h, const FolderRecord *folder) {
             if (atLineStart) fputc('\n', out);
             afterEmptyLine = lineStart && atLineStart && gLineLen == 0;
         }
-        fclose(out);
-        if (ParseAndHandOver(h, tempPath)) break;
+        if (ParseAndHandOver(h, out)) break;
     }
-    plat_DeleteFile(tempPath);
+    plat_CloseScratch(out);
     free(pending);
     fclose(mbx);
     return 0;

@@ -33,28 +33,24 @@ extern "C" int ReadOeStoreFolder(MailHandOver *h, const FolderRecord *folder) {
     if (FAILED(oeFolder->lpVtbl->GetFirstMessage(oeFolder, &message))) message = NULL;
 
     char *ansi = (char *)malloc(OE_RAW_PIECE_MAX);
-    char tempPath[MAIL_TEMP_NAME_LEN];
-    MailTempPath(h, "oemsg.tmp", tempPath, sizeof(tempPath));
-    while (message && ansi) {
-        FILE *out = plat_fopen(tempPath, "wb");
-        if (!out) {
-            com_Log("BV Warning: unable to open %s", tempPath);
-            message->lpVtbl->Release(message);
-            break;
-        }
+    FILE *out = message && ansi ? OpenMessageScratch(h, "oemsg.tmp") : NULL;
+    if (!out && message) {
+        message->lpVtbl->Release(message);
+        message = NULL;
+    }
+    while (message && out) {
+        plat_ScratchRestart(out);
         int32_t state = 0;
         message->lpVtbl->GetState(message, &state);
         h->record->unread = (state & OE_STATE_UNREAD) ? 1 : 0;
         WriteRawText(message, out, ansi);
-        fclose(out);
         message->lpVtbl->Release(message);
         message = NULL;
 
-        int stop = ParseAndHandOver(h, tempPath);
-        plat_DeleteFile(tempPath);
-        if (stop) break;
+        if (ParseAndHandOver(h, out)) break;
         if (FAILED(oeFolder->lpVtbl->GetNextMessage(oeFolder, &message))) message = NULL;
     }
+    plat_CloseScratch(out);
     if (!ansi) com_Log("BV Warning: out of memory reading folder %s", folder->displayName);
     free(ansi);
     oeFolder->lpVtbl->Release(oeFolder);

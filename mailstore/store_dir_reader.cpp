@@ -25,8 +25,9 @@ extern "C" int ReadStoreDirFolder(MailHandOver *h, const FolderRecord *folder) {
             com_Log("BV Warning: unable to open %s, message skipped", path.c_str());
             continue;
         }
+        int stop = HandOverMessageFile(h, readable);
         fclose(readable);
-        if (ParseAndHandOver(h, path.c_str())) break;
+        if (stop) break;
     }
     return 0;
 }

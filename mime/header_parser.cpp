@@ -399,13 +399,19 @@ int ParseSinglePartBody(FILE *stream, mdat *record, HeaderState *st, const char 
     FILE *file = plat_fopen(path, "wb");
     if (!file) {
         com_Log("BV Error: Unable to open msg part");
-        return 1;
+        return -101;
     }
     int32_t size = 0;
+    gCopyConvertCodepage = ConvertWhileWriting(record, index, st->classCode, st->charsetName);
+    if (gCopyConvertCodepage) MarkPart(part, PART_CONVERTED);
     CopyPartBody(stream, file, enclosing, enclosing, st->classCode, st->quotedPrintable, st->charsetName, &size, 0);
     part->size = size;
     record->partCount++;
-    fclose(file);
+    if (gLastCopyDecodedBase64) MarkPart(part, PART_DECODED);
+    if (!plat_CloseWritten(file)) {
+        NotePartWriteFailure(path);
+        return -101;
+    }
     FixTextParts(record, tempDir);
     ExpandEmlAttachments(record, tempDir);
     if (st->isStickyNote) ConvertStickyNote(record, tempDir);
@@ -453,7 +459,7 @@ extern "C" int Parse_RFC822_Msg(FILE *stream, mdat *record, const char *tempDir,
     FILE *headerFile = OpenHeaderPart(record, tempDir, headerPath, sizeof(headerPath));
     if (!headerFile) {
         com_Log("BV Error: Unable to open msg part");
-        return 1;
+        return -101;
     }
     record->partCount = 1;
     if (topLevel && gD81) CopyRawMessage(stream, record, tempDir);
@@ -473,7 +479,10 @@ extern "C" int Parse_RFC822_Msg(FILE *stream, mdat *record, const char *tempDir,
     SettleCharset(record, st);
     long headerSize = ftell(headerFile);
     record->parts[0]->size = (int32_t)(headerSize < 0 ? 0 : headerSize);
-    fclose(headerFile);
+    if (!plat_CloseWritten(headerFile)) {
+        NotePartWriteFailure(headerPath);
+        return -101;
+    }
     if (st->skip) return 1;
     if (st->lineCount == 0) {
         plat_DeleteFile(headerPath);
@@ -485,5 +494,7 @@ extern "C" int Parse_RFC822_Msg(FILE *stream, mdat *record, const char *tempDir,
         LogSubjectLine(record, st);
         if (st->skip) return 1;
     }
-    return ParseBody(stream, record, st, tempDir, enclosingBoundary);
+    int result = ParseBody(stream, record, st, tempDir, enclosingBoundary);
+    // A part file that could not be written whole fails the whole message.
+    return topLevel && gPartWriteFailed ? -101 : result;
 }

@@ -102,12 +102,32 @@ enum { COPY_AT_DELIMITER = 0, COPY_AT_EOF = 2, COPY_AT_CLOSE = 3 };
 // whose body ran up to the closing delimiter of the multipart around it has
 // ended that multipart too.
 extern char gClosedBoundary[MIME_BOUNDARY_LEN + 1];
+// Set by CopyPartBody when it decoded base64 content (classes 3, 6, 10, 15)
+// into the part file; the post-pass then only settles the class.
+extern int gLastCopyDecodedBase64;
+// Set by the caller before one CopyPartBody: the code page whose text the
+// copy converts to UTF-8 line by line on the way (0: none).
+extern int gCopyConvertCodepage;
 int CopyPartBody(FILE *stream, FILE *out, const char *boundary, const char *enclosingBoundary, int classCode,
                  int quotedPrintable, const char *charset, int32_t *sizeOut, int64_t byteCount);
 
 // ---- walker (part_walker.cpp) ----
 // Per top-level message: clears the embedded-message count and the walker's memory.
 void ResetPartWalker(void);
+// Part files written with their final bytes: FixTextParts then only settles
+// the class (PART_DECODED) or the charset (PART_CONVERTED). TakePartMark
+// returns 1 once for a part marked so.
+enum { PART_DECODED = 1, PART_CONVERTED = 2 };
+void MarkPart(const mpart *part, int mark);
+int TakePartMark(const mpart *part, int mark);
+// 65001 when a text/plain leaf at `index` is UTF-8 text that FixTextParts
+// would only copy: it is then final as it is written; else 0 (the pass
+// converts it afterwards).
+int ConvertWhileWriting(const mdat *record, int index, int classCode, const char *charset);
+// A part file of the message could not be written whole (full disk, short
+// write): logged, and the message fails instead of arriving damaged.
+extern int gPartWriteFailed;
+void NotePartWriteFailure(const char *path);
 int ParseMimeParts(mdat *record, const char *boundary, const char *enclosingBoundary, const char *tempDir,
                    FILE *stream, const char *charset);
 
@@ -123,6 +143,8 @@ void CleanAddress(char *addr);
 
 // ---- post-passes (post_passes.cpp) ----
 void FixTextParts(mdat *record, const char *tempDir);
+// One line to UTF-8 from `codepage` (NUL bytes kept); returns the bytes written.
+size_t WriteConverted(char *line, size_t len, int codepage, FILE *out);
 void ExpandEmlAttachments(mdat *record, const char *tempDir);
 int KeepLongSubject(mdat *record, const char *tempDir, const char *subjectText);
 void ConvertStickyNote(mdat *record, const char *tempDir);

@@ -1,7 +1,7 @@
 // CopyPartBody: streams the body of one part, line by line, from the message
 // into its part file (or only scans it), up to the next delimiter of its
-// multipart. Quoted-printable is decoded on the way; base64 is copied as
-// text and decoded later, when the part's class is settled.
+// multipart. Quoted-printable and base64 are decoded on the way, so the part
+// file is written once with its final bytes.
 #include <string.h>
 #include <strings.h>
 #include "mime/mime_internal.h"
@@ -11,6 +11,8 @@
 
 extern "C" {
 char gClosedBoundary[MIME_BOUNDARY_LEN + 1];
+int gLastCopyDecodedBase64;
+int gCopyConvertCodepage;
 }
 
 namespace {
@@ -70,16 +72,25 @@ int SplitEscapeLength(const char *text, int len) {
     return 0;
 }
 
+// Where and how CopyPartBody writes a part's content: base64 is decoded
+// while it is written, text may be converted to UTF-8 from `codepage`.
+struct BodyOutput {
+    FILE *out;
+    bool quotedPrintable;
+    bool holdLineEnd;
+    bool lineEndHeld;
+    BvBase64State *base64;
+    int codepage;
+};
+
 // Writes the piece of a body line in gLineBuf; a line end follows the last
 // piece unless it ends in a soft line break (or is held, to be written
-// before the next line). *carry receives the length of
-// the text moved to the front of gLineBuf for the next piece. Returns the
-// bytes written.
-int64_t WriteBodyPiece(FILE *out, bool quotedPrintable, bool continues, int *carry, bool holdLineEnd,
-                       bool *lineEndHeld) {
+// before the next line). *carry receives the length of the text moved to
+// the front of gLineBuf for the next piece. Returns the bytes written.
+int64_t WriteBodyPiece(BodyOutput &o, bool continues, int *carry) {
     int len = gLineLen;
     bool softBreak = false;
-    if (quotedPrintable) {
+    if (o.quotedPrintable) {
         if (continues) *carry = SplitEscapeLength(gLineBuf, len);
         len = DecodeQuotedPrintable(gLineBuf, len - *carry, &softBreak);
         if (continues && softBreak) {
@@ -88,21 +99,31 @@ int64_t WriteBodyPiece(FILE *out, bool quotedPrintable, bool continues, int *car
         }
     }
     int64_t written = 0;
-    if (*lineEndHeld) {
-        fputs(MIME_TEXT_EOL, out);
-        written += 2;
-        *lineEndHeld = false;
-    }
-    fwrite(gLineBuf, 1, (size_t)len, out);
-    written += len;
-    if (*carry) memmove(gLineBuf, gLineBuf + gLineLen - *carry, (size_t)*carry);
-    if (!continues && !softBreak) {
-        if (holdLineEnd) {
-            *lineEndHeld = true;
-        } else {
-            fputs(MIME_TEXT_EOL, out);
+    if (o.base64) {  // line ends are no content
+        static unsigned char decoded[BV_LINE_BUF_LEN / 4 * 3 + 8];
+        size_t n = bvcom_Base64Decode(o.base64, gLineBuf, (size_t)len, decoded);
+        fwrite(decoded, 1, n, o.out);
+        written = (int64_t)n;
+    } else {
+        if (o.lineEndHeld) {
+            fputs(MIME_TEXT_EOL, o.out);
             written += 2;
+            o.lineEndHeld = false;
         }
+        if (o.codepage) {
+            written += (int64_t)WriteConverted(gLineBuf, (size_t)len, o.codepage, o.out);
+        } else {
+            fwrite(gLineBuf, 1, (size_t)len, o.out);
+            written += len;
+        }
+    }
+    if (*carry) memmove(gLineBuf, gLineBuf + gLineLen - *carry, (size_t)*carry);
+    if (o.base64 || continues || softBreak) return written;
+    if (o.holdLineEnd) {
+        o.lineEndHeld = true;
+    } else {
+        fputs(MIME_TEXT_EOL, o.out);
+        written += 2;
     }
     return written;
 }
@@ -148,6 +169,9 @@ int EnclosingDelimiterResult(const char *line, const char *enclosing, const Deli
     return strcmp(line, enclosingDelim) == 0 ? COPY_AT_CLOSE : COPY_AT_DELIMITER;
 }
 
+// Base64 content: its class says so before the copy starts.
+bool IsBase64Class(int classCode) { return classCode == 3 || classCode == 15 || classCode == 6 || classCode == 10; }
+
 }  // namespace
 
 extern "C" int CopyPartBody(FILE *stream, FILE *out, const char *boundary, const char *enclosingBoundary,
@@ -160,13 +184,18 @@ extern "C" int CopyPartBody(FILE *stream, FILE *out, const char *boundary, const
     if (!enclosingBoundary) enclosingBoundary = "";
     Delimiters d;
     MakeDelimiters(boundary, &d);
+    gLastCopyDecodedBase64 = 0;
+    int codepage = out && gCopyConvertCodepage != 65001 ? gCopyConvertCodepage : 0;
+    gCopyConvertCodepage = 0;
     if (byteCount > 0) return CopyByteCount(stream, out, d, sizeOut, byteCount);
+    BvBase64State base64State = {0, 0};
+    BvBase64State *base64 = out && IsBase64Class(classCode) ? &base64State : nullptr;
+    gLastCopyDecodedBase64 = base64 != nullptr;
     bool joinSoftBreaks = NeedsSoftBreakJoin(classCode, quotedPrintable, charset);
     // The line end before a delimiter belongs to the delimiter: an
     // attachment kept as it came ends with its last byte, not with an added
     // CR LF. (At the end of the file the last line end is kept.)
-    bool holdLineEnd = classCode == 0;
-    bool lineEndHeld = false;
+    BodyOutput body = {out, quotedPrintable != 0, classCode == 0, false, base64, codepage};
     int64_t written = 0;
     int result = COPY_AT_EOF;
     // A line longer than the buffer comes in pieces; only the first piece of
@@ -194,9 +223,9 @@ extern "C" int CopyPartBody(FILE *stream, FILE *out, const char *boundary, const
         bool continues = gLineContinues != 0;
         atLineStart = !continues;
         if (!out) continue;
-        written += WriteBodyPiece(out, quotedPrintable != 0, continues, &carry, holdLineEnd, &lineEndHeld);
+        written += WriteBodyPiece(body, continues, &carry);
     }
-    if (lineEndHeld && result == COPY_AT_EOF) {
+    if (body.lineEndHeld && result == COPY_AT_EOF) {
         fputs(MIME_TEXT_EOL, out);
         written += 2;
     }

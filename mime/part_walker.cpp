@@ -5,6 +5,7 @@
 #include <errno.h>
 #include <stdlib.h>
 #include <string.h>
+#include <unordered_map>
 #include "mime/mime_internal.h"
 #include "module/session.h"
 #include "platform/platform.h"
@@ -13,10 +14,14 @@
 extern "C" {
 int gEmbeddedMsgCount;
 int gMultipartDepth;
+int gPartWriteFailed;
 int gNextMultipartIsDigest;
 }
 
 namespace {
+
+// Parts of the message being parsed whose files already hold final bytes.
+std::unordered_map<const mpart *, int> partMarks;
 
 constexpr size_t kContentIdLen = 250;
 constexpr size_t kBeckyNameLen = 500;
@@ -229,6 +234,8 @@ int StoreLeafPart(mdat *record, PartHeader *h, const char *boundary, const char 
     }
     int64_t byteCount = h->binary ? h->sizeParam : 0;
     int32_t size = 0;
+    gCopyConvertCodepage = ConvertWhileWriting(record, index, h->classCode, h->charset);
+    int convertedCodepage = gCopyConvertCodepage;
     int copy = CopyPartBody(stream, file, boundary, enclosing, h->classCode, h->quotedPrintable, h->charset, &size,
                             byteCount);
     if (size == 0 && !h->beckyName[0]) {
@@ -251,12 +258,17 @@ int StoreLeafPart(mdat *record, PartHeader *h, const char *boundary, const char 
         KeepAttachmentType(part, h->mediaType);
     part->size = size;
     record->partCount++;
+    if (gLastCopyDecodedBase64) MarkPart(part, PART_DECODED);
+    if (convertedCodepage && byteCount <= 0) MarkPart(part, PART_CONVERTED);
     if (size < 3 && h->beckyName[0]) {
         CopyBeckyInclude(file, h->beckyName);
         long end = ftell(file);
         if (end > 0) part->size = (int32_t)end;
     }
-    fclose(file);
+    if (!plat_CloseWritten(file)) {
+        NotePartWriteFailure(path);
+        return -101;
+    }
     return copy == COPY_AT_CLOSE ? 3 : -1;
 }
 
@@ -290,7 +302,39 @@ int WalkNestedMultipart(mdat *record, const PartHeader &h, const char *boundary,
 
 }  // namespace
 
+extern "C" void MarkPart(const mpart *part, int mark) { partMarks[part] |= mark; }
+
+extern "C" int TakePartMark(const mpart *part, int mark) {
+    auto it = partMarks.find(part);
+    if (it == partMarks.end() || !(it->second & mark)) return 0;
+    it->second &= ~mark;
+    return 1;
+}
+
+extern "C" int ConvertWhileWriting(const mdat *record, int index, int classCode, const char *charset) {
+    if (classCode != BV_PART_TEXT || !charset[0]) return 0;
+    // Only the first text/plain part stays text (FixTextParts); later ones are attachments.
+    for (int i = 0; i < index && i < BV_MAX_PARTS; i++) {
+        const mpart *p = record->parts[i];
+        if (p && p->partType == BV_PART_TEXT && p->size != 2) return 0;
+    }
+    char name[31];
+    com_strncpy(name, charset, 30);  // as the part record keeps it
+    int codepage = com_iso_codepage(0, name);
+    // Text in a one-byte charset may turn out to be UTF-8 already, which
+    // FixTextParts keeps as it is: only the whole file tells, so such text is
+    // still converted afterwards. UTF-8 text is final as it is written.
+    return codepage == 65001 ? codepage : 0;
+}
+
+extern "C" void NotePartWriteFailure(const char *path) {
+    com_Log("BV Warning: cannot write the part file %s", path);
+    gPartWriteFailed = 1;
+}
+
 extern "C" void ResetPartWalker(void) {
+    partMarks.clear();
+    gPartWriteFailed = 0;
     gEmbeddedMsgCount = 0;
     gMultipartDepth = 0;
     lastMissing[0] = lastMissingEnclosing[0] = 0;

@@ -65,38 +65,56 @@ void TakeMetaCharset(const char *path, mpart *part) {
     fclose(in);
 }
 
-// Converts one line to UTF-8 and writes it; NUL bytes inside the line are
-// written as they are, the text between them converted.
-void WriteConverted(char *line, size_t len, int codepage, FILE *out) {
+}  // namespace
+
+extern "C" size_t WriteConverted(char *line, size_t len, int codepage, FILE *out) {
     if (ConvertsAsAscii(codepage) && IsPlainAscii(line, len)) {
         fwrite(line, 1, len, out);
-        return;
+        return len;
     }
+    size_t written = 0;
     if (codepage == 28591) {
         // ISO-8859-1 is the first 256 code points: two bytes for each high one
-        for (size_t i = 0; i < len; i++) {
-            unsigned char c = (unsigned char)line[i];
-            if (c < 0x80) {
-                putc(c, out);
-            } else {
-                putc(0xC0 | (c >> 6), out);
-                putc(0x80 | (c & 0x3F), out);
+        static char utf8[kConvertChunk * 2];
+        for (size_t start = 0; start < len; start += kConvertChunk) {
+            size_t end = len - start > kConvertChunk ? start + kConvertChunk : len, n = 0;
+            for (size_t i = start; i < end; i++) {
+                unsigned char c = (unsigned char)line[i];
+                if (c < 0x80) {
+                    utf8[n++] = (char)c;
+                } else {
+                    utf8[n++] = (char)(0xC0 | (c >> 6));
+                    utf8[n++] = (char)(0x80 | (c & 0x3F));
+                }
             }
+            fwrite(utf8, 1, n, out);
+            written += n;
         }
-        return;
+        return written;
     }
     static char piece[kConvertCapacity];
     size_t start = 0;
     while (start <= len) {
         size_t n = strnlen(line + start, len - start);
+        if (n > kConvertChunk) n = kConvertChunk;  // the rest is the next piece
         memcpy(piece, line + start, n);
         piece[n] = 0;
         com_CodepageToWindows(piece, codepage, 65001, sizeof(piece));
-        fputs(piece, out);
-        if (start + n < len) fputc(0, out);
-        start += n + 1;
+        size_t converted = strlen(piece);
+        fwrite(piece, 1, converted, out);
+        written += converted;
+        bool atNul = start + n < len && line[start + n] == 0;
+        if (atNul) {
+            fputc(0, out);
+            written++;
+        }
+        start += n + (atNul ? 1 : 0);
+        if (start == len && !atNul) break;
     }
+    return written;
 }
+
+namespace {
 
 // 1 when the file is UTF-8 throughout and holds at least one non-ASCII byte.
 bool FileIsUtf8Text(const char *path) {
@@ -129,7 +147,7 @@ bool RewriteTextPart(const char *path, mpart *part, const char *tempDir) {
     if (part->partType != BV_PART_HTML && codepage == 0) return true;  // unknown charset: left as it is
     FILE *out = plat_fopen(scratch, "wb");
     if (!out) {
-        LogDebug("debug: cannot open %s, errno=%d", scratch, errno);
+        NotePartWriteFailure(scratch);
         return false;
     }
     FILE *in = plat_fopen(path, "rb");
@@ -153,7 +171,11 @@ bool RewriteTextPart(const char *path, mpart *part, const char *tempDir) {
         while ((len = ReadChunkLine(in, buf, kConvertChunk)) > 0) WriteConverted(buf, len, codepage, out);
     }
     fclose(in);
-    fclose(out);
+    if (!plat_CloseWritten(out)) {
+        plat_DeleteFile(scratch);
+        NotePartWriteFailure(scratch);
+        return false;
+    }
     if (part->partType != BV_PART_HTML) com_strncpy(part->charset, "UTF-8", sizeof(part->charset) - 1);
     plat_DeleteFile(path);
     plat_MoveFile(scratch, path);
@@ -189,9 +211,11 @@ void DecodeUuencoded(const char *path, mpart *part, const char *tempDir) {
     char scratch[MIME_PATH_LEN];
     ScratchPath(tempDir, "TEMPFILE.TMP", scratch, sizeof(scratch));
     FILE *in = plat_fopen(path, "rb");
-    FILE *out = in ? plat_fopen(scratch, "wb") : nullptr;
+    if (!in) return;
+    FILE *out = plat_fopen(scratch, "wb");
     if (!out) {
-        if (in) fclose(in);
+        fclose(in);
+        NotePartWriteFailure(scratch);
         return;
     }
     static char line[kMetaLineLen + 1];
@@ -212,12 +236,18 @@ void DecodeUuencoded(const char *path, mpart *part, const char *tempDir) {
         if (line[0]) fwrite(bytes, 1, UudecodeLine(line, bytes), out);
     }
     fclose(in);
-    fclose(out);
+    if (!plat_CloseWritten(out)) {
+        plat_DeleteFile(scratch);
+        NotePartWriteFailure(scratch);
+        return;
+    }
     plat_DeleteFile(path);
     plat_MoveFile(scratch, path);
 }
 
-// Base64 and uuencoded parts decoded; returns true when the part was decoded.
+// Base64 and uuencoded parts get their decoded class; a part file that the
+// walker did not already write decoded is decoded now. Returns true when a
+// file was rewritten.
 bool DecodeTransfer(const char *path, mpart *part, const char *tempDir) {
     int t = part->partType;
     if (t == MIME_CLASS_UUENCODED) {
@@ -230,8 +260,9 @@ bool DecodeTransfer(const char *path, mpart *part, const char *tempDir) {
         return false;
     }
     if (t != 3 && t != 15 && t != 6 && t != 10) return false;
-    com_convert_base64(path, tempDir);
     part->partType = t == 6 ? BV_PART_TEXT : (t == 10 ? BV_PART_HTML : BV_PART_ATTACHMENT);
+    if (TakePartMark(part, PART_DECODED)) return false;
+    if (com_convert_base64(path, tempDir) < 0) NotePartWriteFailure(path);
     return true;
 }
 
@@ -252,10 +283,11 @@ void WrapInlineText(mdat *record, const char *tempDir) {
     PartPath(tempDir, record, inlineIndex, path, sizeof(path));
     ScratchPath(tempDir, "TEMPFILE.TMP", scratch, sizeof(scratch));
     FILE *in = plat_fopen(path, "rb");
-    FILE *out = in ? plat_fopen(scratch, "wb") : nullptr;
+    if (!in) return;
+    FILE *out = plat_fopen(scratch, "wb");
     if (!out) {
-        if (in) fclose(in);
-        LogDebug("debug: cannot open %s, errno=%d", scratch, errno);
+        fclose(in);
+        NotePartWriteFailure(scratch);
         return;
     }
     fputs("<HR><pre>" MIME_TEXT_EOL, out);
@@ -267,7 +299,11 @@ void WrapInlineText(mdat *record, const char *tempDir) {
     }
     fputs("</pre>" MIME_TEXT_EOL, out);
     fclose(in);
-    fclose(out);
+    if (!plat_CloseWritten(out)) {
+        plat_DeleteFile(scratch);
+        NotePartWriteFailure(scratch);
+        return;
+    }
     plat_DeleteFile(path);
     plat_MoveFile(scratch, path);
     part->size = ClampSize(plat_GetFileSize(path));
@@ -313,9 +349,12 @@ extern "C" void FixTextParts(mdat *record, const char *tempDir) {
         if (DecodeTransfer(path, part, tempDir)) decodedSeen = true;
         if (decodedSeen) part->size = ClampSize(plat_GetFileSize(path));
         if (part->partType == BV_PART_HTML) TakeMetaCharset(path, part);
-        if (part->charset[0] && part->partType != BV_PART_ATTACHMENT && part->partType != BV_PART_EMBEDDED &&
-            !RewriteTextPart(path, part, tempDir))
+        if (!part->charset[0] || part->partType == BV_PART_ATTACHMENT || part->partType == BV_PART_EMBEDDED) continue;
+        if (TakePartMark(part, PART_CONVERTED)) {
+            com_strncpy(part->charset, "UTF-8", sizeof(part->charset) - 1);  // converted while it was written
+        } else if (!RewriteTextPart(path, part, tempDir)) {
             return;
+        }
     }
     WrapInlineText(record, tempDir);
 }

@@ -37,7 +37,8 @@ FolderRecord *FolderAt(int folderNumber) {
 }
 
 void CloseOutFile(void) {
-    if (gOutFile) fclose(gOutFile);
+    // Each item was flushed and checked as it was written; this catches the closing lines.
+    if (gOutFile && !plat_CloseWritten(gOutFile)) com_Log("BV Error: cannot write the end of the output file");
     gOutFile = nullptr;
 }
 
@@ -70,6 +71,17 @@ void InitMailFolder(mdat *rec, const char *folderName) {
         gParentFolderId = gCurrentFolderId;
     }
     CreateMailFolder(folderName);
+}
+
+// The duplicate register's name for a mail folder: its display name and its
+// store file (relative to the store directory), so that two folders of the
+// same name never share entries, and a store that was moved keeps them.
+void RegisterFolderKey(const FolderRecord *folder, char *out, size_t outCap) {
+    const char *file = folder->fileName;
+    size_t rootLen = strlen(gStoreRoot);
+    if (gOeDirect && rootLen && strncmp(file, gStoreRoot, rootLen) == 0) file += rootLen;
+    if (!gOeDirect || !*file) file = folder->trueName;
+    bv_snprintf(out, outCap, "%s\t%s", folder->displayName, file);
 }
 
 }  // namespace
@@ -149,7 +161,9 @@ BV_EXPORT int BV_CALL ConvertFolder(mdat *record, BvItemCallback itemCallback, i
         handOver.dateHostValue = dateHostValue;
         handOver.workDir = workDir;
         handOver.statusCallback = statusCallback;
-        handOver.folderName = folder->displayName;
+        char registerKey[2 * BV_PATH_LEN + 2];
+        RegisterFolderKey(folder, registerKey, sizeof registerKey);
+        handOver.folderName = registerKey;
         result = ReadMailFolder(&handOver, folderNumber);
         *countOut = handOver.itemNumber;
         *sizeOut = handOver.sizeTotal;
@@ -187,6 +201,14 @@ BV_EXPORT int BV_CALL InitWrite(mdat *record, const char *folderName, BvHostValu
     return 0;
 }
 
+// After an item went to an output file: 1 when a write to it failed (full
+// disk, short write), so that the host counts the item as failed.
+static int OutputFailed(FILE *file, const char *what) {
+    if (!file || (fflush(file) == 0 && !ferror(file))) return 0;
+    com_Log("BV Error: cannot write the %s file", what);
+    return 1;
+}
+
 BV_EXPORT int BV_CALL WriteMsg(mdat *record, const char *folderName, const char *workDir, BvHostValue) {
     if (!record) return 0;
     if (!workDir) workDir = "";
@@ -194,20 +216,18 @@ BV_EXPORT int BV_CALL WriteMsg(mdat *record, const char *folderName, const char 
     switch (record->dataType) {
     case WRITE_CONTACT:
         WriteContact(record, workDir);
-        break;
+        return OutputFailed(gOutFile, "contact");
     case WRITE_EVENT:
         if (!(gCsvTask && record->itemFlag == 1)) WriteEvent(record, workDir, -1);
         if (gCsvTask) WriteCsvTaskLine(record, workDir);
-        break;
+        return OutputFailed(gOutFile, "calendar") | OutputFailed(gCsvFile, "task list");
     case WRITE_TASK:
         if (gOutFile) WriteTask(record, workDir);
-        break;
+        return OutputFailed(gOutFile, "task");
     default:
         com_CharConvert(record, workDir);
-        if (HaveMailStore()) ImportOEMessage(workDir, record, folderName);
-        break;
+        return HaveMailStore() ? ImportOEMessage(workDir, record, folderName) : 0;
     }
-    return 0;
 }
 
 BV_EXPORT int BV_CALL CloseWrite(int dataType) {

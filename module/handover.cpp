@@ -25,6 +25,12 @@ extern "C" void FreeRecordParts(mdat *rec, const char *workDir) {
     com_Deallocate(rec, workDir);
 }
 
+extern "C" int ReportFailedMailItem(MailHandOver *h) {
+    ReportStatus(h, BV_STATUS_FAILED);
+    FreeRecordParts(h->record, h->workDir);
+    return h->stop ? 1 : 0;
+}
+
 extern "C" int HandOverMailRecord(MailHandOver *h) {
     mdat *rec = h->record;
     int status = PreCheckStatus(h);

@@ -31,6 +31,9 @@ extern "C" {
 int HandOverMailRecord(MailHandOver *h);
 // Frees the record's parts and part files after an item (both library calls).
 void FreeRecordParts(mdat *rec, const char *workDir);
+// An item that could not be read or parsed: reported with BV_STATUS_FAILED
+// (the host counts it), its parts freed. Returns 1 when the folder must stop.
+int ReportFailedMailItem(MailHandOver *h);
 
 #ifdef __cplusplus
 }

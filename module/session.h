@@ -24,6 +24,7 @@ enum BvItemStatus {
     BV_STATUS_HANDED_OVER = 0,
     BV_STATUS_DUPLICATE = 1,
     BV_STATUS_DATE_LIMIT = 2,
+    BV_STATUS_FAILED = 3,  // the item could not be read or parsed (the log says why)
     BV_STATUS_EXCLUDED = 6,
 };
 #define BV_HOST_DID_NOT_TAKE 1234  // item callback answer

@@ -188,11 +188,12 @@ int MaildirStore::CountMessages(uint32_t folderId) const { return static_cast<in
 std::string MaildirStore::UniqueName() {
     static const std::string host = SafeHostName();
     static std::atomic<unsigned> counter{0};
+    static const int pid = static_cast<int>(getpid());
     struct timeval now;
     gettimeofday(&now, nullptr);
     char name[128];
     snprintf(name, sizeof name, "%lld.M%06ldP%dQ%u.", static_cast<long long>(now.tv_sec),
-             static_cast<long>(now.tv_usec), static_cast<int>(getpid()), ++counter);
+             static_cast<long>(now.tv_usec), pid, ++counter);
     return name + host;
 }
 

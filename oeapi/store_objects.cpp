@@ -48,6 +48,10 @@ struct MessageObject {
     bool unread;
     FILE *reader;  // open while the raw text is read
     bool readDone;
+    // A copy into the message's own folder shares the message's file until
+    // one of the two needs a file of its own (see MessageCloneInto).
+    MessageObject *sharedWith;
+    bool sharesFile;  // this object is the copy that uses the other's file
 };
 
 RootObject *AsRoot(OeRoot *p) { return reinterpret_cast<RootObject *>(p); }
@@ -194,11 +198,12 @@ HRESULT BV_CALL FolderCreateMessage(OeFolder *self, BSTR text, int32_t unread, O
     FolderObject *folder = AsFolder(self);
     std::string path = folder->store->NewTempPath(folder->id);
     if (path.empty()) return E_FAIL;
-    FILE *file = fopen(path.c_str(), "wb");
+    FILE *file = plat_fopen(path.c_str(), "wb");
     if (!file) return E_FAIL;
-    setvbuf(file, nullptr, _IOFBF, kFileBuffer);
+    static char buffer[kFileBuffer];  // one message is written at a time
+    setvbuf(file, buffer, _IOFBF, kFileBuffer);
     bool written = WriteLatin1(file, text, text ? plat_SysStringLen(text) : 0);
-    if (fclose(file) != 0 || !written) {
+    if (!plat_CloseWritten(file) || !written) {
         unlink(path.c_str());
         return E_FAIL;
     }
@@ -239,6 +244,48 @@ OeFolder *NewFolder(MaildirStore *store, uint32_t id) {
 
 // ---- message ------------------------------------------------------------------------
 
+// A hard link shares the bytes; a copy serves where links are refused.
+bool CopyMessageFile(const std::string &from, const std::string &to) {
+    if (link(from.c_str(), to.c_str()) == 0) return true;
+    FILE *in = fopen(from.c_str(), "rb");
+    FILE *out = in ? plat_fopen(to.c_str(), "wb") : nullptr;
+    bool copied = out != nullptr;
+    std::vector<char> block(kFileBuffer);
+    size_t n;
+    while (copied && (n = fread(block.data(), 1, block.size(), in)) > 0) copied = fwrite(block.data(), 1, n, out) == n;
+    if (in) fclose(in);
+    if (out && !plat_CloseWritten(out)) copied = false;
+    if (!copied) unlink(to.c_str());
+    return copied;
+}
+
+// Ends the sharing between a copy and its original; releases the copy's
+// hold on the original.
+uint32_t BV_CALL MessageRelease(OeMessage *self);
+void Unshare(MessageObject *copy) {
+    MessageObject *original = copy->sharedWith;
+    if (!original) return;
+    original->sharedWith = nullptr;
+    copy->sharedWith = nullptr;
+    copy->sharesFile = false;
+    MessageRelease(&original->com);
+}
+
+// The copy gets a file of its own (delivered when it is committed); the
+// sharing ends. False when the file could not be made.
+bool GiveOwnFile(MessageObject *copy) {
+    std::string temp = copy->store->NewTempPath(copy->folderId);
+    if (temp.empty() || !CopyMessageFile(*copy->path, temp)) return false;
+    std::string own = copy->committed ? copy->store->Deliver(copy->folderId, temp, copy->unread) : temp;
+    if (own.empty()) {
+        unlink(temp.c_str());
+        return false;
+    }
+    *copy->path = own;
+    Unshare(copy);
+    return true;
+}
+
 HRESULT BV_CALL MessageQueryInterface(OeMessage *self, const GUID *iid, void **out) {
     if (!out) return E_INVALIDARG;
     *out = nullptr;
@@ -255,8 +302,14 @@ uint32_t BV_CALL MessageRelease(OeMessage *self) {
     int left = --msg->refs;
     if (left == 0) {
         if (msg->reader) fclose(msg->reader);
+        bool shared = msg->sharesFile;
+        if (shared) {
+            // A committed copy whose original stays needs its own file.
+            if (msg->committed && !msg->deleted && !msg->sharedWith->deleted) GiveOwnFile(msg);
+            Unshare(msg);
+        }
         // A message that was never committed is abandoned with its file.
-        if (!msg->committed && !msg->deleted) unlink(msg->path->c_str());
+        if (!msg->committed && !msg->deleted && !shared) unlink(msg->path->c_str());
         msg->store->Release();
         delete msg->path;
         delete msg;
@@ -278,7 +331,16 @@ HRESULT BV_CALL MessageDelete(OeMessage *self, int32_t, int32_t *success) {
         fclose(msg->reader);
         msg->reader = nullptr;
     }
-    if (unlink(msg->path->c_str()) != 0) return E_FAIL;
+    MessageObject *copy = msg->sharesFile ? nullptr : msg->sharedWith;
+    if (msg->sharesFile) {
+        Unshare(msg);  // the file stays with the original
+    } else if (copy && copy->committed) {
+        Unshare(copy);  // the committed copy keeps the file: nothing moves on disk
+    } else {
+        if (copy && !GiveOwnFile(copy)) return E_FAIL;
+        if (copy) Unshare(copy);
+        if (unlink(msg->path->c_str()) != 0) return E_FAIL;
+    }
     msg->deleted = true;
     if (success) *success = 1;
     return S_OK;
@@ -316,25 +378,22 @@ HRESULT BV_CALL MessageCloneInto(OeMessage *self, uint32_t folderId, OeMessage *
     *out = nullptr;
     MessageObject *msg = AsMessage(self);
     if (msg->deleted) return E_FAIL;
+    if (msg->committed && folderId == msg->folderId && !msg->sharedWith) {
+        // A copy into the same folder is usually committed and the original
+        // deleted right after: the copy then simply takes over the file, and
+        // the message is written once and moved once.
+        *out = NewMessage(msg->store, folderId, *msg->path, false, msg->unread);
+        if (!*out) return E_OUTOFMEMORY;
+        MessageObject *copy = AsMessage(*out);
+        copy->sharedWith = msg;
+        copy->sharesFile = true;
+        msg->sharedWith = copy;
+        msg->refs++;  // the copy holds its original
+        return S_OK;
+    }
     std::string target = msg->store->NewTempPath(folderId);
     if (target.empty()) return E_INVALIDARG;
-    // A hard link shares the bytes; a copy serves where links are refused.
-    if (link(msg->path->c_str(), target.c_str()) != 0) {
-        FILE *from = fopen(msg->path->c_str(), "rb");
-        FILE *to = from ? fopen(target.c_str(), "wb") : nullptr;
-        bool copied = to != nullptr;
-        std::vector<char> block(kFileBuffer);
-        size_t n;
-        while (copied && (n = fread(block.data(), 1, block.size(), from)) > 0) {
-            copied = fwrite(block.data(), 1, n, to) == n;
-        }
-        if (from) fclose(from);
-        if (to && fclose(to) != 0) copied = false;
-        if (!copied) {
-            unlink(target.c_str());
-            return E_FAIL;
-        }
-    }
+    if (!CopyMessageFile(*msg->path, target)) return E_FAIL;
     *out = NewMessage(msg->store, folderId, target, false, msg->unread);
     if (!*out) {
         unlink(target.c_str());
@@ -347,7 +406,9 @@ HRESULT BV_CALL MessageCommit(OeMessage *self, int32_t *success) {
     MessageObject *msg = AsMessage(self);
     if (success) *success = 0;
     if (msg->deleted) return E_FAIL;
-    if (!msg->committed) {
+    if (!msg->committed && msg->sharesFile) {
+        msg->committed = true;  // the shared file is delivered already
+    } else if (!msg->committed) {
         std::string final = msg->store->Deliver(msg->folderId, *msg->path, msg->unread);
         if (final.empty()) return E_FAIL;
         *msg->path = final;
@@ -376,7 +437,7 @@ OeMessage *NewMessage(MaildirStore *store, uint32_t folderId, const std::string 
     std::string *ownPath = new (std::nothrow) std::string(path);
     if (!ownPath) return nullptr;
     MessageObject *msg = new (std::nothrow)
-        MessageObject{{&kMessageVtbl}, 1, store, folderId, ownPath, committed, false, unread, nullptr, false};
+        MessageObject{{&kMessageVtbl}, 1, store, folderId, ownPath, committed, false, unread, nullptr, false, nullptr, false};
     if (!msg) {
         delete ownPath;
         return nullptr;

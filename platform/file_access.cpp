@@ -12,6 +12,10 @@
 
 extern "C" {
 
+FILE *plat_OpenWithFaults(const char *path, const char *mode);          // file_faults.cpp
+FILE *plat_OpenTracked(const char *path, const char *mode, int *tracked);  // written_digests.cpp
+void plat_ForgetWrittenFile(const char *from, const char *to);
+
 // A read-only open takes regular files only (symbolic links followed): a
 // FIFO would block the open, and a device or /proc file reads without end.
 // The file is opened without blocking and checked before it is read.
@@ -37,6 +41,10 @@ static FILE *OpenRegularForReading(const char *path, const char *mode) {
 FILE *plat_fopen(const char *path, const char *mode) {
     if (!path || !mode || !*path) return nullptr;
     if (mode[0] == 'r' && !strchr(mode, '+')) return OpenRegularForReading(path, mode);
+    int tracked = 0;
+    FILE *file = plat_OpenTracked(path, mode, &tracked);
+    if (tracked) return file;
+    if (plat_FaultInjectionArmed()) return plat_OpenWithFaults(path, mode);
     return fopen(path, mode);
 }
 
@@ -77,11 +85,15 @@ int plat_DirectoryExists(const char *path) {
 }
 
 int plat_DeleteFile(const char *path) {
-    return path && unlink(path) == 0;
+    if (!path) return 0;
+    plat_ForgetWrittenFile(path, nullptr);
+    return unlink(path) == 0;
 }
 
 int plat_MoveFile(const char *from, const char *to) {
-    return from && to && rename(from, to) == 0;
+    if (!from || !to || rename(from, to) != 0) return 0;
+    plat_ForgetWrittenFile(from, to);
+    return 1;
 }
 
 int plat_CreateDirectory(const char *path) {

@@ -56,6 +56,35 @@ int plat_RemoveDirectoryTree(const char *path);
 int plat_FindFileNoCase(const char *dir, const char *name, char *out, size_t outCap);
 // System temp directory, with a trailing separator.
 void plat_GetTempDirectory(char *out, size_t outCap);
+// Closes a stream that was written: non-zero when every write reached the
+// file (no short write, no full disk, no failed flush).
+int plat_CloseWritten(FILE *file);
+// Fault injection for tests (file_faults.cpp): BV_FILE_FAULT="create:N",
+// "write:N", "short:N" or "nospace:N" makes the Nth create or write of a
+// file opened for writing fail once. Non-zero when armed.
+int plat_FaultInjectionArmed(void);
+
+// Digests of written files (written_digests.cpp): a file created with mode
+// "w"/"wb" under `dir` gets the MD5 of its bytes computed while it is written;
+// plat_WrittenFileDigest gives it (1) while the file still holds exactly
+// that, else 0 (then read the file). Deleting or moving a file through this
+// layer keeps the digests right; NULL stops tracking.
+void plat_TrackWrittenFiles(const char *dir);
+int plat_WrittenFileDigest(const char *path, unsigned char md5[16]);
+
+// ---- scratch streams ------------------------------------------------------
+// A read-write stream that holds one item after another (the message cut
+// out of a store file, the composed message), read by this process only. It
+// stays in memory while it holds at most memoryCap bytes and moves into the
+// file spillPath beyond that, so a small item costs no file at all and a
+// large one no memory. Win32: always the file.
+FILE *plat_OpenScratch(const char *spillPath, size_t memoryCap);
+// Empties it for the next item; 0 on failure.
+int plat_ScratchRestart(FILE *scratch);
+// Ends the writing of an item and goes back to its start for reading; 0 when
+// a write failed. *size receives the bytes written.
+int plat_ScratchRewind(FILE *scratch, int64_t *size);
+void plat_CloseScratch(FILE *scratch);  // and deletes the spill file
 
 // ---- directory search (FindFirstFile / FindNextFile) ----------------------
 // Patterns: "DIR/*.*" (every entry), "DIR/*.eml", "DIR/PREFIX*.*"; '*' and

@@ -69,11 +69,14 @@ BVCOM_API void com_PartFileName(const char *workDir, const mdat *rec, int partIn
 #define BV_DUP_CHECK 101
 #define BV_DUP_REGISTER 102
 // Every mode first fills `digest` with an MD5 over the identifying fields of
-// the item's kind (mail: messageId, fromAddr, subject, date; contact: names,
+// the item's kind (mail: messageId, fromAddr, subject and the bytes of every
+// part file, embedded messages included, never the date; contact: names,
 // company, title, addresses, phones; event and task: title, location, start,
-// end, rrule, organizerAddr). 101: non-zero when registered for `folder`;
+// end, rrule, organizerAddr); 102 on the record that 101 checked last takes
+// the digest of that check. 101: non-zero when registered for `folder`;
 // 102: registers it (non-zero when it already was). The register is the file
-// "bvdupreg.txt" in workDir (else the host's work directory).
+// that bvcom_SetDuplicateRegister named, else "bvdupreg.txt" in workDir (else
+// the host's work directory).
 BVCOM_API int com_MsgIsDuplicate(mdat *rec, const char *workDir, int mode, const char *folder);
 // The checks accept (non-zero) unless the host set a filter below.
 BVCOM_API int com_SearchMsg(mdat *rec, const char *workDir, BvHostValue a, BvHostValue b, BvHostValue c);
@@ -197,6 +200,14 @@ BVCOM_API void com_DeSlash(char *text);
 BVCOM_API char *com_strncpy(char *dst, const char *src, size_t n);
 // Decode a part file in place; return the new size, -1 on failure.
 BVCOM_API int64_t com_convert_base64(const char *partFile, const char *tempDir);
+// The decoder behind com_convert_base64, for text that arrives in pieces:
+// bytes outside the alphabet are skipped and "=" closes a quantum. `out`
+// holds at least len * 3 / 4 + 3 bytes; returns the bytes decoded.
+typedef struct BvBase64State {
+    uint32_t acc;
+    int32_t bits;
+} BvBase64State;
+BVCOM_API size_t bvcom_Base64Decode(BvBase64State *state, const char *text, size_t len, unsigned char *out);
 BVCOM_API int64_t com_uudecode(const char *partFile, const char *tempDir);
 BVCOM_API void decode_modified_ut7(char *text, size_t capacity);
 // Ordinal 35: case-insensitive search from offset `start`; first match or NULL.
@@ -265,6 +276,9 @@ BVCOM_API int com_GetHostSetting(int number, char *out, size_t outCap);
 BVCOM_API void bvcom_SetSwitches(const char *switchString);
 // Also starts the duplicate register afresh (it is re-read from the new directory).
 BVCOM_API void bvcom_SetWorkDir(const char *workDir);
+// The duplicate register's file (kept with the target, or the user's state
+// file); NULL or "" puts it back into the work directory.
+BVCOM_API void bvcom_SetDuplicateRegister(const char *path);
 BVCOM_API void bvcom_SetLogFile(const char *path);  // appends; NULL closes it
 BVCOM_API void bvcom_SetLogEcho(int toStderr);
 // Lines logged with the prefix "BV Warning: " since the library was loaded:

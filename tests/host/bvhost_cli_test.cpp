@@ -23,9 +23,10 @@ protected:
         dir_ = scratch_.Path();
         fs::create_directories(dir_ / "tmp");
     }
-    // Runs bvhost with TMPDIR inside the scratch directory.
+    // Runs bvhost with its default work directory inside the scratch directory.
     Outcome Bvhost(const std::string &args) {
-        return bvtest::RunProgram("TMPDIR=" + bvtest::ShellQuote((dir_ / "tmp").string()) + " " +
+        std::string tmp = bvtest::ShellQuote((dir_ / "tmp").string());
+        return bvtest::RunProgram("TMPDIR=" + tmp + " XDG_RUNTIME_DIR=" + tmp + " " +
                                       bvtest::ShellQuote(bvtest::BuildProgram("bvhost")) + " " + args,
                                   dir_);
     }

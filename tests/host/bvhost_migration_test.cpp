@@ -27,9 +27,10 @@ protected:
         ASSERT_FALSE(scratch_.Path().empty());
         dir_ = scratch_.Path();
     }
-    int Bvhost(const std::string &args) {
-        bvtest::ProgramRun run =
-            bvtest::RunProgram(bvtest::ShellQuote(bvtest::BuildProgram("bvhost")) + " " + args, dir_);
+    // args: bvhost's arguments, or with wholeCommand the whole command line.
+    int Bvhost(const std::string &args, bool wholeCommand = false) {
+        std::string command = wholeCommand ? args : bvtest::ShellQuote(bvtest::BuildProgram("bvhost")) + " " + args;
+        bvtest::ProgramRun run = bvtest::RunProgram(command, dir_);
         out_ = run.out;
         err_ = run.err;
         return run.status;
@@ -99,7 +100,8 @@ TEST_F(MigrationTest, DumpHasEveryItemAndStatusInCallOrder) {
     EXPECT_EQ(lines[4]["record"]["date"], "2024-01-17T17:05:00Z") << "times are UTC";
 
     EXPECT_NE(out_.find("folder 0 OE Inbox: 3 items, 0 skipped, "), std::string::npos) << out_;
-    EXPECT_NE(out_.find("summary: 1 folders, 3 items, skipped 0 duplicate, 0 date limit, 0 excluded, 0 other; "),
+    EXPECT_NE(out_.find("summary: 1 folders, 3 items, skipped 0 duplicate, 0 date limit, 0 excluded, 0 other, "
+                        "failed 0; "),
               std::string::npos)
         << out_;
 }
@@ -107,8 +109,8 @@ TEST_F(MigrationTest, DumpHasEveryItemAndStatusInCallOrder) {
 TEST_F(MigrationTest, IntoTheStoreAndASecondRunSkipsDuplicates) {
     fs::path maildir = dir_ / "maildir";
     std::string args = "migrate --source oe-dir:" + kData + "/oe-dir --target oe:" + maildir.string() +
-                       " --work-dir " + (dir_ / "work").string() + " --switches \"/GN Archive\"";
-    ASSERT_EQ(Bvhost(args), 0) << err_ << out_;
+                       " --switches \"/GN Archive\"";
+    ASSERT_EQ(Bvhost(args + " --work-dir " + (dir_ / "work").string()), 0) << err_ << out_;
     auto messages = Messages(maildir);
     ASSERT_EQ(messages.size(), 3u) << out_;
     int drawings = 0;
@@ -119,9 +121,36 @@ TEST_F(MigrationTest, IntoTheStoreAndASecondRunSkipsDuplicates) {
     EXPECT_EQ(drawings, 1);
     EXPECT_NE(out_.find("summary: 1 folders, 3 items, skipped 0 duplicate"), std::string::npos) << out_;
 
-    ASSERT_EQ(Bvhost(args), 0) << err_;
+    // The register lives with the target: another work directory resumes too.
+    ASSERT_EQ(Bvhost(args + " --work-dir " + (dir_ / "other-work").string()), 0) << err_;
     EXPECT_NE(out_.find("summary: 1 folders, 0 items, skipped 3 duplicate"), std::string::npos) << out_;
     EXPECT_EQ(Messages(maildir).size(), 3u);
+}
+
+// Cron mails that differ only in their body, a message without a Date line,
+// and a second folder of the same name ("Box.old.mbx") holding a copy: all
+// arrive; a second run in another time zone brings none of them again, and
+// neither does a run with the same --state into another target.
+TEST_F(MigrationTest, TheRegisterKnowsContentNotDatesOrNames) {
+    std::string source = " --source oe-dir:" + std::string(BV_SOURCE_DIR) + "/tests/host/data/register";
+    ASSERT_EQ(Bvhost("migrate" + source + " --target oe:" + (dir_ / "md").string()), 0) << err_ << out_;
+    EXPECT_NE(out_.find("summary: 2 folders, 4 items, skipped 0 duplicate"), std::string::npos) << out_;
+    EXPECT_EQ(Messages(dir_ / "md").size(), 4u);
+    for (const char *zone : {"America/New_York", "Asia/Kolkata"}) {
+        ASSERT_EQ(Bvhost(std::string("TZ=") + zone + " " + bvtest::ShellQuote(bvtest::BuildProgram("bvhost")) +
+                             " migrate" + source + " --target oe:" + (dir_ / "md").string(),
+                         true),
+                  0)
+            << err_;
+        EXPECT_NE(out_.find("summary: 2 folders, 0 items, skipped 4 duplicate"), std::string::npos) << zone << out_;
+    }
+    EXPECT_EQ(Messages(dir_ / "md").size(), 4u);
+
+    std::string state = " --state " + (dir_ / "state.txt").string();
+    ASSERT_EQ(Bvhost("migrate" + source + " --target oe:" + (dir_ / "a").string() + state), 0) << err_;
+    ASSERT_EQ(Bvhost("migrate" + source + " --target oe:" + (dir_ / "b").string() + state), 0) << err_;
+    EXPECT_NE(out_.find("0 items, skipped 4 duplicate"), std::string::npos) << out_;
+    EXPECT_EQ(Messages(dir_ / "b").size(), 0u);
 }
 
 // Two live stores in one process: each instance's store object has its own root.

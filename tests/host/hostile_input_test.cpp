@@ -133,7 +133,7 @@ protected:
         std::vector<fs::path> files;
         for (auto &entry : fs::recursive_directory_iterator(maildir))
             if (entry.is_regular_file() && entry.path().parent_path().filename() != "tmp" &&
-                entry.path().filename() != "maildirfolder")
+                entry.path().filename() != "maildirfolder" && entry.path().filename() != "bvole-register.txt")
                 files.push_back(entry.path());
         std::sort(files.begin(), files.end());
         for (const fs::path &file : files) result.composed.push_back(ReadFileText(file));
