@@ -1,12 +1,27 @@
-// Modified UTF-7 for folder levels, with '.' and '/' kept out of the text.
+// Modified UTF-7 for folder levels, with '.', '/' and '\\' escaped as Dovecot's
+// list escape writes them.
 #include "oeapi/folder_name_codec.h"
+
+#include <string.h>
 
 namespace oeapi {
 namespace {
 
 const char kBase64[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+,";
 
-bool IsLiteral(char16_t c) { return c >= 0x20 && c <= 0x7e && c != '&' && c != '.' && c != '/'; }
+const char kEscapeChar = '\\';
+const char kEscaped[] = "./\\";  // the hierarchy and path separators, and the escape itself
+
+bool IsEscaped(char16_t c) { return c < 0x80 && c && strchr(kEscaped, static_cast<char>(c)); }
+
+bool IsLiteral(char16_t c) { return c >= 0x20 && c <= 0x7e && c != '&' && !IsEscaped(c); }
+
+int HexValue(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
 
 int Base64Value(char c) {
     if (c >= 'A' && c <= 'Z') return c - 'A';
@@ -65,12 +80,18 @@ std::string EncodeFolderLevel(const std::u16string &name) {
         if (c == '&') {
             out += "&-";
             i++;
+        } else if (IsEscaped(c)) {
+            static const char kHex[] = "0123456789abcdef";
+            out += kEscapeChar;
+            out += kHex[c >> 4];
+            out += kHex[c & 15];
+            i++;
         } else if (IsLiteral(c)) {
             out += static_cast<char>(c);
             i++;
         } else {
             size_t end = i;
-            while (end < name.size() && !IsLiteral(name[end]) && name[end] != '&') end++;
+            while (end < name.size() && !IsLiteral(name[end]) && name[end] != '&' && !IsEscaped(name[end])) end++;
             out += '&';
             AppendRun(name, i, end, out);
             out += '-';
@@ -85,6 +106,11 @@ std::u16string DecodeFolderLevel(const std::string &level) {
     size_t i = 0;
     while (i < level.size()) {
         char c = level[i];
+        if (c == kEscapeChar && i + 2 < level.size() && HexValue(level[i + 1]) >= 0 && HexValue(level[i + 2]) >= 0) {
+            out += static_cast<char16_t>(HexValue(level[i + 1]) * 16 + HexValue(level[i + 2]));
+            i += 3;
+            continue;
+        }
         if (c != '&') {
             out += static_cast<char16_t>(static_cast<unsigned char>(c));
             i++;

@@ -1,9 +1,11 @@
 // Folder names on disk. A folder level is stored as IMAP modified UTF-7
 // (RFC 3501 5.1.3): printable ASCII stands for itself, '&' is written "&-",
 // and every other character goes into a "&...-" run of base64 over UTF-16
-// with ',' in place of '/'. Unlike plain IMAP, the hierarchy separator '.'
-// and the path separator '/' also go into such runs, so a level never holds
-// either of them and every name reads back unchanged.
+// with ',' in place of '/'. The hierarchy separator '.', the path separator
+// '/' and the escape '\' are written as Dovecot's list escape writes them
+// ("\2e", "\2f", "\5c"), so a level never holds a separator, Dovecot opens
+// the folder (and, with its listescape plugin, shows the name itself), and
+// every name reads back unchanged. Older "&AC4-" runs still read as '.'.
 #pragma once
 
 #include <string>

@@ -213,9 +213,7 @@ def build_store(bin_dir, corpus, store):
     NAMES['eml'] = [os.path.basename(f) for f in emls]
     for name in sorted(os.listdir(os.path.join(corpus, 'mbox'))):
         path = os.path.join(corpus, 'mbox', name)
-        # A '.' in a folder name is Maildir++'s level separator: the store
-        # object escapes it, in a form Dovecot lists but cannot open.
-        stem = os.path.splitext(name)[0].replace('.', '_')
+        stem = os.path.splitext(name)[0]
         messages = split_mbox(open(path, 'rb').read())
         os.symlink(path, os.path.join(store, stem + '.mbx'))
         folders[stem] = messages
@@ -227,13 +225,15 @@ def build_store(bin_dir, corpus, store):
 
 def folder_name(name):
     """A Maildir++ folder name as text: levels joined by '/', each in IMAP
-    modified UTF-7."""
+    modified UTF-7 with separators escaped."""
     def run(m):
         if not m.group(1):
             return '&'
         data = m.group(1).replace(',', '/')
         return base64.b64decode(data + '=' * (-len(data) % 4)).decode('utf-16-be')
-    return '/'.join(re.sub(r'&([^-]*)-', run, level) for level in name.split('.'))
+    def unescape(level):  # Dovecot's list escape: "\2e" for '.'
+        return re.sub(r'\\([0-9a-fA-F]{2})', lambda m: chr(int(m.group(1), 16)), level)
+    return '/'.join(unescape(re.sub(r'&([^-]*)-', run, level)) for level in name.split('.'))
 
 
 def maildir_messages(root, folder):

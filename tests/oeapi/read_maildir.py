@@ -6,7 +6,8 @@ mailbox module: one line per folder and per message.
   M <hex of the folder path> <unread 0/1> <sha256 of the message bytes>
 
 The folder path is the decoded levels joined by U+001F, as UTF-8; the root
-maildir has the empty path ("-"). Levels are IMAP modified UTF-7.
+maildir has the empty path ("-"). Levels are IMAP modified UTF-7, with
+separators escaped as Dovecot's listescape plugin does ("\\2e" for '.').
 """
 import base64
 import hashlib
@@ -23,7 +24,8 @@ def decode_level(level):
         data = text.replace(',', '/')
         data += '=' * (-len(data) % 4)
         return base64.b64decode(data).decode('utf-16-be')
-    return re.sub(r'&([^-]*)-', run, level)
+    level = re.sub(r'&([^-]*)-', run, level)
+    return re.sub(r'\\([0-9a-fA-F]{2})', lambda m: chr(int(m.group(1), 16)), level)  # Dovecot's list escape
 
 
 def folder_path(name):
