@@ -15,7 +15,7 @@ TEST(MimeLongInput, HeaderValuesAreCutBodyLinesAreNot) {
     body[199989] = 'E';  // the end of the first piece
     std::string m = "From: a@example.com\r\nSubject: " + subject + "\r\nTo: " + std::string(10000, 'x') +
                     "@example.com\r\n\r\n" + body + "\r\nafter\r\n";
-    ParseRun run = ParseBytes(m, ParseOptions(), false, "long");
+    ParseRun run = ParseBytes(m, ParseOptions(), false);
     ASSERT_EQ(run.result, 0);
     EXPECT_EQ(std::string(run.record->subject), std::string(500, 's'));
     ASSERT_EQ(run.record->recipCount, 1);
@@ -34,7 +34,7 @@ TEST(MimeLongInput, ManyPartsStopAtThePartLimit) {
     for (int i = 0; i < 620; i++)
         m += "--p\r\nContent-Type: application/octet-stream; name=\"f" + std::to_string(i) + ".bin\"\r\n\r\nx\r\n";
     m += "--p--\r\n";
-    ParseRun run = ParseBytes(m, ParseOptions(), true, "manyparts");
+    ParseRun run = ParseBytes(m, ParseOptions(), true);
     EXPECT_EQ(run.result, 0);
     EXPECT_EQ(run.record->partCount, 500);
     EXPECT_STREQ(run.record->parts[499]->name, "f498.bin");

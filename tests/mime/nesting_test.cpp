@@ -47,7 +47,7 @@ TEST(MimeNesting, ThirtyLevelsParseTheThirtyFirstIsKeptAsAnAttachment) {
     for (bool multipart : {false, true}) {
         SCOPED_TRACE(multipart ? "multipart chain" : "direct chain");
         std::string ok = multipart ? MultipartChain(0, 30) : DirectChain(30);
-        ParseRun run = ParseBytes(ok, ParseOptions(), true, "nest30");
+        ParseRun run = ParseBytes(ok, ParseOptions(), true);
         EXPECT_EQ(run.result, 0);
         int depth;
         const mdat *inner = Innermost(run.record, &depth);
@@ -59,7 +59,7 @@ TEST(MimeNesting, ThirtyLevelsParseTheThirtyFirstIsKeptAsAnAttachment) {
         FreeRun(&run);
 
         std::string tooDeep = multipart ? MultipartChain(0, 31) : DirectChain(31);
-        run = ParseBytes(tooDeep, ParseOptions(), true, "nest31");
+        run = ParseBytes(tooDeep, ParseOptions(), true);
         EXPECT_EQ(run.result, 0);
         inner = Innermost(run.record, &depth);
         EXPECT_EQ(depth, 30);
@@ -86,7 +86,7 @@ TEST(MimeNesting, EmbeddedMessagesBeyondFiveHundredAreOrdinaryParts) {
         m += "--in--\r\n";
     }
     m += "--top--\r\n";
-    ParseRun run = ParseBytes(m, ParseOptions(), false, "many");
+    ParseRun run = ParseBytes(m, ParseOptions(), false);
     ASSERT_EQ(run.result, 0);
     ASSERT_EQ(run.record->partCount, 4);
     int embedded = 0, ordinary = 0;
