@@ -32,9 +32,9 @@ extern "C" int HandOverMessageFile(MailHandOver *h, FILE *message) {
     h->record->msgNumber = ++gMessageSerial;
     int stop = 0;
     int parsed = Parse_RFC822_Msg(message, h->record, h->workDir, "", 1);
-    if (parsed == 0) {
+    if (parsed == MIME_PARSED) {
         stop = HandOverMailRecord(h);
-    } else if (parsed == 1) {
+    } else if (parsed == MIME_PARSE_SKIPPED) {
         // Nothing to hand over (no header lines, or skipped by subject).
         FreeRecordParts(h->record, h->workDir);
         stop = h->stop != 0;

@@ -47,7 +47,7 @@ void InitState(HeaderState *st) {
     memset(st, 0, sizeof(*st));
     com_strncpy(st->partName, "Message Text", MIME_HEADER_NAME_LEN);
     com_strncpy(st->charsetName, "ISO-8859-1", MIME_MSG_CHARSET_LEN);
-    st->classCode = 1;
+    st->classCode = BV_PART_TEXT;
 }
 
 bool Has(const char *line, const char *text) { return com_stristr(line, text, 0) != nullptr; }
@@ -190,10 +190,7 @@ bool IsFollowUpFlag(const char *line) {
 
 void TakeTransferEncoding(HeaderState *st, const char *line) {
     if (Has(line, "quoted-printable")) st->quotedPrintable = true;
-    if (Has(line, "base64")) {
-        int c = st->classCode;
-        st->classCode = c == 1 ? 6 : (c == 9 ? 10 : (c == 0 ? 15 : 3));
-    }
+    if (Has(line, "base64")) st->classCode = PartClassOf(PartClassKind(st->classCode), MIME_BODY_BASE64);
     if (Has(line, "uuencode")) st->classCode = MIME_CLASS_UUENCODED;
 }
 
@@ -203,21 +200,20 @@ void TakeContentType(mdat *record, HeaderState *st, const char *line) {
     TakeNameParam(line, st->partName, MIME_HEADER_NAME_LEN);
     TakeExtendedParam(line, "name", st->partName, MIME_HEADER_NAME_LEN);
     int &c = st->classCode;
-    if (Has(line, "text/html")) c = (c == 3 || c == 6) ? 10 : 9;
+    if (Has(line, "text/html")) c = PartClassAsKind(c, BV_PART_HTML);
     // A body of any non-text type is an attachment: converted as text, its
     // bytes would be lost. Base64 seen before the type stays to be decoded.
-    if (IsBinaryMediaType(line)) c = (c == 3 || c == 6 || c == 15) ? 15 : 0;
-    if (Has(line, "application/pdf")) c = (c == 3 || c == 15) ? 15 : 0;
-    if (Has(line, "ms-tnef") || Has(line, "image/")) c = (c == 3 || c == 15) ? c : 0;
+    if (IsBinaryMediaType(line) || Has(line, "application/pdf") || Has(line, "ms-tnef") || Has(line, "image/"))
+        c = PartClassAsKind(c, BV_PART_ATTACHMENT);
     if (Has(line, "text/calendar")) {
         com_strncpy(st->partName, "event.ics", MIME_HEADER_NAME_LEN);
-        c = 0;
+        c = PartClassAsKind(c, BV_PART_ATTACHMENT);
     }
     if (Has(line, "text/x-stickynote")) {
-        c = 1;
+        c = PartClassAsKind(c, BV_PART_TEXT);
         st->isStickyNote = true;
     }
-    if (Has(line, "text/plain")) c = (c == 3 || c == 6) ? 6 : 1;
+    if (Has(line, "text/plain")) c = PartClassAsKind(c, BV_PART_TEXT);
     if (Has(line, "message/rfc822")) st->isEmbeddedMessage = true;
     if (Has(line, "text/rtf")) com_strncpy(st->partName, "Message.rtf", MIME_HEADER_NAME_LEN);
     const char *cs = com_stristr(line, "charset=", 0);
@@ -255,7 +251,7 @@ bool TakeOtherHeader(mdat *record, HeaderState *st, const char *line, const char
         if (StartsNoCase(line, "Content-Disposition: attachment")) {
             TakeNameParam(line, st->partName, MIME_HEADER_NAME_LEN);
             TakeExtendedParam(line, "filename", st->partName, MIME_HEADER_NAME_LEN);
-            if (st->classCode == 6) st->classCode = 15;
+            if (st->classCode == MIME_CLASS_BASE64_TEXT) st->classCode = MIME_CLASS_BASE64;
         }
         if (StartsNoCase(line, "Attachment: ")) AddMhsAttachment(record, line + 12, tempDir);
         if (StartsNoCase(line, "Attachment-name: ")) NameMhsAttachments(record, line + 17);
@@ -356,50 +352,50 @@ void DateFallback(mdat *record, HeaderState *st) {
 
 int ParseEmbeddedBody(FILE *stream, mdat *record, const char *tempDir) {
     int index = record->partCount;
-    if (!AllocPartOrWarn(record)) return 0;
+    if (!AllocPartOrWarn(record)) return MIME_PARSED;
     mpart *part = record->parts[index];
     part->partType = BV_PART_EMBEDDED;
     com_strncpy(part->name, "Message Text", sizeof(part->name) - 1);
-    if (!com_AllocSubMsg(record, index) || !part->subMsg) return 0;
+    if (!com_AllocSubMsg(record, index) || !part->subMsg) return MIME_PARSED;
     int result = Parse_RFC822_Msg(stream, part->subMsg, tempDir, "", 0);
     gNestLevel--;
     record->partCount++;
-    return result == -101 ? -101 : 0;
+    return result == MIME_PARSE_FAILED ? MIME_PARSE_FAILED : MIME_PARSED;
 }
 
 int ParseMultipartBody(FILE *stream, mdat *record, HeaderState *st, const char *tempDir) {
     long start = ftell(stream);
     int scan = CopyPartBody(stream, NULL, st->boundary, "", st->classCode, 0, st->charsetName, NULL, 0);
     if (scan != COPY_AT_DELIMITER) {
-        if (KeepLongSubject(record, tempDir, st->subjectWork) || scan == COPY_AT_CLOSE) return 0;
+        if (KeepLongSubject(record, tempDir, st->subjectWork) || scan == COPY_AT_CLOSE) return MIME_PARSED;
         fseek(stream, start, SEEK_SET);
         st->boundary[0] = 0;
     }
     gNextMultipartIsDigest = strcmp(st->mediaType, "multipart/digest") == 0;
-    if (ParseMimeParts(record, st->boundary, "", tempDir, stream, st->charsetName) == -101) return -101;
+    if (ParseMimeParts(record, st->boundary, "", tempDir, stream, st->charsetName) == WALK_FAILED) return MIME_PARSE_FAILED;
     FixTextParts(record, tempDir);
     ExpandEmlAttachments(record, tempDir);
     KeepLongSubject(record, tempDir, st->subjectWork);
     if (st->isStickyNote) ConvertStickyNote(record, tempDir);
     if (!record->charset[0]) com_strncpy(record->charset, st->charsetName, kRecordCharsetLimit);
-    return 0;
+    return MIME_PARSED;
 }
 
 int ParseSinglePartBody(FILE *stream, mdat *record, HeaderState *st, const char *tempDir, const char *enclosing) {
     int index = record->partCount;
-    if (!AllocPartOrWarn(record)) return 0;
+    if (!AllocPartOrWarn(record)) return MIME_PARSED;
     mpart *part = record->parts[index];
     part->partType = st->classCode;
     com_strncpy(part->name, st->partName, sizeof(part->name) - 1);
     com_strncpy(part->charset, st->charsetName, kRecordCharsetLimit);
-    if (st->classCode == BV_PART_ATTACHMENT || st->classCode == 15 || st->classCode == MIME_CLASS_UUENCODED)
+    if (PartClassKind(st->classCode) == BV_PART_ATTACHMENT)
         KeepAttachmentType(part, st->mediaType);
     char path[MIME_PATH_LEN];
     PartPath(tempDir, record, index, path, sizeof(path));
     FILE *file = plat_fopen(path, "wb");
     if (!file) {
         com_Log("BV Error: Unable to open msg part");
-        return -101;
+        return MIME_PARSE_FAILED;
     }
     int32_t size = 0;
     gCopyConvertCodepage = ConvertWhileWriting(record, index, st->classCode, st->charsetName);
@@ -410,13 +406,13 @@ int ParseSinglePartBody(FILE *stream, mdat *record, HeaderState *st, const char 
     if (gLastCopyDecodedBase64) MarkPart(part, PART_DECODED);
     if (!plat_CloseWritten(file)) {
         NotePartWriteFailure(path);
-        return -101;
+        return MIME_PARSE_FAILED;
     }
     FixTextParts(record, tempDir);
     ExpandEmlAttachments(record, tempDir);
     if (st->isStickyNote) ConvertStickyNote(record, tempDir);
     KeepLongSubject(record, tempDir, st->subjectWork);
-    return 0;
+    return MIME_PARSED;
 }
 
 int ParseBody(FILE *stream, mdat *record, HeaderState *st, const char *tempDir, const char *enclosing) {
@@ -447,19 +443,19 @@ extern "C" int Parse_RFC822_Msg(FILE *stream, mdat *record, const char *tempDir,
                                 int topLevel) {
     if (!record) {
         LogDebug("debug: in Parse_RFC822_Msg, mdat is NULL!");
-        return -101;
+        return MIME_PARSE_FAILED;
     }
-    if (!stream) return 1;
+    if (!stream) return MIME_PARSE_SKIPPED;
     if (!tempDir) tempDir = "";
     if (!enclosingBoundary) enclosingBoundary = "";
     if (topLevel) SkipLeadingEmptyLines(stream);
     record->partCount = 0;
-    if (!AllocPartOrWarn(record)) return 0;
+    if (!AllocPartOrWarn(record)) return MIME_PARSED;
     char headerPath[MIME_PATH_LEN];
     FILE *headerFile = OpenHeaderPart(record, tempDir, headerPath, sizeof(headerPath));
     if (!headerFile) {
         com_Log("BV Error: Unable to open msg part");
-        return -101;
+        return MIME_PARSE_FAILED;
     }
     record->partCount = 1;
     if (topLevel && gD81) CopyRawMessage(stream, record, tempDir);
@@ -469,7 +465,7 @@ extern "C" int Parse_RFC822_Msg(FILE *stream, mdat *record, const char *tempDir,
     } else if (++gNestLevel > MIME_MAX_NEST_LEVEL) {
         com_Log("BV Warning: too many nested messages in RFC-822 data");
         fclose(headerFile);
-        return -101;
+        return MIME_PARSE_FAILED;
     }
     record->priority = 1;
     static HeaderState states[MIME_MAX_NEST_LEVEL + 2];  // one per nesting level, off the stack
@@ -481,20 +477,20 @@ extern "C" int Parse_RFC822_Msg(FILE *stream, mdat *record, const char *tempDir,
     record->parts[0]->size = (int32_t)(headerSize < 0 ? 0 : headerSize);
     if (!plat_CloseWritten(headerFile)) {
         NotePartWriteFailure(headerPath);
-        return -101;
+        return MIME_PARSE_FAILED;
     }
-    if (st->skip) return 1;
+    if (st->skip) return MIME_PARSE_SKIPPED;
     if (st->lineCount == 0) {
         plat_DeleteFile(headerPath);
         com_Deallocate(record, tempDir);
-        return 1;
+        return MIME_PARSE_SKIPPED;
     }
     DateFallback(record, st);
     if (gLSub && !st->subjectLogged) {
         LogSubjectLine(record, st);
-        if (st->skip) return 1;
+        if (st->skip) return MIME_PARSE_SKIPPED;
     }
     int result = ParseBody(stream, record, st, tempDir, enclosingBoundary);
     // A part file that could not be written whole fails the whole message.
-    return topLevel && gPartWriteFailed ? -101 : result;
+    return topLevel && gPartWriteFailed ? MIME_PARSE_FAILED : result;
 }

@@ -16,7 +16,9 @@ extern char gLineBuf[BV_LINE_BUF_LEN];
 extern int gNestLevel;
 extern int gEmbeddedMsgCount;
 
-// 0 parsed, 1 skipped or empty, -101 hard failure.
+enum MimeParseResult { MIME_PARSED = 0, MIME_PARSE_SKIPPED = 1, MIME_PARSE_FAILED = -101 };
+// A MimeParseResult: skipped when empty (or skipped by subject), failed
+// when the record or a part file could not be made.
 int Parse_RFC822_Msg(FILE *stream, mdat *record, const char *tempDir, const char *enclosingBoundary, int topLevel);
 // 0 when a line was read into gLineBuf, 1 at end of file with nothing read.
 int ReadMimeLine(FILE *stream, FILE *echoFile, int unfold, int startOffset);

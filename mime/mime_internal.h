@@ -95,9 +95,67 @@ void KeepTooDeepMessage(const mdat *record, int *classCode, char *name, size_t n
 
 // ---- body copy (part_body.cpp) ----
 enum { COPY_AT_DELIMITER = 0, COPY_AT_EOF = 2, COPY_AT_CLOSE = 3 };
-// Class of a part whose body is still uuencoded ("x-uuencode"); FixTextParts
-// decodes it into an attachment named by its "begin" line.
-#define MIME_CLASS_UUENCODED 16
+// A part's class while the parser reads it is a kind (BV_PART_ATTACHMENT,
+// BV_PART_TEXT, BV_PART_HTML, BV_PART_INLINE_TEXT) with the encoding its
+// body still has. The record carries the combined class until FixTextParts
+// has decoded the file; then only the kind is left.
+enum MimePartClass {
+    MIME_CLASS_UNSET = -1,          // no type seen yet
+    MIME_CLASS_BASE64 = 3,          // base64, decoded into an attachment unless a text type follows
+    MIME_CLASS_BASE64_TEXT = 6,
+    MIME_CLASS_BASE64_HTML = 10,
+    MIME_CLASS_BASE64_BINARY = 15,  // older records: as MIME_CLASS_BASE64
+    MIME_CLASS_UUENCODED = 16,      // "x-uuencode": an attachment named by its "begin" line
+    MIME_CLASS_KEPT_ENCODED = 4,    // an attachment kept in its transfer encoding
+};
+enum MimeBodyEncoding { MIME_BODY_AS_IS, MIME_BODY_BASE64, MIME_BODY_UUENCODED };
+
+static inline int PartClassEncoding(int partClass) {
+    switch (partClass) {
+    case MIME_CLASS_BASE64:
+    case MIME_CLASS_BASE64_TEXT:
+    case MIME_CLASS_BASE64_HTML:
+    case MIME_CLASS_BASE64_BINARY: return MIME_BODY_BASE64;
+    case MIME_CLASS_UUENCODED: return MIME_BODY_UUENCODED;
+    default: return MIME_BODY_AS_IS;
+    }
+}
+
+// What the part is once its body is decoded.
+static inline int PartClassKind(int partClass) {
+    switch (partClass) {
+    case MIME_CLASS_BASE64_TEXT: return BV_PART_TEXT;
+    case MIME_CLASS_BASE64_HTML: return BV_PART_HTML;
+    case MIME_CLASS_BASE64:
+    case MIME_CLASS_BASE64_BINARY:
+    case MIME_CLASS_UUENCODED: return BV_PART_ATTACHMENT;
+    default: return partClass;
+    }
+}
+
+// The class of a part of `kind` whose body has `encoding`.
+static inline int PartClassOf(int kind, int encoding) {
+    if (encoding == MIME_BODY_UUENCODED) return MIME_CLASS_UUENCODED;
+    if (encoding == MIME_BODY_AS_IS) return kind;
+    if (kind == BV_PART_TEXT) return MIME_CLASS_BASE64_TEXT;
+    if (kind == BV_PART_HTML) return MIME_CLASS_BASE64_HTML;
+    return MIME_CLASS_BASE64;
+}
+
+// The same body taken as another kind: the encoding stays to be undone.
+static inline int PartClassAsKind(int partClass, int kind) {
+    return PartClassOf(kind, PartClassEncoding(partClass));
+}
+
+// Where one step of the multipart walk (ParseMimeParts) leaves it.
+enum MimeWalkResult {
+    WALK_FAILED = MIME_PARSE_FAILED,  // hard failure: the message is not handed over
+    WALK_NEXT_PART = -1,              // go on with the next part
+    WALK_AT_CLOSE = 0,                // this level's closing delimiter, or done with the record as it is
+    WALK_AT_EOF = 1,
+    WALK_NO_BOUNDARY = 2,             // the inner boundary never came: the part is stored as a leaf
+    WALK_CLOSED_IN_BODY = 3,          // a body ran up to this level's closing delimiter
+};
 // The boundary whose closing delimiter a copy met last: an embedded message
 // whose body ran up to the closing delimiter of the multipart around it has
 // ended that multipart too.

@@ -228,7 +228,7 @@ void KeepTooDeepMessage(const mdat *record, int *classCode, char *name, size_t n
                 "an embedded message nested deeper than %d levels is kept whole as the attachment Message.eml",
                 MIME_MAX_NEST_LEVEL);
     WarnLimit(record, what);
-    *classCode = *classCode == 3 ? 3 : BV_PART_ATTACHMENT;  // base64 is still decoded
+    *classCode = PartClassAsKind(*classCode, BV_PART_ATTACHMENT);  // base64 is still decoded
     com_strncpy(name, "Message.eml", nameCap - 1);
 }
 

@@ -130,7 +130,7 @@ int64_t WriteBodyPiece(BodyOutput &o, bool continues, int *carry) {
 
 // Multi-byte escape charsets whose sequences must not be split by a soft break.
 bool NeedsSoftBreakJoin(int classCode, int quotedPrintable, const char *charset) {
-    if (!quotedPrintable || classCode == 3 || classCode == 6 || classCode == 10 || !charset) return false;
+    if (!quotedPrintable || PartClassEncoding(classCode) == MIME_BODY_BASE64 || !charset) return false;
     return strcasecmp(charset, "iso-2022-jp") == 0 || strcasecmp(charset, "iso-2022-kr") == 0 ||
            strcasecmp(charset, "koi8-r") == 0;
 }
@@ -169,8 +169,6 @@ int EnclosingDelimiterResult(const char *line, const char *enclosing, const Deli
     return strcmp(line, enclosingDelim) == 0 ? COPY_AT_CLOSE : COPY_AT_DELIMITER;
 }
 
-// Base64 content: its class says so before the copy starts.
-bool IsBase64Class(int classCode) { return classCode == 3 || classCode == 15 || classCode == 6 || classCode == 10; }
 
 }  // namespace
 
@@ -189,13 +187,13 @@ extern "C" int CopyPartBody(FILE *stream, FILE *out, const char *boundary, const
     gCopyConvertCodepage = 0;
     if (byteCount > 0) return CopyByteCount(stream, out, d, sizeOut, byteCount);
     BvBase64State base64State = {0, 0};
-    BvBase64State *base64 = out && IsBase64Class(classCode) ? &base64State : nullptr;
+    BvBase64State *base64 = out && PartClassEncoding(classCode) == MIME_BODY_BASE64 ? &base64State : nullptr;
     gLastCopyDecodedBase64 = base64 != nullptr;
     bool joinSoftBreaks = NeedsSoftBreakJoin(classCode, quotedPrintable, charset);
     // The line end before a delimiter belongs to the delimiter: an
     // attachment kept as it came ends with its last byte, not with an added
     // CR LF. (At the end of the file the last line end is kept.)
-    BodyOutput body = {out, quotedPrintable != 0, classCode == 0, false, base64, codepage};
+    BodyOutput body = {out, quotedPrintable != 0, classCode == BV_PART_ATTACHMENT, false, base64, codepage};
     int64_t written = 0;
     int result = COPY_AT_EOF;
     // A line longer than the buffer comes in pieces; only the first piece of

@@ -48,7 +48,7 @@ struct PartHeader {
 void ResetPart(PartHeader *h, const char *charset) {
     memset(h, 0, sizeof(*h));
     com_strncpy(h->name, kDefaultPartName, MIME_PART_NAME_LEN);
-    h->classCode = -1;
+    h->classCode = MIME_CLASS_UNSET;
     com_strncpy(h->charset, charset ? charset : "", MIME_PART_CHARSET_LEN);
 }
 
@@ -71,10 +71,7 @@ void NameIfDefault(PartHeader *h, const char *name) {
     if (strcmp(h->name, kDefaultPartName) == 0) com_strncpy(h->name, name, MIME_PART_NAME_LEN);
 }
 
-// Base64 or uuencoded content stays to be decoded.
-int KeepOpenOr(int classCode, int otherwise) {
-    return classCode == 3 || classCode == MIME_CLASS_UUENCODED ? classCode : otherwise;
-}
+void TakeKind(PartHeader *h, int kind) { h->classCode = PartClassAsKind(h->classCode, kind); }
 
 void ApplyContentType(const char *line, PartHeader *h, const mdat *record) {
     TakeMediaType(line, h->mediaType, MIME_MEDIA_TYPE_LEN);
@@ -88,7 +85,7 @@ void ApplyContentType(const char *line, PartHeader *h, const mdat *record) {
     TakeExtendedParam(line, "name", h->name, MIME_PART_NAME_LEN);
     if (Has(line, "multipart/related")) h->related = true;
     if (Has(line, "multipart/digest")) h->digest = true;
-    if (Has(line, "text/html")) h->classCode = h->classCode == 3 ? 10 : 9;
+    if (Has(line, "text/html")) TakeKind(h, BV_PART_HTML);
     if (Has(line, "application/pdf") && strcmp(h->name, kDefaultPartName) == 0) {
         com_strncpy(h->name, "embedded_document.pdf", MIME_PART_NAME_LEN);
         if (com_stristr(record->subject, ".pdf", 0)) {
@@ -98,22 +95,23 @@ void ApplyContentType(const char *line, PartHeader *h, const mdat *record) {
         }
     }
     if (Has(line, "image")) {
-        h->classCode = KeepOpenOr(h->classCode, 0);
+        TakeKind(h, BV_PART_ATTACHMENT);
         if (Has(line, "image/jpeg") || Has(line, "image/jpg")) NameIfDefault(h, "embedded image.jpg");
         else if (Has(line, "image/gif")) NameIfDefault(h, "embedded image.gif");
         else if (Has(line, "image/png")) NameIfDefault(h, "embedded image.png");
     }
     if (Has(line, "audio")) {
-        h->classCode = KeepOpenOr(h->classCode, 0);
+        TakeKind(h, BV_PART_ATTACHMENT);
         if (Has(line, "audio/mpeg")) NameIfDefault(h, "embedded mpeg.mpg");
     }
     if (StartsNoCase(h->name, "data:image/png")) com_strncpy(h->name, "image.png", MIME_PART_NAME_LEN);
-    if (Has(line, "application") || IsBinaryMediaType(line)) h->classCode = KeepOpenOr(h->classCode, 0);
+    if (Has(line, "application") || IsBinaryMediaType(line)) TakeKind(h, BV_PART_ATTACHMENT);
     if (Has(line, "pgp-encrypted")) {
         com_strncpy(h->name, "pgp message", MIME_PART_NAME_LEN);
-        h->classCode = h->classCode == 3 ? 6 : 1;
+        TakeKind(h, BV_PART_TEXT);
     }
-    if (Has(line, "text/plain")) h->classCode = h->classCode == 3 ? 6 : (h->classCode == 0 ? 0 : 1);
+    // A part already taken as an attachment stays one.
+    if (Has(line, "text/plain") && h->classCode != BV_PART_ATTACHMENT) TakeKind(h, BV_PART_TEXT);
     if (Has(line, "text/calendar")) {
         // A calendar part keeps the file name it came with; one without gets
         // the subject's.
@@ -123,25 +121,24 @@ void ApplyContentType(const char *line, PartHeader *h, const mdat *record) {
         } else {
             com_strncpy(h->name, "event.ics", MIME_PART_NAME_LEN);
         }
-        h->classCode = 0;
+        TakeKind(h, BV_PART_ATTACHMENT);
     }
     // Delivery reports stay text, as attachments of their own type.
     if (Has(line, "message/delivery-status") || Has(line, "rfc822-headers") ||
         Has(line, "message/disposition-notification"))
-        h->classCode = h->classCode == 3 ? 3 : 0;
-    if (Has(line, "text/enriched")) h->classCode = 1;
+        TakeKind(h, BV_PART_ATTACHMENT);
+    if (Has(line, "text/enriched")) TakeKind(h, BV_PART_TEXT);
     if (Has(line, "message/rfc822") && gEmbeddedMsgCount < MIME_MAX_EMBEDDED_MSGS) h->isEmbeddedMessage = true;
     if (Has(line, "text/rtf")) com_strncpy(h->name, "Message.rtf", MIME_PART_NAME_LEN);
     if (Has(line, "charset=")) ParamValue(line, "charset=", h->charset, MIME_PART_CHARSET_LEN);
     // an HTML part is walked as a multipart only when it is multipart/related
-    if (h->classCode == 9 && h->innerBoundary[0] && !h->related) h->innerBoundary[0] = 0;
+    if (h->classCode == BV_PART_HTML && h->innerBoundary[0] && !h->related) h->innerBoundary[0] = 0;
 }
 
 void ApplyDisposition(const char *line, PartHeader *h) {
     if (Has(line, "attachment")) {
         h->isAttachment = true;
-        int c = h->classCode;
-        h->classCode = (c == 6 || c == 10 || c == 3) ? 3 : (c == MIME_CLASS_UUENCODED ? c : 0);
+        TakeKind(h, BV_PART_ATTACHMENT);
     }
     if (Has(line, "NAME=")) {
         ParamValue(line, "NAME=", h->name, MIME_PART_NAME_LEN);
@@ -152,22 +149,22 @@ void ApplyDisposition(const char *line, PartHeader *h) {
     const char *size = com_stristr(line, "size=", 0);
     if (size) h->sizeParam = strtoll(size + 5, nullptr, 10);
     if (Has(line, "inline")) {
-        if (h->classCode == -1) {
+        if (h->classCode == MIME_CLASS_UNSET) {
             h->classCode = BV_PART_INLINE_TEXT;
             com_strncpy(h->name, "Inline.txt", MIME_PART_NAME_LEN);
-        } else if (h->classCode == 1 && h->name[0] &&
+        } else if (h->classCode == BV_PART_TEXT && h->name[0] &&
                    ((!Has(h->name, ".txt") && !Has(h->name, kDefaultPartName)) || gNhs)) {
-            h->classCode = 0;
+            h->classCode = BV_PART_ATTACHMENT;
         }
-    } else if (h->classCode == -1) {
-        h->classCode = 0;
+    } else if (h->classCode == MIME_CLASS_UNSET) {
+        h->classCode = BV_PART_ATTACHMENT;
     }
 }
 
 void ApplyTransferEncoding(const char *line, PartHeader *h) {
     if (Has(line, "quoted-printable")) h->quotedPrintable = true;
     if (Has(line, "binary")) h->binary = true;
-    if (Has(line, "base64")) h->classCode = h->classCode == 1 ? 6 : (h->classCode == 9 ? 10 : 3);
+    if (Has(line, "base64")) h->classCode = PartClassOf(PartClassKind(h->classCode), MIME_BODY_BASE64);
     if (Has(line, "uuencode")) h->classCode = MIME_CLASS_UUENCODED;
 }
 
@@ -183,54 +180,54 @@ void ApplyPartHeaderLine(const char *line, PartHeader *h, const mdat *record) {
     if (StartsNoCase(line, "Content-transfer-encoding: ")) ApplyTransferEncoding(line, h);
 }
 
-// Reads one part's header block. Returns -1 when it was read, else the
-// walker's result (1 end of file, 0 this level's closing delimiter).
+// Reads one part's header block. Returns WALK_NEXT_PART when it was read,
+// else WALK_AT_EOF or WALK_AT_CLOSE.
 int ReadPartHeader(FILE *stream, const char *closeDelim, PartHeader *h, const mdat *record) {
     for (;;) {
-        if (ReadMimeLine(stream, NULL, 1, 0)) return 1;
-        if (!gLineBuf[0]) return -1;
-        if (strcmp(gLineBuf, closeDelim) == 0) return 0;
+        if (ReadMimeLine(stream, NULL, 1, 0)) return WALK_AT_EOF;
+        if (!gLineBuf[0]) return WALK_NEXT_PART;
+        if (strcmp(gLineBuf, closeDelim) == 0) return WALK_AT_CLOSE;
         ApplyPartHeaderLine(gLineBuf, h, record);
     }
 }
 
-// An embedded message. Returns -101 on a hard failure, 3 when its body ran up
-// to this level's closing delimiter, and -1 to go on with the next part.
+// An embedded message. Returns WALK_FAILED, WALK_CLOSED_IN_BODY or
+// WALK_NEXT_PART.
 int ParseEmbeddedPart(mdat *record, const PartHeader &h, const char *boundary, const char *tempDir, FILE *stream) {
     gEmbeddedMsgCount++;
     int index = record->partCount;
     if (!AllocPartOrWarn(record)) {
         LogDebug("debug: com_AllocPart is false!");
-        return -101;
+        return WALK_FAILED;
     }
     mpart *part = record->parts[index];
     part->partType = BV_PART_EMBEDDED;
     com_strncpy(part->name, h.name, sizeof(part->name) - 1);
     if (!com_AllocSubMsg(record, index) || !part->subMsg) {
         LogDebug("debug: com_AllocPart is false!");
-        return -101;
+        return WALK_FAILED;
     }
     gClosedBoundary[0] = 0;
     int result = Parse_RFC822_Msg(stream, part->subMsg, tempDir, boundary, 0);
     gNestLevel--;
     record->partCount++;
-    if (result == -101) return -101;
-    return boundary[0] && strcmp(gClosedBoundary, boundary) == 0 ? 3 : -1;
+    if (result == MIME_PARSE_FAILED) return WALK_FAILED;
+    return boundary[0] && strcmp(gClosedBoundary, boundary) == 0 ? WALK_CLOSED_IN_BODY : WALK_NEXT_PART;
 }
 
-// Stores a leaf part. Returns -101 on a hard failure, 0 when the walk ends
-// with the record as it is, 3 at this level's closing delimiter, and -1 to
-// go on with the next part.
+// Stores a leaf part. Returns WALK_FAILED, WALK_AT_CLOSE when the walk ends
+// with the record as it is (no part slot left), WALK_CLOSED_IN_BODY or
+// WALK_NEXT_PART.
 int StoreLeafPart(mdat *record, PartHeader *h, const char *boundary, const char *enclosing, const char *tempDir,
                   FILE *stream) {
-    if (h->classCode == -1) h->classCode = BV_PART_TEXT;
+    if (h->classCode == MIME_CLASS_UNSET) h->classCode = BV_PART_TEXT;
     int index = record->partCount;
     char path[MIME_PATH_LEN];
     PartPath(tempDir, record, index, path, sizeof(path));
     FILE *file = plat_fopen(path, "wb");
     if (!file) {
         com_Log("BV Error: ParseMimeParts, Cannot open %s, errno=%d", path, errno);
-        return -101;
+        return WALK_FAILED;
     }
     int64_t byteCount = h->binary ? h->sizeParam : 0;
     int32_t size = 0;
@@ -241,12 +238,12 @@ int StoreLeafPart(mdat *record, PartHeader *h, const char *boundary, const char 
     if (size == 0 && !h->beckyName[0]) {
         fclose(file);
         plat_DeleteFile(path);
-        return copy == COPY_AT_CLOSE ? 3 : -1;
+        return copy == COPY_AT_CLOSE ? WALK_CLOSED_IN_BODY : WALK_NEXT_PART;
     }
     if (!AllocPartOrWarn(record)) {
         fclose(file);
         plat_DeleteFile(path);  // no record will name it
-        return 0;
+        return WALK_AT_CLOSE;
     }
     mpart *part = record->parts[index];
     part->partType = h->classCode;
@@ -254,7 +251,7 @@ int StoreLeafPart(mdat *record, PartHeader *h, const char *boundary, const char 
     if (!h->isAttachment || com_stristr(h->contentId, "@zimbra", 0))
         com_strncpy(part->contentId, h->contentId, sizeof(part->contentId) - 1);
     com_strncpy(part->charset, h->charset, 30);
-    if (h->classCode == BV_PART_ATTACHMENT || h->classCode == 3 || h->classCode == MIME_CLASS_UUENCODED)
+    if (PartClassKind(h->classCode) == BV_PART_ATTACHMENT)
         KeepAttachmentType(part, h->mediaType);
     part->size = size;
     record->partCount++;
@@ -267,14 +264,13 @@ int StoreLeafPart(mdat *record, PartHeader *h, const char *boundary, const char 
     }
     if (!plat_CloseWritten(file)) {
         NotePartWriteFailure(path);
-        return -101;
+        return WALK_FAILED;
     }
-    return copy == COPY_AT_CLOSE ? 3 : -1;
+    return copy == COPY_AT_CLOSE ? WALK_CLOSED_IN_BODY : WALK_NEXT_PART;
 }
 
 // A nested multipart: scans for its first delimiter, then walks it. Returns
-// -101, or -1 to go on with the next part, or 2 when the inner boundary
-// never came (the part is then stored as a leaf).
+// WALK_FAILED, WALK_NEXT_PART or WALK_NO_BOUNDARY.
 int WalkNestedMultipart(mdat *record, const PartHeader &h, const char *boundary, const char *enclosing,
                         const char *tempDir, FILE *stream) {
     // A boundary that was not found once is not found further down either:
@@ -282,7 +278,7 @@ int WalkNestedMultipart(mdat *record, const PartHeader &h, const char *boundary,
     if (gMultipartDepth >= MIME_MAX_MULTIPART_DEPTH ||
         (stream == lastMissingStream && strcmp(lastMissing, h.innerBoundary) == 0 &&
          strcmp(lastMissingEnclosing, enclosing) == 0))
-        return 2;
+        return WALK_NO_BOUNDARY;
     long start = ftell(stream);
     int scan = CopyPartBody(stream, NULL, h.innerBoundary, enclosing, h.classCode, 0, h.charset, NULL, 0);
     if (scan == COPY_AT_EOF) {
@@ -290,14 +286,14 @@ int WalkNestedMultipart(mdat *record, const PartHeader &h, const char *boundary,
         com_strncpy(lastMissing, h.innerBoundary, MIME_BOUNDARY_LEN);
         com_strncpy(lastMissingEnclosing, enclosing, MIME_BOUNDARY_LEN);
         lastMissingStream = stream;
-        return 2;
+        return WALK_NO_BOUNDARY;
     }
-    if (scan == COPY_AT_CLOSE) return -1;
+    if (scan == COPY_AT_CLOSE) return WALK_NEXT_PART;
     gMultipartDepth++;
     gNextMultipartIsDigest = h.digest;
     int result = ParseMimeParts(record, h.innerBoundary, boundary, tempDir, stream, h.charset);
     gMultipartDepth--;
-    return result == -101 ? -101 : -1;
+    return result == WALK_FAILED ? WALK_FAILED : WALK_NEXT_PART;
 }
 
 }  // namespace
@@ -354,7 +350,7 @@ extern "C" int ParseMimeParts(mdat *record, const char *boundary, const char *en
     for (;;) {
         ResetPart(&h, charset);
         int header = ReadPartHeader(stream, boundary[0] ? closeDelim : "\x01", &h, record);
-        if (header >= 0) return header;
+        if (header != WALK_NEXT_PART) return header;
         if (digest && !h.mediaType[0] && gEmbeddedMsgCount < MIME_MAX_EMBEDDED_MSGS) h.isEmbeddedMessage = true;
         if (h.isEmbeddedMessage && h.isAttachment) {
             h.isEmbeddedMessage = false;
@@ -362,16 +358,16 @@ extern "C" int ParseMimeParts(mdat *record, const char *boundary, const char *en
         }
         if (h.innerBoundary[0]) {
             int nested = WalkNestedMultipart(record, h, boundary, enclosingBoundary, tempDir, stream);
-            if (nested == -101) return -101;
-            if (nested == -1) continue;
+            if (nested == WALK_FAILED) return WALK_FAILED;
+            if (nested == WALK_NEXT_PART) continue;
         } else if (h.isEmbeddedMessage && gNestLevel >= MIME_MAX_NEST_LEVEL) {
             KeepTooDeepMessage(record, &h.classCode, h.name, sizeof(h.name));
         } else if (h.isEmbeddedMessage) {
             int embedded = ParseEmbeddedPart(record, h, boundary, tempDir, stream);
-            if (embedded != -1) return embedded;
+            if (embedded != WALK_NEXT_PART) return embedded;
             continue;
         }
         int leaf = StoreLeafPart(record, &h, boundary, enclosingBoundary, tempDir, stream);
-        if (leaf != -1) return leaf;
+        if (leaf != WALK_NEXT_PART) return leaf;
     }
 }

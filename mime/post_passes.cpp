@@ -255,12 +255,12 @@ bool DecodeTransfer(const char *path, mpart *part, const char *tempDir) {
         part->partType = BV_PART_ATTACHMENT;
         return true;
     }
-    if (t == 4) {
+    if (t == MIME_CLASS_KEPT_ENCODED) {
         part->partType = BV_PART_ATTACHMENT;
         return false;
     }
-    if (t != 3 && t != 15 && t != 6 && t != 10) return false;
-    part->partType = t == 6 ? BV_PART_TEXT : (t == 10 ? BV_PART_HTML : BV_PART_ATTACHMENT);
+    if (PartClassEncoding(t) != MIME_BODY_BASE64) return false;
+    part->partType = PartClassKind(t);
     if (TakePartMark(part, PART_DECODED)) return false;
     if (com_convert_base64(path, tempDir) < 0) NotePartWriteFailure(path);
     return true;
