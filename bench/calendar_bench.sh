@@ -45,7 +45,7 @@ if [ "$MODE" != migrate ]; then
       --out "$DIR/out.jsonl" --work-dir "$DIR/work"
     timed libical-read "$DIR/libical_count" "$DIR/cal.ics"
   done
-  echo "items dumped: $(grep -c '"type":"item"' "$DIR/out.jsonl"), libical events: $("$DIR/libical_count" "$DIR/cal.ics")"
+  echo "items dumped: $(grep -c '"record":' "$DIR/out.jsonl"), libical events: $("$DIR/libical_count" "$DIR/cal.ics")"
 fi
 
 if [ "$MODE" != dump ]; then

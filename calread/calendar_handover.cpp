@@ -160,7 +160,10 @@ static int GroupIntoSeries(CalendarRun *run, const VcsEntry *entry, int64_t entr
     com_strncpy(series->uid, entry->uid, sizeof series->uid - 1);
     series->isRecurring = run->record->recurType != 0;
     series->hasMaster = !isOccurrence;
-    if (isOccurrence && !AddInstance(run, run->seriesCount, entry)) return 0;
+    if (isOccurrence && !AddInstance(run, run->seriesCount, entry)) {
+        free(series->instances);  // the series is not kept: FreeSeries would not see it
+        return 0;
+    }
     (*index)[entry->uid] = run->seriesCount++;
     FreeEntry(run);
     return 1;

@@ -30,10 +30,11 @@ struct EventText {
 
 bool IsLater(const FILETIME &a, const FILETIME &b) { return plat_FileTimeToU64(&a) > plat_FileTimeToU64(&b); }
 
-// Moves a UTC time to the local time of the zone: by minus the bias, and by
-// minus the daylight bias more when the time lies in daylight time.
-void ToZoneTime(FILETIME *time, const char *tzName, int bias) {
-    int dstBias = 0, known = 0;
+// Moves a UTC time to the local time of the zone: by minus the zone's bias,
+// and by minus the daylight bias more when the time lies in daylight time.
+void ToZoneTime(FILETIME *time, const char *tzName) {
+    int bias = 0, dstBias = 0, stdBias = 0, known = 0;
+    com_GetTZInfo(tzName, &bias, &dstBias, &stdBias, 0);
     int offset = -bias;
     if (com_TZDateIsDST(time, tzName, &dstBias, &known)) offset -= dstBias;
     com_OffsetFileTimeVal(time, offset);
@@ -45,11 +46,9 @@ void WriteZoneHeader(const mdat *rec, EventText *ev) {
     char vtimezone[BV_VTIMEZONE_LEN];
     com_GetVTimeZone(rec->tzName, vtimezone, ev->tzid);
     if (vtimezone[0]) bv_fprintf(gOutFile, "%s", vtimezone);
-    int bias = 0, dstBias = 0, stdBias = 0;
-    com_GetTZInfo(rec->tzName, &bias, &dstBias, &stdBias, 0);
     if (!ev->tzid[0]) return;
-    ToZoneTime(&ev->start, rec->tzName, bias);
-    ToZoneTime(&ev->end, rec->tzName, bias);
+    ToZoneTime(&ev->start, rec->tzName);
+    ToZoneTime(&ev->end, rec->tzName);
 }
 
 bool IsAllDay(const mdat *rec) { return rec->allDayKind == 1 || rec->allDayKind == 2 || rec->allDay; }
@@ -139,14 +138,18 @@ void WriteDescription(const mdat *rec, const char *workDir) {
     WriteFoldedText(gNotesBuf);
 }
 
-// An occurrence of an all-day series is a day, as its series' start is:
-// a reader matches EXDATE and RECURRENCE-ID against the rule's dates, and a
-// UTC time there would name no occurrence. Other occurrences are UTC times.
-void WriteOccurrenceTime(const char *name, const FILETIME &time, bool allDay) {
-    if (allDay) {
-        FILETIME local;
+// An occurrence of an all-day series is a day, as its series' start is (in
+// the zone's dates under a TZID, else the machine's): a reader matches
+// EXDATE and RECURRENCE-ID against the rule's dates, and a UTC time there
+// would name no occurrence. Other occurrences are UTC times.
+void WriteOccurrenceTime(const char *name, const FILETIME &time, const mdat *rec, const EventText &ev) {
+    if (IsAllDay(rec)) {
+        FILETIME local = time;
         SYSTEMTIME st = {};
-        com_FileTimeToLocalFileTime(&time, &local);
+        if (ev.tzid[0])
+            ToZoneTime(&local, rec->tzName);
+        else
+            com_FileTimeToLocalFileTime(&time, &local);
         plat_FileTimeToSystemTime(&local, &st);
         bv_fprintf(gOutFile, "%s;VALUE=DATE:%d%02d%02d\n", name, st.wYear, st.wMonth, st.wDay);
         return;
@@ -159,10 +162,8 @@ void WriteOccurrenceTime(const char *name, const FILETIME &time, bool allDay) {
 // Days from the start's date in the record's zone to its date in UTC (-1, 0
 // or 1).
 int UtcDayShift(const mdat *rec) {
-    int bias = 0, dstBias = 0, stdBias = 0;
-    com_GetTZInfo(rec->tzName, &bias, &dstBias, &stdBias, 0);
     FILETIME local = rec->startTime;
-    ToZoneTime(&local, rec->tzName, bias);
+    ToZoneTime(&local, rec->tzName);
     const uint64_t day = 864000000000ULL;
     return (int)(plat_FileTimeToU64(&rec->startTime) / day) - (int)(plat_FileTimeToU64(&local) / day);
 }
@@ -198,7 +199,7 @@ void WriteRecurrence(mdat *rec, const EventText &ev) {
     for (int i = 0; i < rec->exceptionCount && i < BV_MAX_EXCEPTIONS; i++) {
         const mexception *exc = rec->exceptions[i];
         if (!exc || exc->kind != OCCURRENCE_DELETED) continue;
-        WriteOccurrenceTime("EXDATE", exc->originalStart, IsAllDay(rec));
+        WriteOccurrenceTime("EXDATE", exc->originalStart, rec, ev);
     }
 }
 
@@ -259,9 +260,9 @@ void WriteChangedOccurrence(const mdat *rec, const EventText &ev, const mexcepti
     if (exc->notesFile[0]) WriteOccurrenceNotes(rec, exc->notesFile);
     WriteOrganizer(ev);
     if (!exc->attendeeFile[0] || !WriteOccurrenceAttendees(rec, exc->attendeeFile)) WriteAttendees(rec);
-    WriteOccurrenceTime("RECURRENCE-ID", exc->originalStart, IsAllDay(rec));
-    WriteOccurrenceTime("DTSTART", exc->newStart, IsAllDay(rec));
-    WriteOccurrenceTime("DTEND", exc->newEnd, IsAllDay(rec));
+    WriteOccurrenceTime("RECURRENCE-ID", exc->originalStart, rec, ev);
+    WriteOccurrenceTime("DTSTART", exc->newStart, rec, ev);
+    WriteOccurrenceTime("DTEND", exc->newEnd, rec, ev);
     bv_fprintf(gOutFile, "SEQUENCE:%d\nEND:VEVENT\n", position);
 }
 

@@ -372,12 +372,17 @@ void CopyStoredHeaderBlock(const ComposeJob *job, int headerIndex) {
 // RFC 5322 lines end within 998 bytes: a part with a longer line (or a lone
 // CR) is written in base64. The file is left at its start.
 bool HasOverlongLine(FILE *in) {
-    int c, run = 0, previous = 0;
+    static unsigned char block[64 * 1024];  // read in blocks: a getc per byte costs a lock each
+    int run = 0, previous = 0;
     bool found = false;
-    while (!found && (c = getc(in)) != EOF) {
-        run = c == '\n' ? 0 : run + 1;
-        found = run > kMaxLineBytes || (previous == '\r' && c != '\n');
-        previous = c;
+    size_t got;
+    while (!found && (got = fread(block, 1, sizeof(block), in)) > 0) {
+        for (size_t i = 0; i < got && !found; i++) {
+            int c = block[i];
+            run = c == '\n' ? 0 : run + 1;
+            found = run > kMaxLineBytes || (previous == '\r' && c != '\n');
+            previous = c;
+        }
     }
     rewind(in);
     return found;

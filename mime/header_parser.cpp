@@ -398,9 +398,10 @@ int ParseSinglePartBody(FILE *stream, mdat *record, HeaderState *st, const char 
         return MIME_PARSE_FAILED;
     }
     int32_t size = 0;
-    gCopyConvertCodepage = ConvertWhileWriting(record, index, st->classCode, st->charsetName);
-    if (gCopyConvertCodepage) MarkPart(part, PART_CONVERTED);
+    int convertedCodepage = ConvertWhileWriting(record, index, st->classCode, st->charsetName);
+    gCopyConvertCodepage = convertedCodepage;
     CopyPartBody(stream, file, enclosing, enclosing, st->classCode, st->quotedPrintable, st->charsetName, &size, 0);
+    MarkConvertedCopy(part, convertedCodepage);
     part->size = size;
     record->partCount++;
     if (gLastCopyDecodedBase64) MarkPart(part, PART_DECODED);

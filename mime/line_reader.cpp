@@ -7,6 +7,7 @@
 // From and Cc lines, whose text must read as it was written).
 #include <string.h>
 #include "mime/mime_internal.h"
+#include "platform/platform.h"
 
 extern "C" {
 char gLineBuf[BV_LINE_BUF_LEN];
@@ -78,11 +79,56 @@ void FlushEcho(LineState *s) {
     s->echoLen = 0;
 }
 
+// Stores and echoes a run of bytes that holds no line end, as Store and
+// Echo would one by one.
+void TakeRun(LineState *s, const char *run, size_t len) {
+    if (s->echo) {
+        for (size_t done = 0; done < len;) {
+            if (s->echoLen == MIME_MAX_ECHO_CHARS) {
+                fwrite(s->echoBuf, 1, (size_t)s->echoLen, s->echo);
+                s->echoLen = 0;
+            }
+            size_t room = (size_t)(MIME_MAX_ECHO_CHARS - s->echoLen), n = len - done < room ? len - done : room;
+            memcpy(s->echoBuf + s->echoLen, run + done, n);
+            s->echoLen += (int)n;
+            done += n;
+        }
+    }
+    size_t room = s->pos < MIME_MAX_LINE_CHARS ? (size_t)(MIME_MAX_LINE_CHARS - s->pos) : 0;
+    size_t kept = len < room ? len : room;  // the rest of an overlong line is dropped
+    char *to = gLineBuf + s->pos;
+    memcpy(to, run, kept);
+    s->pos += (int)kept;
+    if (!s->unfold) return;  // quotes matter for unfolding only
+    for (size_t i = 0; i < kept; i++) {
+        if (to[i] == '"') s->quotes++;
+        if (to[i] == '\t') to[i] = ' ';
+    }
+}
+
+// The bytes of the current line that the stream has read ahead, up to its
+// line end (or, read in pieces, up to a full buffer), taken in one step.
+void TakeBufferedRun(LineState *s) {
+    const char *data;
+    size_t len = plat_StreamPeek(s->stream, &data);
+    if (!len) return;
+    const char *lf = static_cast<const char *>(memchr(data, '\n', len));
+    if (lf) len = (size_t)(lf - data);
+    const char *cr = static_cast<const char *>(memchr(data, '\r', len));
+    if (cr) len = (size_t)(cr - data);
+    if (s->inPieces) {
+        size_t room = s->pos < MIME_MAX_LINE_CHARS ? (size_t)(MIME_MAX_LINE_CHARS - s->pos) : 0;
+        if (len > room) len = room;  // the byte after a full piece decides whether it is cut
+    }
+    TakeRun(s, data, len);
+    plat_StreamSkip(s->stream, len);
+}
+
 // Reads the rest of a physical line whose first character is c. Returns
 // false when the line ended at end of file.
 bool ReadPhysicalLine(LineState *s, int c) {
     FILE *f = s->stream;
-    for (;; c = MIME_GETC(f)) {
+    for (;; TakeBufferedRun(s), c = MIME_GETC(f)) {
         if (c == EOF) return false;
         if (c == '\n') return true;
         if (s->inPieces && s->pos >= MIME_MAX_LINE_CHARS && c != '\r') {

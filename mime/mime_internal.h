@@ -166,6 +166,9 @@ extern int gLastCopyDecodedBase64;
 // Set by the caller before one CopyPartBody: the code page whose text the
 // copy converts to UTF-8 line by line on the way (0: none).
 extern int gCopyConvertCodepage;
+// Set by a CopyPartBody that converted: its bytes before the conversion were
+// well-formed UTF-8 with non-ASCII bytes (mislabelled text, kept as UTF-8).
+extern int gLastCopyRawWasUtf8;
 int CopyPartBody(FILE *stream, FILE *out, const char *boundary, const char *enclosingBoundary, int classCode,
                  int quotedPrintable, const char *charset, int32_t *sizeOut, int64_t byteCount);
 
@@ -175,13 +178,19 @@ void ResetPartWalker(void);
 // Part files written with their final bytes: FixTextParts then only settles
 // the class (PART_DECODED) or the charset (PART_CONVERTED). TakePartMark
 // returns 1 once for a part marked so.
-enum { PART_DECODED = 1, PART_CONVERTED = 2 };
+// PART_LATIN1_OF_UTF8: converted from ISO-8859-1 while written, but its bytes
+// were UTF-8 already: the pass maps them back.
+enum { PART_DECODED = 1, PART_CONVERTED = 2, PART_LATIN1_OF_UTF8 = 4 };
 void MarkPart(const mpart *part, int mark);
 int TakePartMark(const mpart *part, int mark);
-// 65001 when a text/plain leaf at `index` is UTF-8 text that FixTextParts
-// would only copy: it is then final as it is written; else 0 (the pass
-// converts it afterwards).
+// The code page a text/plain leaf at `index` is converted from while it is
+// written (0: by FixTextParts afterwards): 65001 for UTF-8 text, which is
+// final as it is, and 28591 for ISO-8859-1, whose conversion goes byte by
+// byte, so a copy in line pieces gives what a pass over the file would.
 int ConvertWhileWriting(const mdat *record, int index, int classCode, const char *charset);
+// After a copy that converted from `codepage` (0: none): marks the part for
+// FixTextParts, by what the copy saw of the bytes (gLastCopyRawWasUtf8).
+void MarkConvertedCopy(const mpart *part, int codepage);
 // A part file of the message could not be written whole (full disk, short
 // write): logged, and the message fails instead of arriving damaged.
 extern int gPartWriteFailed;

@@ -13,6 +13,7 @@ extern "C" {
 char gClosedBoundary[MIME_BOUNDARY_LEN + 1];
 int gLastCopyDecodedBase64;
 int gCopyConvertCodepage;
+int gLastCopyRawWasUtf8;
 }
 
 namespace {
@@ -72,8 +73,30 @@ int SplitEscapeLength(const char *text, int len) {
     return 0;
 }
 
+// Whether bytes read in order form well-formed UTF-8 with non-ASCII bytes.
+struct Utf8Check {
+    int pending = 0;  // continuation bytes still due
+    bool high = false, valid = true;
+
+    void Take(const char *text, size_t len) {
+        for (size_t i = 0; i < len && valid; i++) {
+            unsigned c = (unsigned char)text[i];
+            if (pending > 0) {
+                valid = (c & 0xC0) == 0x80;
+                pending--;
+            } else if (c >= 0x80) {
+                high = true;
+                pending = c >= 0xC2 && c <= 0xDF ? 1 : (c >= 0xE0 && c <= 0xEF ? 2 : (c >= 0xF0 && c <= 0xF4 ? 3 : -1));
+                valid = pending > 0;
+            }
+        }
+    }
+    bool IsUtf8Text() const { return high && valid && pending == 0; }
+};
+
 // Where and how CopyPartBody writes a part's content: base64 is decoded
-// while it is written, text may be converted to UTF-8 from `codepage`.
+// while it is written, text may be converted to UTF-8 from `codepage` (the
+// bytes before the conversion are checked on the way in `raw`).
 struct BodyOutput {
     FILE *out;
     bool quotedPrintable;
@@ -81,7 +104,13 @@ struct BodyOutput {
     bool lineEndHeld;
     BvBase64State *base64;
     int codepage;
+    Utf8Check raw;
 };
+
+void WriteLineEnd(BodyOutput &o) {
+    fputs(MIME_TEXT_EOL, o.out);
+    if (o.codepage) o.raw.Take(MIME_TEXT_EOL, 2);
+}
 
 // Writes the piece of a body line in gLineBuf; a line end follows the last
 // piece unless it ends in a soft line break (or is held, to be written
@@ -106,11 +135,12 @@ int64_t WriteBodyPiece(BodyOutput &o, bool continues, int *carry) {
         written = (int64_t)n;
     } else {
         if (o.lineEndHeld) {
-            fputs(MIME_TEXT_EOL, o.out);
+            WriteLineEnd(o);
             written += 2;
             o.lineEndHeld = false;
         }
         if (o.codepage) {
+            o.raw.Take(gLineBuf, (size_t)len);
             written += (int64_t)WriteConverted(gLineBuf, (size_t)len, o.codepage, o.out);
         } else {
             fwrite(gLineBuf, 1, (size_t)len, o.out);
@@ -122,7 +152,7 @@ int64_t WriteBodyPiece(BodyOutput &o, bool continues, int *carry) {
     if (o.holdLineEnd) {
         o.lineEndHeld = true;
     } else {
-        fputs(MIME_TEXT_EOL, o.out);
+        WriteLineEnd(o);
         written += 2;
     }
     return written;
@@ -183,6 +213,7 @@ extern "C" int CopyPartBody(FILE *stream, FILE *out, const char *boundary, const
     Delimiters d;
     MakeDelimiters(boundary, &d);
     gLastCopyDecodedBase64 = 0;
+    gLastCopyRawWasUtf8 = 0;
     int codepage = out && gCopyConvertCodepage != 65001 ? gCopyConvertCodepage : 0;
     gCopyConvertCodepage = 0;
     if (byteCount > 0) return CopyByteCount(stream, out, d, sizeOut, byteCount);
@@ -193,7 +224,7 @@ extern "C" int CopyPartBody(FILE *stream, FILE *out, const char *boundary, const
     // The line end before a delimiter belongs to the delimiter: an
     // attachment kept as it came ends with its last byte, not with an added
     // CR LF. (At the end of the file the last line end is kept.)
-    BodyOutput body = {out, quotedPrintable != 0, classCode == BV_PART_ATTACHMENT, false, base64, codepage};
+    BodyOutput body = {out, quotedPrintable != 0, classCode == BV_PART_ATTACHMENT, false, base64, codepage, Utf8Check()};
     int64_t written = 0;
     int result = COPY_AT_EOF;
     // A line longer than the buffer comes in pieces; only the first piece of
@@ -224,9 +255,10 @@ extern "C" int CopyPartBody(FILE *stream, FILE *out, const char *boundary, const
         written += WriteBodyPiece(body, continues, &carry);
     }
     if (body.lineEndHeld && result == COPY_AT_EOF) {
-        fputs(MIME_TEXT_EOL, out);
+        WriteLineEnd(body);
         written += 2;
     }
+    gLastCopyRawWasUtf8 = body.codepage && body.raw.IsUtf8Text();
     *sizeOut = (int32_t)(written > INT32_MAX ? INT32_MAX : written);
     return result;
 }

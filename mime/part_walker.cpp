@@ -231,7 +231,8 @@ int StoreLeafPart(mdat *record, PartHeader *h, const char *boundary, const char 
     }
     int64_t byteCount = h->binary ? h->sizeParam : 0;
     int32_t size = 0;
-    gCopyConvertCodepage = ConvertWhileWriting(record, index, h->classCode, h->charset);
+    // a Becky include is appended unconverted: the pass converts the whole file
+    gCopyConvertCodepage = h->beckyName[0] ? 0 : ConvertWhileWriting(record, index, h->classCode, h->charset);
     int convertedCodepage = gCopyConvertCodepage;
     int copy = CopyPartBody(stream, file, boundary, enclosing, h->classCode, h->quotedPrintable, h->charset, &size,
                             byteCount);
@@ -256,7 +257,7 @@ int StoreLeafPart(mdat *record, PartHeader *h, const char *boundary, const char 
     part->size = size;
     record->partCount++;
     if (gLastCopyDecodedBase64) MarkPart(part, PART_DECODED);
-    if (convertedCodepage && byteCount <= 0) MarkPart(part, PART_CONVERTED);
+    if (byteCount <= 0) MarkConvertedCopy(part, convertedCodepage);
     if (size < 3 && h->beckyName[0]) {
         CopyBeckyInclude(file, h->beckyName);
         long end = ftell(file);
@@ -317,10 +318,15 @@ extern "C" int ConvertWhileWriting(const mdat *record, int index, int classCode,
     char name[31];
     com_strncpy(name, charset, 30);  // as the part record keeps it
     int codepage = com_iso_codepage(0, name);
-    // Text in a one-byte charset may turn out to be UTF-8 already, which
-    // FixTextParts keeps as it is: only the whole file tells, so such text is
-    // still converted afterwards. UTF-8 text is final as it is written.
-    return codepage == 65001 ? codepage : 0;
+    // Text in another one-byte charset may turn out to be UTF-8 already,
+    // which FixTextParts keeps as it is: only the whole file tells, so such
+    // text is converted afterwards.
+    return codepage == 65001 || codepage == 28591 ? codepage : 0;
+}
+
+extern "C" void MarkConvertedCopy(const mpart *part, int codepage) {
+    if (!codepage) return;
+    MarkPart(part, codepage != 65001 && gLastCopyRawWasUtf8 ? PART_LATIN1_OF_UTF8 : PART_CONVERTED);
 }
 
 extern "C" void NotePartWriteFailure(const char *path) {

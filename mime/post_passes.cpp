@@ -116,35 +116,66 @@ extern "C" size_t WriteConverted(char *line, size_t len, int codepage, FILE *out
 
 namespace {
 
-// 1 when the file is UTF-8 throughout and holds at least one non-ASCII byte.
-bool FileIsUtf8Text(const char *path) {
+// How a text file reads when its charset is converted to UTF-8.
+enum TextFileKind {
+    TEXT_FILE_UNREADABLE,
+    TEXT_NEEDS_CONVERSION,
+    TEXT_READS_AS_UTF8,  // plain ASCII, or well-formed UTF-8 with non-ASCII bytes
+};
+
+// One pass over the file in blocks; *size receives the bytes read. ASCII
+// here excludes ESC (an ISO-2022 shift), which the conversion would act on.
+TextFileKind ReadTextFileKind(const char *path, int64_t *size) {
     FILE *in = plat_fopen(path, "rb");
-    if (!in) return false;
+    if (!in) return TEXT_FILE_UNREADABLE;
+    static unsigned char block[kConvertChunk];
     int pending = 0;  // continuation bytes still due
-    bool nonAscii = false, valid = true;
-    int c;
-    while (valid && (c = MIME_GETC(in)) != EOF) {
-        if (pending > 0) {
-            valid = (c & 0xC0) == 0x80;
-            pending--;
-        } else if (c >= 0x80) {
-            nonAscii = true;
-            pending = c >= 0xC2 && c <= 0xDF ? 1 : (c >= 0xE0 && c <= 0xEF ? 2 : (c >= 0xF0 && c <= 0xF4 ? 3 : -1));
-            valid = pending > 0;
+    bool escape = false, high = false, valid = true;
+    size_t got;
+    *size = 0;
+    while (valid && (got = fread(block, 1, sizeof(block), in)) > 0) {
+        *size += (int64_t)got;
+        for (size_t i = 0; i < got && valid; i++) {
+            unsigned c = block[i];
+            if (pending > 0) {
+                valid = (c & 0xC0) == 0x80;
+                pending--;
+            } else if (c >= 0x80) {
+                high = true;
+                pending = c >= 0xC2 && c <= 0xDF ? 1 : (c >= 0xE0 && c <= 0xEF ? 2 : (c >= 0xF0 && c <= 0xF4 ? 3 : -1));
+                valid = pending > 0;
+            } else if (c == 0x1B) {
+                escape = true;
+            }
         }
     }
     fclose(in);
-    return valid && pending == 0 && nonAscii;
+    if (!high) return escape ? TEXT_NEEDS_CONVERSION : TEXT_READS_AS_UTF8;
+    return valid && pending == 0 ? TEXT_READS_AS_UTF8 : TEXT_NEEDS_CONVERSION;
 }
 
 // Rewrites a text part through the scratch file: HTML gets a meta line
-// naming its charset, other text is converted to UTF-8. False when the
-// scratch file cannot be made.
+// naming its charset, other text is converted to UTF-8. Text that reads the
+// same in UTF-8 keeps its file. False when the scratch file cannot be made.
 bool RewriteTextPart(const char *path, mpart *part, const char *tempDir) {
     char scratch[MIME_PATH_LEN];
     ScratchPath(tempDir, "TEMPFILE.TMP", scratch, sizeof(scratch));
     int codepage = part->partType == BV_PART_HTML ? 0 : com_iso_codepage(0, part->charset);
-    if (part->partType != BV_PART_HTML && codepage == 0) return true;  // unknown charset: left as it is
+    if (part->partType != BV_PART_HTML) {
+        if (codepage == 0) return true;  // unknown charset: left as it is
+        // Text that is UTF-8 already, whatever charset it claims (or was
+        // given for want of one), is kept: converted again it would be
+        // garbled.
+        int64_t size = 0;
+        TextFileKind kind = ReadTextFileKind(path, &size);
+        if (kind == TEXT_FILE_UNREADABLE) return true;
+        if (codepage == 65001 || (ConvertsAsAscii(codepage) && kind == TEXT_READS_AS_UTF8)) {
+            com_strncpy(part->charset, "UTF-8", sizeof(part->charset) - 1);
+            if (kind == TEXT_READS_AS_UTF8) part->size = ClampSize(size);  // read whole
+            else part->size = ClampSize(plat_GetFileSize(path));
+            return true;
+        }
+    }
     FILE *out = plat_fopen(scratch, "wb");
     if (!out) {
         NotePartWriteFailure(scratch);
@@ -160,11 +191,6 @@ bool RewriteTextPart(const char *path, mpart *part, const char *tempDir) {
         fprintf(out, "<html><META http-equiv=\"Content-Type\" content=\"text/html; charset=%s\">" MIME_TEXT_EOL,
                 part->charset);
         CopyRest(in, out);
-    } else if (codepage == 65001 || (ConvertsAsAscii(codepage) && FileIsUtf8Text(path))) {
-        // Text that is UTF-8 already, whatever charset it claims (or was
-        // given for want of one), is kept: converted again it would be
-        // garbled.
-        CopyRest(in, out);
     } else {
         static char buf[kConvertCapacity];
         size_t len;
@@ -177,6 +203,52 @@ bool RewriteTextPart(const char *path, mpart *part, const char *tempDir) {
         return false;
     }
     if (part->partType != BV_PART_HTML) com_strncpy(part->charset, "UTF-8", sizeof(part->charset) - 1);
+    plat_DeleteFile(path);
+    plat_MoveFile(scratch, path);
+    part->size = ClampSize(plat_GetFileSize(path));
+    return true;
+}
+
+// A part converted from ISO-8859-1 while it was written whose bytes were
+// UTF-8 already: each two-byte sequence the conversion made is one byte
+// again, so the file holds the text as it came. False when the scratch file
+// cannot be made.
+bool RestoreUtf8Text(const char *path, mpart *part, const char *tempDir) {
+    char scratch[MIME_PATH_LEN];
+    ScratchPath(tempDir, "TEMPFILE.TMP", scratch, sizeof(scratch));
+    FILE *in = plat_fopen(path, "rb");
+    if (!in) return true;
+    FILE *out = plat_fopen(scratch, "wb");
+    if (!out) {
+        fclose(in);
+        NotePartWriteFailure(scratch);
+        return false;
+    }
+    static unsigned char block[kConvertChunk], bytes[kConvertChunk];
+    unsigned lead = 0;  // first byte of a sequence split by the block's end
+    size_t got;
+    while ((got = fread(block, 1, sizeof(block), in)) > 0) {
+        size_t n = 0;
+        for (size_t i = 0; i < got; i++) {
+            unsigned c = block[i];
+            if (lead) {
+                bytes[n++] = (unsigned char)((lead & 0x03) << 6 | (c & 0x3F));
+                lead = 0;
+            } else if (c >= 0x80) {
+                lead = c;
+            } else {
+                bytes[n++] = (unsigned char)c;
+            }
+        }
+        fwrite(bytes, 1, n, out);
+    }
+    fclose(in);
+    if (!plat_CloseWritten(out)) {
+        plat_DeleteFile(scratch);
+        NotePartWriteFailure(scratch);
+        return false;
+    }
+    com_strncpy(part->charset, "UTF-8", sizeof(part->charset) - 1);
     plat_DeleteFile(path);
     plat_MoveFile(scratch, path);
     part->size = ClampSize(plat_GetFileSize(path));
@@ -352,6 +424,8 @@ extern "C" void FixTextParts(mdat *record, const char *tempDir) {
         if (!part->charset[0] || part->partType == BV_PART_ATTACHMENT || part->partType == BV_PART_EMBEDDED) continue;
         if (TakePartMark(part, PART_CONVERTED)) {
             com_strncpy(part->charset, "UTF-8", sizeof(part->charset) - 1);  // converted while it was written
+        } else if (TakePartMark(part, PART_LATIN1_OF_UTF8)) {
+            if (!RestoreUtf8Text(path, part, tempDir)) return;
         } else if (!RewriteTextPart(path, part, tempDir)) {
             return;
         }

@@ -86,6 +86,15 @@ int plat_ScratchRestart(FILE *scratch);
 int plat_ScratchRewind(FILE *scratch, int64_t *size);
 void plat_CloseScratch(FILE *scratch);  // and deletes the spill file
 
+// ---- read-ahead of a stream ------------------------------------------------
+// The bytes a stdio stream has read ahead and not yet handed out, so that a
+// reader can scan them in place instead of one getc at a time: *data points
+// at them and the count is returned (0 when the buffer is empty or out of
+// reach of this C library: then read on with getc, which refills it).
+// plat_StreamSkip hands out `count` of them, as that many getc calls would.
+size_t plat_StreamPeek(FILE *stream, const char **data);
+void plat_StreamSkip(FILE *stream, size_t count);
+
 // ---- directory search (FindFirstFile / FindNextFile) ----------------------
 // Patterns: "DIR/*.*" (every entry), "DIR/*.eml", "DIR/PREFIX*.*"; '*' and
 // '?' match as in Win32, without regard to case. "." and ".." are not listed.

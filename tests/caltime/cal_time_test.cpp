@@ -14,6 +14,7 @@
 #include "calread/cal_time.h"
 #include "platform/platform.h"
 #include "support/case_table.h"
+#include "support/scoped_env.h"
 
 typedef bvtest::CaseRow Row;
 
@@ -41,26 +42,14 @@ inline FILETIME At(const std::string &iso) {
 // the previous TZ comes back after the test.
 class MachineZone : public ::testing::Test {
   protected:
-    void SetUp() override {
-        const char *tz = getenv("TZ");
-        hadTz_ = tz != nullptr;
-        if (tz) savedTz_ = tz;
-    }
-    void TearDown() override {
-        if (hadTz_) setenv("TZ", savedTz_.c_str(), 1);
-        else unsetenv("TZ");
-    }
-    static void UseMachineZone(const char *tz) {
-        setenv("TZ", tz, 1);
+    void UseMachineZone(const char *tz) {
+        tz_.Set(tz);
         TIME_ZONE_INFORMATION zone;
         plat_GetTimeZoneInformation(&zone);
         gUtcBias = zone.Bias;
         gDstOffset = zone.DaylightBias;
     }
-
-  private:
-    bool hadTz_ = false;
-    std::string savedTz_;
+    bvtest::ScopedEnv tz_{"TZ", getenv("TZ")};
 };
 
 TEST(ZoneNames, TextsToOffsetAndTablePosition) {

@@ -189,6 +189,33 @@ std::vector<WriteCase> Cases() {
              "BEGIN:VEVENT\nUID:{UID}\nLOCATION;ENCODING=QUOTED-PRINTABLE:\nSUMMARY;ENCODING=QUOTED-PRINTABLE:Birthday\n"
              "RECURRENCE-ID;VALUE=DATE:20260310\nDTSTART;VALUE=DATE:20260311\nDTEND;VALUE=DATE:20260312\nSEQUENCE:2\n"
              "END:VEVENT\nEND:VCALENDAR\n"},
+        {"WeekdaysOfTheZoneMovedToUtc", "", 2,
+         {[](mdat *rec, const std::string &) {
+             snprintf(rec->title, sizeof rec->title, "Sydney weekly");
+             snprintf(rec->tzName, sizeof rec->tzName, "Australia/Sydney");
+             rec->startTime = Utc(2024, 1, 7, 22, 30);  // Monday 09:30 in Sydney
+             rec->endTime = Utc(2024, 1, 7, 23, 0);
+             rec->isRecurring = 1;
+             rec->recurType = 5;  // weekly
+             rec->recurInterval = 2;
+             rec->recurDayMask = 2 | 8;  // Monday, Wednesday
+         },
+          [](mdat *rec, const std::string &) {
+              snprintf(rec->title, sizeof rec->title, "Sydney workdays");
+              snprintf(rec->tzName, sizeof rec->tzName, "Australia/Sydney");
+              rec->startTime = Utc(2024, 1, 7, 22, 30);
+              rec->endTime = Utc(2024, 1, 7, 23, 0);
+              rec->isRecurring = 1;
+              rec->recurType = 7;  // every weekday
+          }},
+         std::string(kHeader) +
+             "BEGIN:VEVENT\nUID:{UID}\nLOCATION;ENCODING=QUOTED-PRINTABLE:\n"
+             "SUMMARY;ENCODING=QUOTED-PRINTABLE:Sydney weekly\nDTSTART:20240107T223000Z\nDTEND:20240107T230000Z\n"
+             "DESCRIPTION:\nRRULE:FREQ=WEEKLY;INTERVAL=2;BYDAY=SU,TU\nSEQUENCE:0\nEND:VEVENT\n"
+             "BEGIN:VEVENT\nUID:{UID2}\nLOCATION;ENCODING=QUOTED-PRINTABLE:\n"
+             "SUMMARY;ENCODING=QUOTED-PRINTABLE:Sydney workdays\nDTSTART:20240107T223000Z\nDTEND:20240107T230000Z\n"
+             "DESCRIPTION:\nRRULE:FREQ=WEEKLY;INTERVAL=1;BYDAY=SU,MO,TU,WE,TH\nSEQUENCE:0\nEND:VEVENT\n"
+             "END:VCALENDAR\n"},
         {"CompatibilityLinesLocalTimes", "/D77 /D84", 2,
          {[](mdat *rec, const std::string &) {
              snprintf(rec->title, sizeof rec->title, "Old");

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "support/case_table.h"
+#include "support/scoped_env.h"
 #include "tests/foundation/foundation_support.h"
 
 namespace {
@@ -287,8 +288,7 @@ const std::map<std::string, Op> &Operations() {
 // Runs every row of a table; a row's TZ column (when the operation takes one)
 // sets the machine's zone for that row only.
 void RunTable(const std::string &file) {
-    const char *tz = getenv("TZ");
-    std::string savedTz = tz ? tz : "";
+    bvtest::ScopedEnv tz("TZ", getenv("TZ"));
     for (const CaseRow &row : bvtest::ReadCaseTable(BV_FOUNDATION_DATA "/" + file)) {
         auto op = Operations().find(row[0]);
         ASSERT_NE(op, Operations().end()) << row.Where();
@@ -298,14 +298,10 @@ void RunTable(const std::string &file) {
             std::string zone = row[0] == "occurrences" ? "UTC0" : row[2];
             if (zone.find('/') != std::string::npos && !plat_FileExists(("/usr/share/zoneinfo/" + zone).c_str()))
                 continue;  // no zone database on this machine
-            setenv("TZ", zone.c_str(), 1);
-            tzset();
+            tz.Set(zone.c_str());
         }
         EXPECT_EQ(op->second(row), row[1]) << file << " " << row.Where();
     }
-    if (tz) setenv("TZ", savedTz.c_str(), 1);
-    else unsetenv("TZ");
-    tzset();
 }
 
 TEST(FoundationTables, TextEditsPathsAndSwitches) { RunTable("text.tsv"); }

@@ -4,6 +4,7 @@
 #include <set>
 #include <string.h>
 
+#include "support/scoped_env.h"
 #include "tests/foundation/foundation_support.h"
 
 static std::set<std::string> Find(const std::string &pattern) {
@@ -111,13 +112,9 @@ TEST(HostServices, BstrAndSharedDocuments) {
     EXPECT_EQ(plat_SysAllocString(nullptr), nullptr);
     EXPECT_EQ(plat_SysStringLen(nullptr), 0u);
 
-    const char *old = getenv("BV_SHARED_DOCUMENTS");
-    std::string saved = old ? old : "";
+    bvtest::ScopedEnv docs("BV_SHARED_DOCUMENTS", "/srv/shared/");
     char out[256];
-    setenv("BV_SHARED_DOCUMENTS", "/srv/shared/", 1);
     ASSERT_TRUE(plat_GetSharedDocumentsFolder(out, sizeof(out)));
     EXPECT_STREQ(out, "/srv/shared");
     EXPECT_FALSE(plat_GetSharedDocumentsFolder(out, 2));
-    if (old) setenv("BV_SHARED_DOCUMENTS", saved.c_str(), 1);
-    else unsetenv("BV_SHARED_DOCUMENTS");
 }

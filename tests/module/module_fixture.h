@@ -17,6 +17,7 @@
 #include "module/exports.h"
 #include "support/file_text.h"
 #include "support/module_loader.h"
+#include "support/scoped_env.h"
 #include "support/temp_dir.h"
 
 namespace bvtest {
@@ -94,30 +95,6 @@ protected:
     std::string work_;
     fs::path logPath_;
     std::unique_ptr<bvhost::ModuleInstance> module_;
-};
-
-// Sets an environment variable for the life of the object.
-class ScopedEnv {
-public:
-    ScopedEnv(const char *name, const char *value) : name_(name) {
-        const char *old = getenv(name);
-        hadOld_ = old != nullptr;
-        if (old) old_ = old;
-        if (value)
-            setenv(name, value, 1);
-        else
-            unsetenv(name);
-    }
-    ~ScopedEnv() {
-        if (hadOld_)
-            setenv(name_.c_str(), old_.c_str(), 1);
-        else
-            unsetenv(name_.c_str());
-    }
-
-private:
-    std::string name_, old_;
-    bool hadOld_ = false;
 };
 
 }  // namespace bvtest

@@ -90,7 +90,7 @@ TEST_F(WriteCycleTest, TaskFileFrame) {
 // The group folder "root", in any letter case, is no folder to create
 // (creating a named one once: tests/compose).
 TEST_F(WriteCycleTest, RootIsNoGroupFolder) {
-    ScopedEnv noStore("BV_OE_STORE", nullptr);
+    bvtest::ScopedEnv noStore("BV_OE_STORE", nullptr);
     for (const char *noGroup : {"ROOT", "root", "Root"}) {
         Load();
         bvcom_SetSwitches("/DEBUG");

@@ -69,10 +69,10 @@ std::string Sha(const std::string &bytes) {
     return hex;
 }
 // A message text; "bytes:N" at its end stands for N bytes of every value.
-std::u16string MessageUnits(const std::string &spec) {
-    size_t at = spec.find("bytes:");
-    std::string bytes = spec.substr(0, at);
-    for (size_t i = 0, n = at == std::string::npos ? 0 : std::stoul(spec.substr(at + 6)); i < n; i++)
+std::u16string MessageUnits(const std::string &text) {
+    size_t at = text.find("bytes:");
+    std::string bytes = text.substr(0, at);
+    for (size_t i = 0, n = at == std::string::npos ? 0 : std::stoul(text.substr(at + 6)); i < n; i++)
         bytes += (char)((i * 7 + i / 256) & 0xff);
     std::u16string units;
     for (unsigned char c : bytes) units += c;  // a byte a unit, as the module hands them over
