@@ -41,11 +41,14 @@ if [ "$MODE" != migrate ]; then
   python3 "$ROOT/bench/calendar_gen.py" "$COUNT" "$DIR/cal.ics"
   echo "dump input: $COUNT events, $(wc -c < "$DIR/cal.ics") bytes"
   for run in $(seq "$RUNS"); do
+    rm -rf "$DIR/work"  # the duplicate register of a dump lives there: every run starts empty
     timed bvhost-dump "$BUILD/bin/bvhost" dump --source "calendar:$DIR/cal.ics" --switches /UTF8 \
       --out "$DIR/out.jsonl" --work-dir "$DIR/work"
     timed libical-read "$DIR/libical_count" "$DIR/cal.ics"
   done
-  echo "items dumped: $(grep -c '"record":' "$DIR/out.jsonl"), libical events: $("$DIR/libical_count" "$DIR/cal.ics")"
+  dumped=$(grep -c '"record":' "$DIR/out.jsonl" || true)
+  echo "items dumped: $dumped, libical events: $("$DIR/libical_count" "$DIR/cal.ics")"
+  [ "$dumped" -eq "$COUNT" ] || { echo "bvhost dumped $dumped of $COUNT events" >&2; exit 1; }
 fi
 
 if [ "$MODE" != dump ]; then
@@ -53,18 +56,20 @@ if [ "$MODE" != dump ]; then
     python3 "$ROOT/bench/calendar_gen.py" "$count" "$DIR/cal$count.ics"
     echo "migrate input: $count events, $(wc -c < "$DIR/cal$count.ics") bytes"
     for run in $(seq "$RUNS"); do
-      rm -rf "$DIR/work" "$DIR/out.vcs"
+      rm -rf "$DIR/work" "$DIR/out.vcs" "$DIR/out.vcs.bvole-register.txt"  # nothing known from the run before
       timed "bvhost-migrate-$count" "$BUILD/bin/bvhost" migrate --source "calendar:$DIR/cal$count.ics" \
         --target "calendar:$DIR/out.vcs" --switches /UTF8 --work-dir "$DIR/work"
       timed "libical-read-write-$count" "$DIR/libical_count" "$DIR/cal$count.ics" "$DIR/libical.ics"
     done
-    echo "events written: bvhost $(grep -c '^BEGIN:VEVENT' "$DIR/out.vcs"), libical $(grep -c '^BEGIN:VEVENT' "$DIR/libical.ics")"
+    written=$(grep -c '^BEGIN:VEVENT' "$DIR/out.vcs" || true)
+    echo "events written: bvhost $written, libical $(grep -c '^BEGIN:VEVENT' "$DIR/libical.ics")"
+    [ "$written" -eq "$count" ] || { echo "bvhost wrote $written of $count events" >&2; exit 1; }
   done
 fi
 medians
 
 if command -v strace >/dev/null && [ "$MODE" != dump ]; then
-  rm -rf "$DIR/work" "$DIR/out.vcs"
+  rm -rf "$DIR/work" "$DIR/out.vcs" "$DIR/out.vcs.bvole-register.txt"
   strace -c -f -o "$DIR/strace.txt" "$BUILD/bin/bvhost" migrate --source "calendar:$DIR/cal$COUNT.ics" \
     --target "calendar:$DIR/out.vcs" --switches /UTF8 --work-dir "$DIR/work" >/dev/null
   echo "syscalls of one bvhost migrate: $(tail -1 "$DIR/strace.txt" | awk '{print $4}') for $COUNT events"

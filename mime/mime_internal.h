@@ -169,6 +169,8 @@ extern int gCopyConvertCodepage;
 // Set by a CopyPartBody that converted: its bytes before the conversion were
 // well-formed UTF-8 with non-ASCII bytes (mislabelled text, kept as UTF-8).
 extern int gLastCopyRawWasUtf8;
+// ... or ASCII without ESC: the same in UTF-8.
+extern int gLastCopyRawWasAscii;
 int CopyPartBody(FILE *stream, FILE *out, const char *boundary, const char *enclosingBoundary, int classCode,
                  int quotedPrintable, const char *charset, int32_t *sizeOut, int64_t byteCount);
 
@@ -183,13 +185,16 @@ void ResetPartWalker(void);
 enum { PART_DECODED = 1, PART_CONVERTED = 2, PART_LATIN1_OF_UTF8 = 4 };
 void MarkPart(const mpart *part, int mark);
 int TakePartMark(const mpart *part, int mark);
-// The code page a text/plain leaf at `index` is converted from while it is
-// written (0: by FixTextParts afterwards): 65001 for UTF-8 text, which is
-// final as it is, and 28591 for ISO-8859-1, whose conversion goes byte by
-// byte, so a copy in line pieces gives what a pass over the file would.
+// The code page of a text/plain leaf at `index` whose conversion to UTF-8 is
+// settled while it is written (0: by FixTextParts afterwards): 65001 (UTF-8
+// text is final as it is), 28591 (ISO-8859-1 is converted on the way: its
+// conversion goes byte by byte, so a copy in line pieces gives what a pass
+// over the file would) or another ASCII-compatible one-byte code page (the
+// copy checks whether the bytes read as UTF-8; only when not, the pass
+// converts the file).
 int ConvertWhileWriting(const mdat *record, int index, int classCode, const char *charset);
-// After a copy that converted from `codepage` (0: none): marks the part for
-// FixTextParts, by what the copy saw of the bytes (gLastCopyRawWasUtf8).
+// After the copy of a part whose code page ConvertWhileWriting gave (0:
+// none): marks the part for FixTextParts, by what the copy saw of its bytes.
 void MarkConvertedCopy(const mpart *part, int codepage);
 // A part file of the message could not be written whole (full disk, short
 // write): logged, and the message fails instead of arriving damaged.

@@ -14,6 +14,7 @@ char gClosedBoundary[MIME_BOUNDARY_LEN + 1];
 int gLastCopyDecodedBase64;
 int gCopyConvertCodepage;
 int gLastCopyRawWasUtf8;
+int gLastCopyRawWasAscii;
 }
 
 namespace {
@@ -73,10 +74,11 @@ int SplitEscapeLength(const char *text, int len) {
     return 0;
 }
 
-// Whether bytes read in order form well-formed UTF-8 with non-ASCII bytes.
+// Whether bytes read in order form well-formed UTF-8 with non-ASCII bytes,
+// or are ASCII without ESC (an ISO-2022 shift, which a conversion acts on).
 struct Utf8Check {
     int pending = 0;  // continuation bytes still due
-    bool high = false, valid = true;
+    bool high = false, valid = true, escape = false;
 
     void Take(const char *text, size_t len) {
         for (size_t i = 0; i < len && valid; i++) {
@@ -88,15 +90,18 @@ struct Utf8Check {
                 high = true;
                 pending = c >= 0xC2 && c <= 0xDF ? 1 : (c >= 0xE0 && c <= 0xEF ? 2 : (c >= 0xF0 && c <= 0xF4 ? 3 : -1));
                 valid = pending > 0;
+            } else if (c == 0x1B) {
+                escape = true;
             }
         }
     }
     bool IsUtf8Text() const { return high && valid && pending == 0; }
+    bool IsAscii() const { return !high && !escape; }
 };
 
 // Where and how CopyPartBody writes a part's content: base64 is decoded
-// while it is written, text may be converted to UTF-8 from `codepage` (the
-// bytes before the conversion are checked on the way in `raw`).
+// while it is written, text may be converted to UTF-8 from `codepage`; with
+// checkRaw the bytes before any conversion are checked on the way in `raw`.
 struct BodyOutput {
     FILE *out;
     bool quotedPrintable;
@@ -104,12 +109,13 @@ struct BodyOutput {
     bool lineEndHeld;
     BvBase64State *base64;
     int codepage;
+    bool checkRaw;
     Utf8Check raw;
 };
 
 void WriteLineEnd(BodyOutput &o) {
     fputs(MIME_TEXT_EOL, o.out);
-    if (o.codepage) o.raw.Take(MIME_TEXT_EOL, 2);
+    if (o.checkRaw) o.raw.Take(MIME_TEXT_EOL, 2);
 }
 
 // Writes the piece of a body line in gLineBuf; a line end follows the last
@@ -139,8 +145,8 @@ int64_t WriteBodyPiece(BodyOutput &o, bool continues, int *carry) {
             written += 2;
             o.lineEndHeld = false;
         }
+        if (o.checkRaw) o.raw.Take(gLineBuf, (size_t)len);
         if (o.codepage) {
-            o.raw.Take(gLineBuf, (size_t)len);
             written += (int64_t)WriteConverted(gLineBuf, (size_t)len, o.codepage, o.out);
         } else {
             fwrite(gLineBuf, 1, (size_t)len, o.out);
@@ -213,8 +219,9 @@ extern "C" int CopyPartBody(FILE *stream, FILE *out, const char *boundary, const
     Delimiters d;
     MakeDelimiters(boundary, &d);
     gLastCopyDecodedBase64 = 0;
-    gLastCopyRawWasUtf8 = 0;
-    int codepage = out && gCopyConvertCodepage != 65001 ? gCopyConvertCodepage : 0;
+    gLastCopyRawWasUtf8 = gLastCopyRawWasAscii = 0;
+    bool checkRaw = out && gCopyConvertCodepage && gCopyConvertCodepage != 65001;
+    int codepage = checkRaw && gCopyConvertCodepage == 28591 ? 28591 : 0;  // the one converted on the way
     gCopyConvertCodepage = 0;
     if (byteCount > 0) return CopyByteCount(stream, out, d, sizeOut, byteCount);
     BvBase64State base64State = {0, 0};
@@ -224,7 +231,7 @@ extern "C" int CopyPartBody(FILE *stream, FILE *out, const char *boundary, const
     // The line end before a delimiter belongs to the delimiter: an
     // attachment kept as it came ends with its last byte, not with an added
     // CR LF. (At the end of the file the last line end is kept.)
-    BodyOutput body = {out, quotedPrintable != 0, classCode == BV_PART_ATTACHMENT, false, base64, codepage, Utf8Check()};
+    BodyOutput body = {out, quotedPrintable != 0, classCode == BV_PART_ATTACHMENT, false, base64, codepage, checkRaw, Utf8Check()};
     int64_t written = 0;
     int result = COPY_AT_EOF;
     // A line longer than the buffer comes in pieces; only the first piece of
@@ -258,7 +265,8 @@ extern "C" int CopyPartBody(FILE *stream, FILE *out, const char *boundary, const
         WriteLineEnd(body);
         written += 2;
     }
-    gLastCopyRawWasUtf8 = body.codepage && body.raw.IsUtf8Text();
+    gLastCopyRawWasUtf8 = checkRaw && body.raw.IsUtf8Text();
+    gLastCopyRawWasAscii = checkRaw && body.raw.IsAscii();
     *sizeOut = (int32_t)(written > INT32_MAX ? INT32_MAX : written);
     return result;
 }

@@ -318,15 +318,18 @@ extern "C" int ConvertWhileWriting(const mdat *record, int index, int classCode,
     char name[31];
     com_strncpy(name, charset, 30);  // as the part record keeps it
     int codepage = com_iso_codepage(0, name);
-    // Text in another one-byte charset may turn out to be UTF-8 already,
-    // which FixTextParts keeps as it is: only the whole file tells, so such
-    // text is converted afterwards.
-    return codepage == 65001 || codepage == 28591 ? codepage : 0;
+    return codepage == 65001 || (codepage && ConvertsAsAscii(codepage)) ? codepage : 0;
 }
 
 extern "C" void MarkConvertedCopy(const mpart *part, int codepage) {
-    if (!codepage) return;
-    MarkPart(part, codepage != 65001 && gLastCopyRawWasUtf8 ? PART_LATIN1_OF_UTF8 : PART_CONVERTED);
+    if (codepage == 65001) {
+        MarkPart(part, PART_CONVERTED);
+    } else if (codepage == 28591) {
+        // text in a one-byte charset that is UTF-8 already is kept as it came
+        MarkPart(part, gLastCopyRawWasUtf8 ? PART_LATIN1_OF_UTF8 : PART_CONVERTED);
+    } else if (codepage && (gLastCopyRawWasUtf8 || gLastCopyRawWasAscii)) {
+        MarkPart(part, PART_CONVERTED);  // reads the same in UTF-8
+    }
 }
 
 extern "C" void NotePartWriteFailure(const char *path) {
