@@ -370,22 +370,54 @@ void CopyStoredHeaderBlock(const ComposeJob *job, int headerIndex) {
 // ---- body -----------------------------------------------------------------------------
 
 // RFC 5322 lines end within 998 bytes: a part with a longer line (or a lone
-// CR) is written in base64. The file is left at its start.
-bool HasOverlongLine(FILE *in) {
-    static unsigned char block[64 * 1024];  // read in blocks: a getc per byte costs a lock each
+// CR) is written in base64. A part file that fits in its first block is read
+// once: the block then holds its text (`whole`); otherwise the file is left
+// at its start.
+constexpr size_t kTextBlock = 64 * 1024;
+unsigned char gTextHead[kTextBlock];
+
+struct TextCheck {
+    size_t length = 0;  // bytes in gTextHead
+    bool whole = false;
+    bool overlong = false;
+};
+
+TextCheck CheckLines(FILE *in) {
+    static unsigned char rest[kTextBlock];
+    TextCheck t;
     int run = 0, previous = 0;
-    bool found = false;
     size_t got;
-    while (!found && (got = fread(block, 1, sizeof(block), in)) > 0) {
-        for (size_t i = 0; i < got && !found; i++) {
+    for (bool first = true; !t.overlong && (got = fread(first ? gTextHead : rest, 1, kTextBlock, in)) > 0;
+         first = false) {
+        const unsigned char *block = first ? gTextHead : rest;
+        for (size_t i = 0; i < got && !t.overlong; i++) {
             int c = block[i];
             run = c == '\n' ? 0 : run + 1;
-            found = run > kMaxLineBytes || (previous == '\r' && c != '\n');
+            t.overlong = run > kMaxLineBytes || (previous == '\r' && c != '\n');
             previous = c;
         }
+        if (first) {
+            t.length = got;
+            t.whole = got < kTextBlock;  // a short read is the end of the file
+        }
+        if (got < kTextBlock) break;
     }
-    rewind(in);
-    return found;
+    if (t.overlong) t.whole = false;  // written in base64 from the file
+    if (!t.whole) rewind(in);
+    return t;
+}
+
+// Writes a checked part as it is (and closes it), with a line end after it.
+void CopyCheckedText(FILE *in, const TextCheck &t, FILE *out) {
+    bool lineEnd = true;
+    if (t.whole) {
+        fwrite(gTextHead, 1, t.length, out);
+        if (t.length) lineEnd = gTextHead[t.length - 1] == '\n';
+        fclose(in);
+    } else {
+        CopyStreamToOutput(in, out, &lineEnd);
+    }
+    if (!lineEnd) bv_fprintf(out, "\r\n");
 }
 
 void WriteTextPart(const ComposeJob *job, int index, const char *boundary) {
@@ -395,7 +427,8 @@ void WriteTextPart(const ComposeJob *job, int index, const char *boundary) {
     FILE *out = job->out;
     bv_fprintf(out, "--%s\r\n", boundary);
     const char *eol = "\r\n\r\n";
-    bool base64 = HasOverlongLine(in);
+    TextCheck check = CheckLines(in);
+    bool base64 = check.overlong;
     if (base64) eol = "\r\nContent-Transfer-Encoding: base64\r\n\r\n";
     if (strcmp(part->name, kPgpPartName) == 0) {
         bv_fprintf(out, "Content-type: %s; charset=\"UTF-8\"%s", "application/pgp-encrypted", eol);
@@ -407,9 +440,7 @@ void WriteTextPart(const ComposeJob *job, int index, const char *boundary) {
         WriteStreamBase64(in, out);
         return;
     }
-    bool lineEnd = true;
-    CopyStreamToOutput(in, out, &lineEnd);
-    if (!lineEnd) bv_fprintf(out, "\r\n");
+    CopyCheckedText(in, check, out);
 }
 
 // The charset named by a "charset=" inside an HTML file, "unicode" excepted;
@@ -565,7 +596,8 @@ void WriteAttachment(const ComposeJob *job, int index, const char *boundary) {
         bv_fprintf(out, "Content-type: %s%s\r\n", type, params);
     }
     if (part->contentId[0]) bv_fprintf(out, "Content-ID: <%s>\r\n", part->contentId);
-    bool asItIs = WrittenAsItIs(type) && !HasOverlongLine(in);
+    TextCheck check;
+    bool asItIs = WrittenAsItIs(type) && !(check = CheckLines(in)).overlong;
     bv_fprintf(out, "Content-Transfer-Encoding: %s\r\n", asItIs ? "8bit" : "base64");
     if (named) {
         bv_fprintf(out, "Content-Disposition: attachment;\r\n  filename=\"%s\"\r\n\r\n", name);
@@ -573,9 +605,7 @@ void WriteAttachment(const ComposeJob *job, int index, const char *boundary) {
         bv_fprintf(out, "Content-Disposition: attachment\r\n\r\n");
     }
     if (asItIs) {
-        bool lineEnd = true;
-        CopyStreamToOutput(in, out, &lineEnd);
-        if (!lineEnd) bv_fprintf(out, "\r\n");
+        CopyCheckedText(in, check, out);
     } else {
         WriteStreamBase64(in, out);
     }
@@ -746,6 +776,7 @@ bool FileHolds(const char *path, const char *needle) {
     while (!found && (got = fread(buf + have, 1, sizeof buf - have, in)) > 0) {
         have += got;
         found = std::string_view(buf, have).find(needle) != std::string_view::npos;
+        if (got < sizeof buf - (have - got)) break;  // a short read is the end of the file
         size_t tail = have < keep ? have : keep;
         memmove(buf, buf + have - tail, tail);
         have = tail;
