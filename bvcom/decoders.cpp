@@ -2,6 +2,7 @@
 // UTF-7 for folder names. The file decoders stream through a scratch file in
 // the work directory, block by block, and then put it in place of the part
 // file, so a part of any size needs only a fixed buffer.
+#include <openssl/evp.h>
 #include <stdio.h>
 #include <string.h>
 #include <string>
@@ -141,6 +142,37 @@ void DecodeUtf7Run(const char *s, size_t n, std::string *out) {
 }
 
 }  // namespace
+
+BVCOM_API size_t bvcom_Base64Encode(const unsigned char *in, size_t n, char *out) {
+    if (n == 0) {
+        out[0] = 0;
+        return 0;
+    }
+    int written = EVP_EncodeBlock(reinterpret_cast<unsigned char *>(out), in, static_cast<int>(n));
+    return written < 0 ? 0 : static_cast<size_t>(written);
+}
+
+BVCOM_API int bvcom_HexValue(int c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    return -1;
+}
+
+BVCOM_API size_t bvcom_DecodeHexEscapes(char *text, size_t len, char escape) {
+    size_t w = 0;
+    for (size_t r = 0; r < len; r++) {
+        int high = text[r] == escape && r + 2 < len ? bvcom_HexValue((unsigned char)text[r + 1]) : -1;
+        int low = high >= 0 ? bvcom_HexValue((unsigned char)text[r + 2]) : -1;
+        if (low >= 0) {
+            text[w++] = (char)(high * 16 + low);
+            r += 2;
+        } else {
+            text[w++] = text[r];
+        }
+    }
+    return w;
+}
 
 BVCOM_API size_t bvcom_Base64Decode(BvBase64State *state, const char *text, size_t len, unsigned char *out) {
     const unsigned char *in = (const unsigned char *)text;

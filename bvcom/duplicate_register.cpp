@@ -206,10 +206,7 @@ static uint32_t FolderNumber(const std::string &folder) {
 
 static uint64_t HexWord(const char *hex) {
     uint64_t value = 0;
-    for (int i = 0; i < 16; ++i) {
-        char c = hex[i];
-        value = (value << 4) | (uint64_t)(c >= 'a' ? c - 'a' + 10 : c >= 'A' ? c - 'A' + 10 : c - '0');
-    }
+    for (int i = 0; i < 16; ++i) value = (value << 4) | (uint64_t)bvcom_HexValue((unsigned char)hex[i]);
     return value;
 }
 

@@ -12,45 +12,22 @@ namespace {
 
 constexpr size_t kMaxCharsetName = 64;
 
-int HexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return -1;
-}
-
-int Base64Value(char c) {
-    if (c >= 'A' && c <= 'Z') return c - 'A';
-    if (c >= 'a' && c <= 'z') return c - 'a' + 26;
-    if (c >= '0' && c <= '9') return c - '0' + 52;
-    if (c == '+') return 62;
-    if (c == '/') return 63;
-    return -1;
-}
-
+// "_" is a blank; "=5F" stays an underscore.
 void DecodeQ(const char *s, size_t n, std::string *out) {
-    for (size_t i = 0; i < n; i++) {
-        if (s[i] == '_') out->push_back(' ');
-        else if (s[i] == '=' && i + 2 < n && HexValue(s[i + 1]) >= 0 && HexValue(s[i + 2]) >= 0) {
-            out->push_back((char)(HexValue(s[i + 1]) * 16 + HexValue(s[i + 2])));
-            i += 2;
-        } else out->push_back(s[i]);
-    }
+    size_t start = out->size();
+    out->append(s, n);
+    char *text = &(*out)[start];
+    for (size_t i = 0; i < n; i++)
+        if (text[i] == '_') text[i] = ' ';
+    out->resize(start + bvcom_DecodeHexEscapes(text, n, '='));
 }
 
 void DecodeB(const char *s, size_t n, std::string *out) {
-    uint32_t acc = 0;
-    int bits = 0;
-    for (size_t i = 0; i < n; i++) {
-        int v = Base64Value(s[i]);
-        if (v < 0) continue;  // padding and stray characters
-        acc = (acc << 6) | (uint32_t)v;
-        bits += 6;
-        if (bits >= 8) {
-            bits -= 8;
-            out->push_back((char)((acc >> bits) & 0xFF));
-        }
-    }
+    size_t start = out->size();
+    out->resize(start + n * 3 / 4 + 3);
+    BvBase64State state = {0, 0};
+    size_t got = bvcom_Base64Decode(&state, s, n, reinterpret_cast<unsigned char *>(&(*out)[start]));
+    out->resize(start + got);
 }
 
 // One parsed encoded word.

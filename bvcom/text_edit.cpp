@@ -2,6 +2,7 @@
 #include <ctype.h>
 #include <string.h>
 #include <strings.h>
+#include <string>
 
 #include "bvcom/library_state.h"
 #include "platform/platform.h"
@@ -58,6 +59,25 @@ BVCOM_API char *com_strncpy(char *dst, const char *src, size_t n) {
     memmove(dst, src, len);
     dst[len] = 0;
     return dst;
+}
+
+// The fields cut since the item's warning, one reader per thread.
+static thread_local std::string tCutFields;
+
+BVCOM_API int bvcom_CopyField(char *dst, const char *src, size_t limit, const char *field) {
+    com_strncpy(dst, src, limit);
+    if (!src || strnlen(src, limit + 1) <= limit) return 1;
+    if (field && (", " + tCutFields + ", ").find(std::string(", ") + field + ", ") == std::string::npos) {
+        if (!tCutFields.empty()) tCutFields += ", ";
+        tCutFields += field;
+    }
+    return 0;
+}
+
+BVCOM_API void bvcom_WarnCutFields(const char *item) {
+    if (tCutFields.empty()) return;
+    com_Log("BV Warning: %.300s: cut to fit: %s", item ? item : "item", tCutFields.c_str());
+    tCutFields.clear();
 }
 
 // Blanks, tabs and line ends.

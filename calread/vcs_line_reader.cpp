@@ -6,6 +6,7 @@
 #include <string.h>
 #include "calread/vcs_parser.h"
 #include "platform/platform.h"
+#include "record/com.h"
 
 char gTextLine[BV_TEXT_LINE_LEN];
 
@@ -91,27 +92,7 @@ static size_t CutAtLineEnd(char *line, size_t length) {
     return length;
 }
 
-static int HexValue(int c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    c = toupper(c);
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
-static void DecodeQuotedPrintable(char *line) {
-    char *out = line;
-    for (const char *in = line; *in; in++) {
-        int high = in[0] == '=' && in[1] ? HexValue((unsigned char)in[1]) : -1;
-        int low = high >= 0 ? HexValue((unsigned char)in[2]) : -1;
-        if (low >= 0) {
-            *out++ = (char)(high * 16 + low);
-            in += 2;
-        } else {
-            *out++ = *in;
-        }
-    }
-    *out = 0;
-}
+static void DecodeQuotedPrintable(char *line) { line[bvcom_DecodeHexEscapes(line, strlen(line), '=')] = 0; }
 
 static int IsAscii(const char *text) {
     for (; *text; text++)

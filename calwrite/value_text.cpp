@@ -89,7 +89,6 @@ static void QuotedFileName(const char *name, char *out, size_t outCap) {
 }
 
 static void WriteBase64Lines(FILE *in) {
-    static const char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
     const size_t kLineBytes = BV_ATTACH_LINE_CHARS / 4 * 3;
     const size_t kChunkLines = 256;
     unsigned char chunk[kLineBytes * kChunkLines];
@@ -97,19 +96,7 @@ static void WriteBase64Lines(FILE *in) {
     size_t got;
     while ((got = fread(chunk, 1, sizeof chunk, in)) > 0) {
         for (size_t at = 0; at < got; at += kLineBytes) {
-            size_t take = got - at < kLineBytes ? got - at : kLineBytes;
-            size_t out = 0;
-            for (size_t i = 0; i < take; i += 3) {
-                size_t n = take - i < 3 ? take - i : 3;
-                uint32_t v = (uint32_t)chunk[at + i] << 16;
-                if (n > 1) v |= (uint32_t)chunk[at + i + 1] << 8;
-                if (n > 2) v |= chunk[at + i + 2];
-                line[out++] = kAlphabet[(v >> 18) & 63];
-                line[out++] = kAlphabet[(v >> 12) & 63];
-                line[out++] = n > 1 ? kAlphabet[(v >> 6) & 63] : '=';
-                line[out++] = n > 2 ? kAlphabet[v & 63] : '=';
-            }
-            line[out] = '\0';
+            bvcom_Base64Encode(chunk + at, got - at < kLineBytes ? got - at : kLineBytes, line);
             bv_fprintf(gOutFile, " %s\n", line);
         }
         if (got < sizeof chunk) break;

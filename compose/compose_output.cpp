@@ -8,35 +8,9 @@
 
 namespace {
 
-constexpr size_t kCopyBlock = 3 * 21845;  // whole base64 groups per read (65535 bytes)
-constexpr size_t kEncodedBlock = kCopyBlock / 3 * 4 + (kCopyBlock / 3 * 4 / BV_BASE64_LINE_CHARS + 2) * 2;
-
-const char kBase64Alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-
-struct Base64Writer {
-    int lineChars;
-    char out[kEncodedBlock];
-    size_t used;
-};
-
-void PutChar(Base64Writer *w, char c) {
-    w->out[w->used++] = c;
-    if (++w->lineChars == BV_BASE64_LINE_CHARS) {
-        w->out[w->used++] = '\r';
-        w->out[w->used++] = '\n';
-        w->lineChars = 0;
-    }
-}
-
-void EncodeGroup(Base64Writer *w, const unsigned char *in, size_t n) {
-    uint32_t v = static_cast<uint32_t>(in[0]) << 16;
-    if (n > 1) v |= static_cast<uint32_t>(in[1]) << 8;
-    if (n > 2) v |= in[2];
-    PutChar(w, kBase64Alphabet[(v >> 18) & 0x3f]);
-    PutChar(w, kBase64Alphabet[(v >> 12) & 0x3f]);
-    PutChar(w, n > 1 ? kBase64Alphabet[(v >> 6) & 0x3f] : '=');
-    PutChar(w, n > 2 ? kBase64Alphabet[v & 0x3f] : '=');
-}
+constexpr size_t kLineBytes = BV_BASE64_LINE_CHARS / 4 * 3;
+constexpr size_t kCopyBlock = kLineBytes * 1200;  // whole base64 lines per read
+constexpr size_t kEncodedBlock = kCopyBlock / 3 * 4 + kCopyBlock / kLineBytes * 2 + 1;
 
 }  // namespace
 
@@ -53,21 +27,23 @@ void CopyStreamToOutput(FILE *in, FILE *out, bool *endsWithLineEnd) {
     if (endsWithLineEnd) *endsWithLineEnd = lineEnd;
 }
 
+// Every line, the last one too, ends with CR LF.
 void WriteStreamBase64(FILE *in, FILE *out) {
     static unsigned char block[kCopyBlock];
-    static Base64Writer writer;
-    writer.lineChars = 0;
+    static char encoded[kEncodedBlock];
     size_t n;
     while ((n = fread(block, 1, sizeof block, in)) > 0) {
-        writer.used = 0;
-        // Reads fill whole groups except at the end of the file.
-        for (size_t i = 0; i < n; i += 3) EncodeGroup(&writer, block + i, n - i < 3 ? n - i : 3);
-        fwrite(writer.out, 1, writer.used, out);
+        size_t used = 0;
+        // Reads fill whole lines except at the end of the file.
+        for (size_t at = 0; at < n; at += kLineBytes) {
+            used += bvcom_Base64Encode(block + at, n - at < kLineBytes ? n - at : kLineBytes, encoded + used);
+            encoded[used++] = '\r';
+            encoded[used++] = '\n';
+        }
+        fwrite(encoded, 1, used, out);
         if (n < sizeof block) break;  // a short read is the end of the file
     }
     fclose(in);
-    // The line end after a full line also ends the part.
-    if (writer.lineChars != 0) bv_fprintf(out, "\r\n");
 }
 
 void BuildAddressText(const char *name, const char *addr, const mdat *record, char *out, size_t outCap) {

@@ -16,9 +16,10 @@ struct PlainField {
     int column;
     size_t offset;
     size_t limit;
+    const char *name;  // for the warning when a value is cut
 };
 
-#define FIELD(column, member, limit) {column, offsetof(mdat, member), limit}
+#define FIELD(column, member, limit) {column, offsetof(mdat, member), limit, #member}
 // In the order the fields are filled; the full name, birthday, notes and the
 // list columns are handled around this table.
 const PlainField kEmailFields[] = {
@@ -57,7 +58,7 @@ void CopyPlainFields(const PlainField (&table)[N], const ContactLabels *labels, 
                      mdat *record) {
     for (const PlainField &plain : table)
         if (labels->column[plain.column] == column)
-            com_strncpy(reinterpret_cast<char *>(record) + plain.offset, field, plain.limit);
+            bvcom_CopyField(reinterpret_cast<char *>(record) + plain.offset, field, plain.limit, plain.name);
 }
 
 }  // namespace

@@ -40,8 +40,8 @@ extern "C" bool HandOverContact(ContactRun *run) {
         char first[BV_NAME_LEN], last[BV_NAME_LEN], rest[BV_NAME_LEN];
         first[0] = last[0] = rest[0] = '\0';
         com_NameConvert(run->fullName, "/fn/ln", first, last, rest, 0);
-        com_strncpy(record->firstName, first, sizeof(record->firstName) - 1);
-        com_strncpy(record->lastName, last, sizeof(record->lastName) - 1);
+        bvcom_CopyField(record->firstName, first, sizeof(record->firstName) - 1, "firstName");
+        bvcom_CopyField(record->lastName, last, sizeof(record->lastName) - 1, "lastName");
     }
     com_WriteNotes(record, gNotes, run->workDir);
     bv_snprintf(run->fullName, sizeof(run->fullName), "%s %s", record->firstName, record->lastName);
@@ -49,6 +49,9 @@ extern "C" bool HandOverContact(ContactRun *run) {
     com_AttachSize(record, run->workDir, 0, gMaxAttachSize);
     com_AddressTranslate(record);
     record->dataType = kContactDataType;
+    char item[BV_NAME_LEN * 2 + 160];
+    bv_snprintf(item, sizeof item, "contact %d (%s <%s>)", run->recordIndex + 1, run->fullName, record->emailAddr);
+    bvcom_WarnCutFields(item);
 
     int a = 0, b = 0, stop = 0;
     if (com_MsgIsDuplicate(record, run->workDir, BV_DUP_CHECK, kDuplicateFolder)) {

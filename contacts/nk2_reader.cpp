@@ -147,10 +147,10 @@ void SplitDisplayName(char *name, mdat *record) {
     if (!split) split = strchr(name, '.');
     if (split) {
         *split = '\0';
-        com_strncpy(record->firstName, name, sizeof(record->firstName) - 1);
-        com_strncpy(record->lastName, split + 1, sizeof(record->lastName) - 1);
+        bvcom_CopyField(record->firstName, name, sizeof(record->firstName) - 1, "firstName");
+        bvcom_CopyField(record->lastName, split + 1, sizeof(record->lastName) - 1, "lastName");
     } else {
-        com_strncpy(record->lastName, name, sizeof(record->lastName) - 1);
+        bvcom_CopyField(record->lastName, name, sizeof(record->lastName) - 1, "lastName");
     }
     char *comma = strchr(record->firstName, ',');
     if (comma) {
@@ -249,11 +249,14 @@ void ParseNK2File(mdat *record, BvItemCallback itemCallback, const char *workDir
         char *semicolon = strchr(entry, ';');
         if (!semicolon) continue;
         *semicolon = '\0';
-        com_strncpy(record->emailAddr, semicolon + 1, sizeof(record->emailAddr) - 1);
+        bvcom_CopyField(record->emailAddr, semicolon + 1, sizeof(record->emailAddr) - 1, "emailAddr");
         SplitDisplayName(entry, record);
         com_AddrCharConvert(record);
         com_AttachSize(record, workDir, 0, gMaxAttachSize);
         com_AddressTranslate(record);
+        char item[BV_NK2_ENTRY_LEN + 64];
+        bv_snprintf(item, sizeof item, "NK2 entry %d (%s)", recordIndex + 1, record->emailAddr);
+        bvcom_WarnCutFields(item);
         itemCallback(record, "", workDir, recordIndex);
         recordIndex++;
         com_Deallocate_All(record, workDir);

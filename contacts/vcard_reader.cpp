@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "contacts/contacts.h"
+#include "record/com.h"
 
 namespace {
 
@@ -40,25 +41,9 @@ std::string Upper(std::string text) {
     return text;
 }
 
-int HexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return -1;
-}
-
 std::string DecodeQuotedPrintable(const std::string &in) {
-    std::string out;
-    for (size_t i = 0; i < in.size(); i++) {
-        int high = i + 2 < in.size() ? HexValue(in[i + 1]) : -1;
-        int low = i + 2 < in.size() ? HexValue(in[i + 2]) : -1;
-        if (in[i] == '=' && high >= 0 && low >= 0) {
-            out.push_back((char)(high * 16 + low));
-            i += 2;
-        } else {
-            out.push_back(in[i]);
-        }
-    }
+    std::string out = in;
+    out.resize(bvcom_DecodeHexEscapes(&out[0], out.size(), '='));
     return out;
 }
 

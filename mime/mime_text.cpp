@@ -53,13 +53,6 @@ static void ParamText(const char *at, char *out, size_t limit) {
     com_Remove_Quotes(out);
 }
 
-static int HexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
 // An extended value (RFC 2231 "*="): the charset'language' prefix of the
 // first piece dropped, %XX turned into bytes.
 static void DecodeExtendedValue(char *text, int firstPiece) {
@@ -69,16 +62,9 @@ static void DecodeExtendedValue(char *text, int firstPiece) {
         char *second = quote ? strchr(quote + 1, '\'') : NULL;
         if (second) r = second + 1;
     }
-    char *w = text;
-    for (; *r; r++) {
-        if (*r == '%' && HexValue(r[1]) >= 0 && HexValue(r[2]) >= 0) {
-            *w++ = (char)(HexValue(r[1]) * 16 + HexValue(r[2]));
-            r += 2;
-        } else {
-            *w++ = *r;
-        }
-    }
-    *w = 0;
+    size_t len = strlen(r);
+    memmove(text, r, len + 1);
+    text[bvcom_DecodeHexEscapes(text, len, '%')] = 0;
 }
 
 // An extended value's charset'language' prefix: the charset into out.

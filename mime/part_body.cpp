@@ -41,29 +41,13 @@ bool IsOpening(const char *line, const Delimiters &d) {
     return d.openLen && line[0] == '-' && line[1] == '-' && strncasecmp(line, d.open, d.openLen) == 0;
 }
 
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return -1;
-}
-
 // Decodes quoted-printable in place; an "=" before anything but two hex
 // digits is kept as it stands. Returns the new length; *softBreak is set
 // when the line ended in "=".
 int DecodeQuotedPrintable(char *line, int len, bool *softBreak) {
     *softBreak = len > 0 && line[len - 1] == '=';
     if (*softBreak) len--;
-    int w = 0;
-    for (int r = 0; r < len; r++) {
-        if (line[r] == '=' && r + 2 < len && HexDigit(line[r + 1]) >= 0 && HexDigit(line[r + 2]) >= 0) {
-            line[w++] = (char)(HexDigit(line[r + 1]) * 16 + HexDigit(line[r + 2]));
-            r += 2;
-        } else {
-            line[w++] = line[r];
-        }
-    }
-    return w;
+    return (int)bvcom_DecodeHexEscapes(line, (size_t)len, '=');
 }
 
 // Quoted-printable text at the end of a piece that may be an escape split

@@ -198,6 +198,13 @@ BVCOM_API void com_StripCR(char *text);
 BVCOM_API void com_DeSlash(char *text);
 // Copies at most n characters and always terminates: dst holds n + 1 bytes.
 BVCOM_API char *com_strncpy(char *dst, const char *src, size_t n);
+// com_strncpy for a record field that reports a cut: returns 1 when src
+// fitted in `limit` bytes; else 0, and the field's name is kept for the
+// item's one warning (bvcom_WarnCutFields).
+BVCOM_API int bvcom_CopyField(char *dst, const char *src, size_t limit, const char *field);
+// Logs "BV Warning: <item>: cut to fit: <fields>" once when fields of the
+// item were cut since the last call, and forgets them.
+BVCOM_API void bvcom_WarnCutFields(const char *item);
 // Decode a part file in place; return the new size, -1 on failure.
 BVCOM_API int64_t com_convert_base64(const char *partFile, const char *tempDir);
 // The decoder behind com_convert_base64, for text that arrives in pieces:
@@ -208,6 +215,15 @@ typedef struct BvBase64State {
     int32_t bits;
 } BvBase64State;
 BVCOM_API size_t bvcom_Base64Decode(BvBase64State *state, const char *text, size_t len, unsigned char *out);
+// Base64 of n bytes into out, which holds 4 * ((n + 2) / 3) + 1 bytes (the
+// text and a NUL); returns the characters written.
+BVCOM_API size_t bvcom_Base64Encode(const unsigned char *in, size_t n, char *out);
+// The value of a hexadecimal digit, -1 for any other byte.
+BVCOM_API int bvcom_HexValue(int c);
+// Turns every `escape` followed by two hexadecimal digits ("=3D", "%20") in
+// text[0..len) into its byte, in place; anything else stays. Returns the new
+// length (no NUL is added).
+BVCOM_API size_t bvcom_DecodeHexEscapes(char *text, size_t len, char escape);
 BVCOM_API int64_t com_uudecode(const char *partFile, const char *tempDir);
 BVCOM_API void decode_modified_ut7(char *text, size_t capacity);
 // Ordinal 35: case-insensitive search from offset `start`; first match or NULL.
