@@ -223,4 +223,29 @@ void ConvertStickyNote(mdat *record, const char *tempDir);
 
 #ifdef __cplusplus
 }
+
+// Whether bytes read in order form well-formed UTF-8 with non-ASCII bytes,
+// or are ASCII without ESC (an ISO-2022 shift, which a conversion acts on).
+struct Utf8Check {
+    int pending = 0;  // continuation bytes still due
+    bool high = false, valid = true, escape = false;
+
+    void Take(const char *text, size_t len) {
+        for (size_t i = 0; i < len && valid; i++) {
+            unsigned c = (unsigned char)text[i];
+            if (pending > 0) {
+                valid = (c & 0xC0) == 0x80;
+                pending--;
+            } else if (c >= 0x80) {
+                high = true;
+                pending = c >= 0xC2 && c <= 0xDF ? 1 : (c >= 0xE0 && c <= 0xEF ? 2 : (c >= 0xF0 && c <= 0xF4 ? 3 : -1));
+                valid = pending > 0;
+            } else if (c == 0x1B) {
+                escape = true;
+            }
+        }
+    }
+    bool IsUtf8Text() const { return high && valid && pending == 0; }
+    bool IsAscii() const { return !high && !escape; }
+};
 #endif

@@ -128,30 +128,16 @@ enum TextFileKind {
 TextFileKind ReadTextFileKind(const char *path, int64_t *size) {
     FILE *in = plat_fopen(path, "rb");
     if (!in) return TEXT_FILE_UNREADABLE;
-    static unsigned char block[kConvertChunk];
-    int pending = 0;  // continuation bytes still due
-    bool escape = false, high = false, valid = true;
+    static char block[kConvertChunk];
+    Utf8Check check;
     size_t got;
     *size = 0;
-    while (valid && (got = fread(block, 1, sizeof(block), in)) > 0) {
+    while (check.valid && (got = fread(block, 1, sizeof(block), in)) > 0) {
         *size += (int64_t)got;
-        for (size_t i = 0; i < got && valid; i++) {
-            unsigned c = block[i];
-            if (pending > 0) {
-                valid = (c & 0xC0) == 0x80;
-                pending--;
-            } else if (c >= 0x80) {
-                high = true;
-                pending = c >= 0xC2 && c <= 0xDF ? 1 : (c >= 0xE0 && c <= 0xEF ? 2 : (c >= 0xF0 && c <= 0xF4 ? 3 : -1));
-                valid = pending > 0;
-            } else if (c == 0x1B) {
-                escape = true;
-            }
-        }
+        check.Take(block, got);
     }
     fclose(in);
-    if (!high) return escape ? TEXT_NEEDS_CONVERSION : TEXT_READS_AS_UTF8;
-    return valid && pending == 0 ? TEXT_READS_AS_UTF8 : TEXT_NEEDS_CONVERSION;
+    return check.IsAscii() || check.IsUtf8Text() ? TEXT_READS_AS_UTF8 : TEXT_NEEDS_CONVERSION;
 }
 
 // Rewrites a text part through the scratch file: HTML gets a meta line

@@ -6,22 +6,9 @@
 
 #include "ical_facts.h"
 #include "module_fixture.h"
-#include "platform/platform.h"
 
 namespace bvtest {
 namespace {
-
-FILETIME Utc(int year, int month, int day, int hour, int minute) {
-    SYSTEMTIME parts{};
-    parts.wYear = (uint16_t)year;
-    parts.wMonth = (uint16_t)month;
-    parts.wDay = (uint16_t)day;
-    parts.wHour = (uint16_t)hour;
-    parts.wMinute = (uint16_t)minute;
-    FILETIME time{};
-    plat_SystemTimeToFileTime(&parts, &time);
-    return time;
-}
 
 using Fill = std::function<void(mdat *rec, const std::string &dir)>;
 
@@ -372,43 +359,6 @@ TEST_F(CalendarWriterTest, OneCalendarObjectPerEventInItsZone) {
     ASSERT_EQ(facts.items.size(), 2u);
     EXPECT_EQ(facts.items[0].substr(0, 55), "VEVENT start=20240115T140000Z end=20240115T150000Z summ");
     EXPECT_EQ(facts.items[1].substr(0, 55), "VEVENT start=20240715T120000Z end=20240715T130000Z summ");
-    EXPECT_EQ(PythonParseErrors({file}, dir_), "");
-}
-
-// What libical reads from a recurring event with changed and deleted
-// occurrences, an alarm and a description is what the record said.
-TEST_F(CalendarWriterTest, RealReadersSeeTheRecord) {
-    fs::path file = dir_ / "series.vcs";
-    Write(file, "/XIMIAN", 2, {[](mdat *rec, const std::string &dir) {
-              snprintf(rec->title, sizeof rec->title, "Weekly, with \"quotes\"");
-              snprintf(rec->location, sizeof rec->location, "Caf\xc3\xa9 Nord");
-              rec->startTime = Utc(2024, 1, 1, 8, 0);
-              rec->endTime = Utc(2024, 1, 1, 9, 0);
-              rec->recurType = 5;
-              rec->isRecurring = 1;
-              rec->recurDayMask = 2;  // Mondays
-              rec->recurInterval = 1;
-              rec->recurEndType = 0;
-              rec->recurCount = 3;
-              rec->reminderSet = 1;
-              rec->reminderMinutes = 30;
-              com_WriteNotes(rec, "First line\nsecond; with, punctuation", dir.c_str());
-              AddException(rec, 1, Utc(2024, 1, 8, 8, 0));
-              mexception *moved = AddException(rec, 0, Utc(2024, 1, 15, 8, 0));
-              moved->newStart = Utc(2024, 1, 16, 8, 0);
-              moved->newEnd = Utc(2024, 1, 16, 9, 0);
-              snprintf(moved->title, sizeof moved->title, "Moved");
-          }});
-    CalendarFacts facts = ReadCalendarFacts(file);
-    EXPECT_EQ(facts.parseErrors, 0) << facts.errorText;
-    std::vector<std::string> expected = {
-        "VEVENT start=20240101T080000Z end=20240101T090000Z summary=Weekly, with \"quotes\" "
-        "description=First line\nsecond; with, punctuation location=Caf\xc3\xa9 Nord "
-        "occurrences=20240101T080000Z,20240108T080000Z,20240115T080000Z, exdate=20240108T080000Z, alarms=-30m,",
-        "VEVENT start=20240116T080000Z end=20240116T090000Z recurrence-id=20240115T080000Z summary=Moved "
-        "description= location=Caf\xc3\xa9 Nord occurrences= exdate= alarms=",
-    };
-    EXPECT_EQ(facts.items, expected);
     EXPECT_EQ(PythonParseErrors({file}, dir_), "");
 }
 

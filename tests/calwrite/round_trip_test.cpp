@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "ical_facts.h"
+#include "support/case_table.h"
 #include "support/file_text.h"
 #include "support/program_run.h"
 #include "support/temp_dir.h"
@@ -141,51 +142,18 @@ TEST(CalendarRoundTrip, TargetsFromEverySource) {
     EXPECT_EQ(PythonParseErrors(written, scratch.Path()), "");
 }
 
-// Corpus files whose round trip differs from the source for a reason that
-// lies in the source or in what the written layout can hold.
-const char *const kOneReminder = "several VALARMs; the record holds one reminder, the last one read";
-const char *const kUtcRuleAcrossDst =
-    "the .vcs layout is UTC: a rule written in UTC keeps its UTC hour across the zone's daylight-saving change";
-const char *const kNoMaster =
-    "a changed occurrence (RECURRENCE-ID) whose series is not in the file is written as an event of its own";
-const char *const kBadZone = "malformed VTIMEZONE that libical reads as UTC; the module maps the zone by its name";
-const std::map<std::string, const char *> kKnownDifferences = {
-    {"gammu_apple_ical1_rrule.ics", "the .ics layout's VTIMEZONE has the zone's present rules: a 2002 date in the "
-                                    "week the US rules changed in 2007 is an hour off"},
-    {"gammu_thinkingrock_vtodo.ics", "the task layout writes a day as a UTC time (noon of that day)"},
-    {"ical4j_apple_macosx_10.8.ics", "Europe/Bucharest is mapped through the zone list's \"Europe\" key (UTC+1)"},
-    {"ical4j_emclient_vobject.ics", kBadZone},
-    {"ical4j_mozilla_calendar10_todos.ics", "a task dated in year -1 is read without a start"},
-    {"ical4j_nextcloud.ics", kOneReminder},
-    {"ical4j_outlook11_standup.ics", kUtcRuleAcrossDst},
-    {"ical4j_outlook15_TZ-no-description.ics", "the changed occurrence's own VALARM: the record's reminder is the series'"},
-    {"icaljs_google_birthday.ics", kNoMaster},
-    {"icaljs_zimbra_multiple_rrules.ics", "two RRULEs in one event; the record holds one rule"},
-    {"icaljs_zimbra_recur_instances.ics", "changed occurrences without LOCATION take the series' location, VALARMs of their own are dropped, "
-                                          "and the .vcs rule is UTC across daylight-saving changes"},
-    {"kcal_AppleICal_1.5.ics", kBadZone},
-    {"kcal_KOrganizer_3.1.ics", "an EXDATE given as a day on a timed series is written as that day's occurrence time"},
-    {"kcal_recurrenceid_thisandfuture.ics", kNoMaster},
-    {"libical_2446.ics", "iTIP message examples: requests, replies, counters and cancellations of the same UIDs, "
-                         "entries without DTSTART; each is migrated as an event of its own"},
-    {"libical_fuzz_issue252.ics", "fuzzer input: libical finds no event in it, the module reads one dated 1864"},
-    {"pyical_alarm_etar_future.ics", kOneReminder},
-    {"pyical_alarm_google_future.ics", kOneReminder},
-    {"pyical_alarm_thunderbird_future.ics", kOneReminder},
-    {"pyical_google_x_apple_location.ics", kUtcRuleAcrossDst},
-    {"tine20_apple_1012_thisandfuture.ics", kUtcRuleAcrossDst},
-    {"tine20_exchange2010_rid_only.ics", kNoMaster},
-    {"tine20_gotomeeting.ics", "changed occurrences without LOCATION take the series' location; and the .vcs rule "
-                               "is UTC across daylight-saving changes"},
-    {"tine20_lightning_group_exception.ics", "the changed occurrences' own VALARMs: the record's reminder is the series'"},
-    {"tine20_outlook12_bysetpos.ics", "floating times are read in the machine's zone and written in UTC: the rule "
-                                      "keeps its UTC hour across daylight-saving changes"},
-};
+// Corpus files whose round trip differs from the source, with the reason.
+std::map<std::string, std::string> KnownDifferences() {
+    std::map<std::string, std::string> known;
+    for (const CaseRow &row : ReadCaseTable((kData / "corpus_differences.tsv").string())) known[row[0]] = row[1];
+    return known;
+}
 
 TEST(CalendarRoundTrip, CorpusCalendars) {
     fs::path corpus = fs::path(BV_CORPUS_DIR) / "ics";
     if (!fs::is_directory(corpus)) GTEST_SKIP() << "no corpus at " << corpus;
     TempDir scratch("bvcalcorpus");
+    const std::map<std::string, std::string> known_differences = KnownDifferences();
     std::vector<fs::path> written;
     std::vector<fs::path> sources;
     for (const fs::directory_entry &entry : fs::directory_iterator(corpus)) sources.push_back(entry.path());
@@ -198,7 +166,7 @@ TEST(CalendarRoundTrip, CorpusCalendars) {
             std::vector<fs::path> files = RoundTrip(kind, source, scratch.Path(), &differences);
             written.insert(written.end(), files.begin(), files.end());
         }
-        bool known = kKnownDifferences.count(name) != 0;
+        bool known = known_differences.count(name) != 0;
         EXPECT_EQ(differences.empty(), !known) << name << (known ? " now round-trips: drop it from the list" : "")
                                                << "\n" << differences;
     }

@@ -3,20 +3,12 @@
 #include <gtest/gtest.h>
 #include <stdio.h>
 #include <stdlib.h>
-#include <string.h>
-#include <unistd.h>
 
 #include "compose/compose.h"
+#include "mime/mime.h"
 #include "module/session.h"
 #include "platform/platform.h"
 #include "record/com.h"
-
-ScratchDir::ScratchDir() {
-    char pattern[] = "/tmp/bv_compose_XXXXXX";
-    path = std::string(mkdtemp(pattern)) + "/";
-}
-
-ScratchDir::~ScratchDir() { plat_RemoveDirectoryTree(path.c_str()); }
 
 mdat *NewMailRecord(int msgNumber) {
     mdat *rec = static_cast<mdat *>(calloc(1, sizeof(mdat)));
@@ -46,7 +38,7 @@ int AddPart(mdat *rec, const std::string &workDir, int partType, const std::stri
     part->size = static_cast<int32_t>(content.size());
     char path[1024];
     com_PartFileName(workDir.c_str(), rec, index, path, sizeof path);
-    WriteWholeFile(path, content);
+    bvtest::WriteFileText(path, content);
     return index;
 }
 
@@ -84,22 +76,13 @@ FILETIME UtcTime(int year, int month, int day, int hour, int minute, int second)
     return ft;
 }
 
-std::string ReadWholeFile(const std::string &path) {
-    std::string bytes;
-    FILE *f = fopen(path.c_str(), "rb");
-    if (!f) return bytes;
-    char block[65536];
-    size_t n;
-    while ((n = fread(block, 1, sizeof block, f)) > 0) bytes.append(block, n);
-    fclose(f);
-    return bytes;
-}
-
-void WriteWholeFile(const std::string &path, const std::string &bytes) {
-    FILE *f = fopen(path.c_str(), "wb");
-    ASSERT_NE(f, nullptr) << path;
-    fwrite(bytes.data(), 1, bytes.size(), f);
-    fclose(f);
+mdat *ParseMessageFile(const std::string &path, const std::string &workDir, int msgNumber, int *result) {
+    mdat *rec = NewMailRecord(msgNumber);
+    FILE *in = fopen(path.c_str(), "rb");
+    EXPECT_NE(in, nullptr) << path;
+    *result = in ? Parse_RFC822_Msg(in, rec, workDir.c_str(), "", 1) : -1;
+    if (in) fclose(in);
+    return rec;
 }
 
 std::string ComposeToText(mdat *rec, const std::string &workDir, const std::string &domain, int topLevel) {
@@ -109,22 +92,17 @@ std::string ComposeToText(mdat *rec, const std::string &workDir, const std::stri
     if (!out) return "";
     EXPECT_EQ(ComposeRfc822(rec, out, "Next_Item:_(A3CB49KFSA19)/00", workDir.c_str(), domain.c_str(), topLevel), 0);
     fclose(out);
-    std::string text = ReadWholeFile(path);
+    std::string text = bvtest::ReadFileText(path);
     remove(path.c_str());
     return text;
 }
 
 std::vector<std::string> SplitCrlfLines(const std::string &text) {
     std::vector<std::string> lines;
-    size_t start = 0;
-    while (start < text.size()) {
-        size_t end = text.find("\r\n", start);
-        if (end == std::string::npos) {
-            lines.push_back(text.substr(start));
-            break;
-        }
+    for (size_t start = 0, end; start < text.size(); start = end + 2) {
+        end = text.find("\r\n", start);
+        if (end == std::string::npos) end = text.size();
         lines.push_back(text.substr(start, end - start));
-        start = end + 2;
     }
     return lines;
 }
@@ -140,24 +118,9 @@ std::string PatternBytes(size_t length, unsigned seed) {
 }
 
 std::string DecodeBase64(const std::string &text) {
-    std::string out;
-    uint32_t bits = 0;
-    int count = 0;
-    for (char c : text) {
-        int v;
-        if (c >= 'A' && c <= 'Z') v = c - 'A';
-        else if (c >= 'a' && c <= 'z') v = c - 'a' + 26;
-        else if (c >= '0' && c <= '9') v = c - '0' + 52;
-        else if (c == '+') v = 62;
-        else if (c == '/') v = 63;
-        else continue;
-        bits = (bits << 6) | static_cast<uint32_t>(v);
-        count += 6;
-        if (count >= 8) {
-            count -= 8;
-            out += static_cast<char>((bits >> count) & 0xff);
-        }
-    }
+    BvBase64State state = {};
+    std::string out(text.size() * 3 / 4 + 3, '\0');
+    out.resize(bvcom_Base64Decode(&state, text.data(), text.size(), reinterpret_cast<unsigned char *>(&out[0])));
     return out;
 }
 
@@ -169,17 +132,8 @@ void ResetComposeSwitches() {
     setenv("TZ", "UTC", 1);
 }
 
-LogCapture::LogCapture() {
-    char pattern[] = "/tmp/bv_compose_log_XXXXXX";
-    int fd = mkstemp(pattern);
-    if (fd >= 0) close(fd);
-    path = pattern;
-    bvcom_SetLogFile(path.c_str());
-}
+LogCapture::LogCapture() { bvcom_SetLogFile((dir.Path() / "log.txt").c_str()); }
 
-LogCapture::~LogCapture() {
-    bvcom_SetLogFile(nullptr);
-    remove(path.c_str());
-}
+LogCapture::~LogCapture() { bvcom_SetLogFile(nullptr); }
 
-std::string LogCapture::Text() const { return ReadWholeFile(path); }
+std::string LogCapture::Text() const { return bvtest::ReadFileText(dir.Path() / "log.txt"); }

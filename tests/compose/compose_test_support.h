@@ -6,11 +6,12 @@
 #include <vector>
 
 #include "record/mdat.h"
+#include "support/file_text.h"
+#include "support/temp_dir.h"
 
 struct ScratchDir {
-    std::string path;  // with a trailing separator
-    ScratchDir();
-    ~ScratchDir();
+    bvtest::TempDir dir{"bvcompose"};
+    std::string path = dir.SubDir("work");  // with a trailing separator
     std::string File(const std::string &name) const { return path + name; }
 };
 
@@ -25,9 +26,9 @@ int AddPart(mdat *rec, const std::string &workDir, int partType, const std::stri
 mdat *AddEmbedded(mdat *rec);
 void AddRecipient(mdat *rec, const std::string &name, const std::string &addr, int type);
 FILETIME UtcTime(int year, int month, int day, int hour, int minute, int second);
+// Parse_RFC822_Msg of a file into a new record; *result gets its result.
+mdat *ParseMessageFile(const std::string &path, const std::string &workDir, int msgNumber, int *result);
 
-std::string ReadWholeFile(const std::string &path);
-void WriteWholeFile(const std::string &path, const std::string &bytes);
 // ComposeRfc822 into a file of the work directory; returns what it wrote.
 std::string ComposeToText(mdat *rec, const std::string &workDir, const std::string &domain = "", int topLevel = 1);
 std::vector<std::string> SplitCrlfLines(const std::string &text);
@@ -40,7 +41,7 @@ void ResetComposeSwitches();
 
 // Collects the log of the common library while alive.
 struct LogCapture {
-    std::string path;
+    bvtest::TempDir dir{"bvcomposelog"};
     LogCapture();
     ~LogCapture();
     std::string Text() const;

@@ -45,12 +45,6 @@ protected:
     mdat *rec = nullptr;
 };
 
-size_t CountOf(const std::string &text, const std::string &what) {
-    size_t n = 0;
-    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) n++;
-    return n;
-}
-
 // The base64 text of the part whose header block contains `marker`.
 std::string Base64After(const std::string &text, const std::string &marker) {
     size_t at = text.find(marker);
@@ -240,9 +234,9 @@ TEST_F(ComposerTest, BodyLevelsBoundariesAndBase64) {
     EXPECT_NE(text.find("Content-type: image/jpeg;\r\n  name=\"tiny.jpg\"\r\n"), std::string::npos);
     EXPECT_NE(text.find("Content-Type: multipart/mixed;boundary=\"" + e4 + "\"\r\n"), std::string::npos);
     EXPECT_NE(text.find("--" + e4 + "--\r\n--" + b1 + "\r\n"), std::string::npos);
-    EXPECT_EQ(CountOf(text, "--" + e4 + "\r\n"), 2u);
+    EXPECT_EQ(bvtest::CountOf(text, "--" + e4 + "\r\n"), 2);
     EXPECT_TRUE(text.size() > 9 && text.compare(text.size() - b1.size() - 6, std::string::npos, "--" + b1 + "--\r\n") == 0);
-    EXPECT_EQ(CountOf(text, "--" + b1 + "--"), 1u);
+    EXPECT_EQ(bvtest::CountOf(text, "--" + b1 + "--"), 1);
 
     std::string imageText = Base64After(text, "name=\"logo.PNG\"");
     ExpectLinesOf72(imageText);
@@ -350,8 +344,8 @@ TEST_F(ComposerTest, OverlongAndGarbageInputsAreCopiedSafely) {
     gDedup = 1;
     std::string text = ComposeToText(rec, work.path);
     EXPECT_EQ(text.substr(text.size() - 4 - Top(text).size() - 2), "--" + Top(text) + "--\r\n");
-    EXPECT_EQ(CountOf(text, "\r\nTo: "), 1u);
-    EXPECT_EQ(CountOf(text, ",\r\n \""), 49u);
+    EXPECT_EQ(bvtest::CountOf(text, "\r\nTo: "), 1);
+    EXPECT_EQ(bvtest::CountOf(text, ",\r\n \""), 49);
     gD68 = gEih = 1;
     text = ComposeToText(rec, work.path);
     EXPECT_EQ(text.substr(text.size() - 4 - Top(text).size() - 2), "--" + Top(text) + "--\r\n");
@@ -371,7 +365,7 @@ TEST_F(ComposerTest, EmbeddedMessageWithoutBodyGetsASummary) {
                         "From: Inner Sender <inner@example.com>\nSubject: Forwarded\n"
                         "Date: Sat, 04 Mar 2023 05:06:07\nPriority: High\nImportance: Normal\nAttachment: a.doc\n"),
               std::string::npos);
-    EXPECT_EQ(CountOf(text, "Attachment: "), 1u) << "the top level has a body, no summary";
+    EXPECT_EQ(bvtest::CountOf(text, "Attachment: "), 1) << "the top level has a body, no summary";
 }
 
 }  // namespace
@@ -394,12 +388,10 @@ TEST_F(ComposerTest, LongSubjectReadsBackWithItsBlanks) {
         out->codepage = 1251;
         std::string text = ComposeToText(out, work.path);
         FreeMailRecord(out, work.path);
-        WriteWholeFile(work.File("back.eml"), text);
-        mdat *back = NewMailRecord(8);
-        FILE *f = plat_fopen(work.File("back.eml").c_str(), "rb");
-        ASSERT_TRUE(f);
-        EXPECT_EQ(Parse_RFC822_Msg(f, back, work.path.c_str(), "", 1), 0);
-        fclose(f);
+        bvtest::WriteFileText(work.File("back.eml"), text);
+        int result;
+        mdat *back = ParseMessageFile(work.File("back.eml"), work.path, 8, &result);
+        EXPECT_EQ(result, 0);
         EXPECT_STREQ(back->subject, subject) << text.substr(0, text.find("\r\n\r\n"));
         FreeMailRecord(back, work.path);
     }

@@ -15,19 +15,9 @@
 #include "oeapi/oeapi.h"
 #include "platform/platform.h"
 #include "record/com.h"
+#include "support/case_table.h"
 
 namespace {
-
-// Which call of the recording store fails.
-struct FailPlan {
-    bool getFolder = false;
-    int createFolderAt = -1;  // index of the CreateFolder call that fails
-    bool createMessage = false;
-    bool commitFirst = false;  // returns success 0
-    bool clone = false;
-    bool commitCopy = false;
-    bool deleteMessage = false;
-};
 
 struct Recorder {
     std::vector<std::string> calls;
@@ -36,7 +26,8 @@ struct Recorder {
     int32_t unread = -1;
     int createFolderCalls = 0;
     int liveObjects = 0;
-    FailPlan fail;
+    std::string failing;     // the call that fails: "GetFolder", "Commit(copy)", ...
+    int createFolderAt = -1;  // index of the CreateFolder call that fails
 };
 Recorder gRec;
 
@@ -57,15 +48,14 @@ uint32_t BV_CALL MsgRelease(OeMessage *self) {
 
 HRESULT BV_CALL MsgDelete(OeMessage *, int32_t permanent, int32_t *success) {
     gRec.calls.push_back(Name("Delete", static_cast<uint32_t>(permanent)));
-    *success = gRec.fail.deleteMessage ? 0 : 1;
-    return gRec.fail.deleteMessage ? E_FAIL : S_OK;
+    bool fails = gRec.failing == "Delete";
+    *success = fails ? 0 : 1;
+    return fails ? E_FAIL : S_OK;
 }
 
 HRESULT BV_CALL MsgCommit(OeMessage *self, int32_t *success) {
-    bool copy = reinterpret_cast<FakeMessage *>(self)->copy;
-    gRec.calls.push_back(copy ? "Commit(copy)" : "Commit(message)");
-    bool fails = copy ? gRec.fail.commitCopy : gRec.fail.commitFirst;
-    *success = fails ? 0 : 1;
+    gRec.calls.push_back(reinterpret_cast<FakeMessage *>(self)->copy ? "Commit(copy)" : "Commit(message)");
+    *success = gRec.failing == gRec.calls.back() ? 0 : 1;
     return S_OK;
 }
 
@@ -73,7 +63,7 @@ OeMessage *NewFakeMessage(bool copy);
 
 HRESULT BV_CALL MsgCloneInto(OeMessage *, uint32_t folderId, OeMessage **out) {
     gRec.calls.push_back(Name("CloneInto", folderId));
-    if (gRec.fail.clone) return E_FAIL;
+    if (gRec.failing == "CloneInto") return E_FAIL;
     *out = NewFakeMessage(true);
     return S_OK;
 }
@@ -104,7 +94,7 @@ HRESULT BV_CALL FolderCreateMessage(OeFolder *, BSTR text, int32_t unread, OeMes
     gRec.calls.push_back("CreateMessage");
     gRec.messageText.assign(reinterpret_cast<const char16_t *>(text), plat_SysStringLen(text));
     gRec.unread = unread;
-    if (gRec.fail.createMessage) return E_FAIL;
+    if (gRec.failing == "CreateMessage") return E_FAIL;
     *out = NewFakeMessage(false);
     return S_OK;
 }
@@ -119,7 +109,7 @@ const OeFolderVtbl kFolderVtbl = MakeFolderVtbl();
 
 HRESULT BV_CALL RootGetFolder(OeRoot *, uint32_t id, OeFolder **out) {
     gRec.calls.push_back(Name("GetFolder", id));
-    if (gRec.fail.getFolder) return E_FAIL;
+    if (gRec.failing == "GetFolder") return E_FAIL;
     gRec.liveObjects++;
     *out = new OeFolder{&kFolderVtbl};
     return S_OK;
@@ -129,7 +119,7 @@ HRESULT BV_CALL RootCreateFolder(OeRoot *, uint32_t parent, BSTR name, uint32_t 
     int call = gRec.createFolderCalls++;
     gRec.calls.push_back(Name("CreateFolder", parent));
     gRec.folderNames.emplace_back(reinterpret_cast<const char16_t *>(name), plat_SysStringLen(name));
-    if (call == gRec.fail.createFolderAt) return E_FAIL;
+    if (call == gRec.createFolderAt) return E_FAIL;
     *newId = 100 + static_cast<uint32_t>(call);
     return S_OK;
 }
@@ -183,7 +173,7 @@ TEST_F(StoreImportTest, FolderPathLevelsAreCreatedBelowTheParent) {
     // A level that is too long to convert becomes "N/A"; a failure stops at
     // the last level reached.
     gRec = Recorder();
-    gRec.fail.createFolderAt = 2;
+    gRec.createFolderAt = 2;
     gDebug = 0;
     std::string path = "Top^" + std::string(600, 'x') + "^Lost^Never";
     CreateOEFolder(path.c_str());
@@ -231,47 +221,17 @@ TEST_F(StoreImportTest, D133CreatesAndCommitsOnly) {
 
 TEST_F(StoreImportTest, EveryFailureIsLoggedAndEndsTheRecordOnly) {
     LogCapture log;
-    struct Case {
-        FailPlan plan;
-        std::string logged;
-        std::vector<std::string> calls;
-    };
-    FailPlan getFolder, create, commit, clone, commitCopy, remove;
-    getFolder.getFolder = true;
-    create.createMessage = true;
-    commit.commitFirst = true;
-    clone.clone = true;
-    commitCopy.commitCopy = true;
-    remove.deleteMessage = true;
-    const std::vector<Case> cases = {
-        {getFolder, "BV Warning: Error GetFolder\n", {"GetFolder(0)"}},
-        {create, "BV Warning: Error CreateMessage: 2147500037\n", {"GetFolder(0)", "CreateMessage", "Release(folder)"}},
-        {commit,
-         "BV Warning: Error Commit (1)\n",
-         {"GetFolder(0)", "CreateMessage", "Commit(message)", "Release(message)", "Release(folder)"}},
-        {clone,
-         "BV Warning: Error Clone\n",
-         {"GetFolder(0)", "CreateMessage", "Commit(message)", "CloneInto(0)", "Release(message)", "Release(folder)"}},
-        {commitCopy,
-         "BV Warning: Error Commit (2)\n",
-         {"GetFolder(0)", "CreateMessage", "Commit(message)", "CloneInto(0)", "Commit(copy)", "Release(copy)",
-          "Release(message)", "Release(folder)"}},
-        {remove,
-         "BV Warning: Error Delete\n",
-         {"GetFolder(0)", "CreateMessage", "Commit(message)", "CloneInto(0)", "Commit(copy)", "Delete(1)",
-          "Release(copy)", "Release(message)", "Release(folder)"}},
-    };
-    for (const Case &c : cases) {
+    // failing call, what is logged, ImportOEMessage's result, the calls made
+    for (const bvtest::CaseRow &row : bvtest::ReadCaseTable(BV_COMPOSE_DATA "/import_failures.tsv")) {
         gRec = Recorder();
-        gRec.fail = c.plan;
+        gRec.failing = row[0];
         size_t before = log.Text().size();
-        // The message is not in the store when it was never committed.
-        int expected = c.logged.find("Commit (1)") != std::string::npos ||
-                       c.logged.find("CreateMessage") != std::string::npos || c.logged.find("GetFolder") != std::string::npos;
-        EXPECT_EQ(ImportOEMessage(work.path.c_str(), rec, "Inbox"), expected) << c.logged;
-        EXPECT_EQ(log.Text().substr(before), c.logged);
-        EXPECT_EQ(gRec.calls, c.calls) << c.logged;
-        EXPECT_EQ(gRec.liveObjects, 0) << c.logged;
+        EXPECT_EQ(ImportOEMessage(work.path.c_str(), rec, "Inbox"), row.Int(2)) << row.Where();
+        EXPECT_EQ(log.Text().substr(before), row[1]) << row.Where();
+        std::string calls;
+        for (const std::string &call : gRec.calls) calls += (calls.empty() ? "" : " ") + call;
+        EXPECT_EQ(calls, row[3]) << row.Where();
+        EXPECT_EQ(gRec.liveObjects, 0) << row.Where();
         EXPECT_FALSE(plat_FileExists(work.File("oemsg.tmp").c_str()));
     }
 

@@ -2,7 +2,6 @@
 
 #include <stdlib.h>
 #include <filesystem>
-#include <sstream>
 
 #include "support/file_text.h"
 #include "support/program_run.h"
@@ -62,23 +61,6 @@ std::vector<TextField> ContactTextFields(mdat *record) {
             TEXT(emailDisplayName), TEXT(uid)};
 }
 #undef TEXT
-
-std::vector<std::vector<std::string>> CsvRows(const std::string &path, char separator) {
-    bvtest::ProgramRun run = bvtest::RunProgram("python3 " + bvtest::ShellQuote(BV_SOURCE_DIR "/tests/contacts/csv_rows.py") +
-                                                    " " + bvtest::ShellQuote(path) + " '" + separator + "'",
-                                                std::filesystem::path(path).parent_path());
-    EXPECT_EQ(run.status, 0) << run.err;
-    std::vector<std::vector<std::string>> rows;
-    std::istringstream lines(run.out);
-    for (std::string line; std::getline(lines, line, '\x1e');) {
-        if (line.empty()) continue;
-        rows.emplace_back();
-        std::istringstream fields(line);
-        for (std::string field; std::getline(fields, field, '\x1f');) rows.back().push_back(field);
-        if (line.back() == '\x1f') rows.back().push_back("");
-    }
-    return rows;
-}
 
 void ContactTest::SetUp() {
     current_ = this;

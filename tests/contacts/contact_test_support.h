@@ -39,9 +39,6 @@ struct TextField {
     size_t capacity;
 };
 std::vector<TextField> ContactTextFields(mdat *record);
-// The records of a CSV file as Python's csv module reads them (blank lines
-// hold none).
-std::vector<std::vector<std::string>> CsvRows(const std::string &path, char separator = ',');
 
 class ContactTest : public ::testing::Test {
 protected:

@@ -87,9 +87,6 @@ TEST_F(ContactWriter, EveryCaseFileWritesAsExpected) {
         RunCase(entry.path().string());
         std::string expected = entry.path().parent_path() / (entry.path().stem().string() + ".expect");
         EXPECT_EQ(bvtest::ReadFileText(out_), bvtest::ReadFileText(expected));
-        // Python's csv module finds as many columns in every row as in the header.
-        std::vector<std::vector<std::string>> rows = CsvRows(out_);
-        for (const auto &row : rows) EXPECT_EQ(row.size(), rows[0].size()) << row[0];
         cases++;
     }
     EXPECT_GE(cases, 5);

@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <string>
 
+#include "support/case_table.h"
 #include "support/file_text.h"
 #include "support/program_run.h"
 #include "support/temp_dir.h"
@@ -30,59 +32,33 @@ protected:
                                       bvtest::ShellQuote(bvtest::BuildProgram("bvhost")) + " " + args,
                                   dir_);
     }
-    static int Lines(const std::string &text) {
-        int lines = 0;
-        for (char c : text) lines += c == '\n';
-        return lines;
-    }
     bvtest::TempDir scratch_{"bvclitest"};
     fs::path dir_;
 };
 
-TEST_F(BvhostTest, HelpNamesTheCommandsAndKinds) {
-    Outcome run = Bvhost("--help");
-    EXPECT_EQ(run.status, 0);
-    for (const char *word : {"folders", "migrate", "dump", "oe-dir:DIR", "kerio:DIR", "contacts:FILE"})
-        EXPECT_NE(run.out.find(word), std::string::npos) << word << "\n" << run.out;
-
-    run = Bvhost("dump --help");
-    EXPECT_EQ(run.status, 0);
-    for (const char *option : {"--source", "--out", "--folder", "--switches", "--tag", "--upcoming", "--work-dir",
-                               "--keep-work", "--log", "--verbose", "--max-read"})
-        EXPECT_NE(run.out.find(option), std::string::npos) << option << "\n" << run.out;
-}
-
-TEST_F(BvhostTest, UsageErrorsAreOneClearLine) {
-    Outcome run = Bvhost("folders --source oe-dir:" + (dir_ / "missing").string());
-    EXPECT_EQ(run.status, 2);
-    EXPECT_EQ(run.err, "bvhost: source oe-dir:" + (dir_ / "missing").string() +
-                           ": no such directory (oe-dir expects a directory of DBX/MBX files)\n");
-    EXPECT_EQ(run.out, "");
-
-    run = Bvhost("folders --source pst:/x");
-    EXPECT_EQ(run.status, 2);
-    EXPECT_EQ(run.err, "bvhost: unknown source kind 'pst'; valid source kinds: oe-dir, oe, contacts, calendar, "
-                       "tasks, kerio (as KIND:PATH)\n");
-
-    run = Bvhost("migrate --source oe-dir:" + dir_.string() + " --target kerio:" + dir_.string());
-    EXPECT_EQ(run.status, 2);
-    EXPECT_EQ(Lines(run.err), 1) << run.err;
-    EXPECT_NE(run.err.find("valid target kinds: oe, contacts, calendar, tasks"), std::string::npos) << run.err;
-
-    run = Bvhost("folders");
-    EXPECT_EQ(run.status, 2);
-    EXPECT_NE(run.err.find("--source"), std::string::npos) << run.err;
-
-    run = Bvhost("");
-    EXPECT_EQ(run.status, 2);
-}
-
-TEST_F(BvhostTest, LogonFailureNamesTheResult) {
+TEST_F(BvhostTest, RunsOfTheTable) {
     fs::create_directories(dir_ / "empty");
-    Outcome run = Bvhost("folders --source oe-dir:" + (dir_ / "empty").string());
-    EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.err, "bvhost: Logon of the source oe-dir:" + (dir_ / "empty").string() +
-                           " failed: result 3 (source or target not found or not usable)\n");
+    auto expand = [&](std::string text) {
+        for (size_t at; (at = text.find("$DIR")) != std::string::npos;) text.replace(at, 4, dir_.string());
+        return text;
+    };
+    for (const bvtest::CaseRow &row : bvtest::ReadCaseTable(BV_SOURCE_DIR "/tests/host/data/cli.tsv")) {
+        Outcome run = Bvhost(expand(row[0]));
+        SCOPED_TRACE(row.Where() + "\nout: " + run.out + "\nerr: " + run.err);
+        EXPECT_EQ(run.status, row.Int(1));
+        const std::string &stream = row[2][0] == 'o' ? run.out : run.err;
+        if (row[2] == "err=") {
+            EXPECT_EQ(run.err, expand(row[3]));
+        }
+        std::stringstream texts(expand(row[3]));
+        for (std::string text; row[2].back() == '~' && std::getline(texts, text, '|');)
+            EXPECT_NE(stream.find(text), std::string::npos) << text;
+        if (run.status != 2) continue;
+        EXPECT_EQ(run.out, "");
+        if (row[0].find(':') != std::string::npos) {
+            EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1);
+        }
+    }
 }
 
 TEST_F(BvhostTest, WorkDirectoryIsRemovedUnlessKept) {

@@ -238,14 +238,6 @@ TEST_F(HostileInput, BadMessagesBetweenGoodOnesArriveAsFarAsSafeAndWarned) {
              for (const json &part : record["parts"]) longest = std::max<int64_t>(longest, part["size"]);
              EXPECT_GE(longest, (int64_t)html.size());
          }},
-        {"600 attachments", false,
-         [] {
-             std::string parts;
-             for (int i = 0; i < 600; i++) parts += AttachmentPart("a" + std::to_string(i) + ".bin", "x");
-             return Multipart("many", parts);
-         },
-         {"parts past the record's 500 part slots left out"},
-         [](const json &record, const std::string &) { EXPECT_EQ(record["parts"].size(), 500u); }},
         {"5003 recipients (one in the usual To line)", false,
          [] {
              std::string to = "To: ";
@@ -254,25 +246,6 @@ TEST_F(HostileInput, BadMessagesBetweenGoodOnesArriveAsFarAsSafeAndWarned) {
          },
          {"3 recipients past the limit of 5000 left out"},
          [](const json &record, const std::string &) { EXPECT_EQ(record["recips"].size(), 5000u); }},
-        {"31 nested forwards", false, [] { return Nested(31); },
-         {"an embedded message nested deeper than 30 levels is kept whole as the attachment Message.eml"},
-         [](const json &record, const std::string &) {
-             const json *level = &record;
-             int depth = 0;
-             for (;;) {
-                 const json *next = nullptr;
-                 for (const json &part : (*level)["parts"])
-                     if (part.contains("subMsg")) next = &part["subMsg"];
-                 if (!next) break;
-                 level = next;
-                 depth++;
-             }
-             EXPECT_EQ(depth, 30);
-             EXPECT_EQ((*level)["subject"], "level 30");
-             const json *kept = PartNamed(*level, "Message.eml");
-             ASSERT_NE(kept, nullptr) << level->dump();
-             EXPECT_GT((*kept)["size"], 100);
-         }},
     };
     for (const HostileCase &c : cases) {
         SCOPED_TRACE(c.what);

@@ -10,34 +10,23 @@ import sys
 
 
 def leaves_and_messages(message):
+    """The leaf parts (type, bytes) and the embedded messages of one level."""
     leaves, embedded = [], []
-    for part in message.walk() if message.is_multipart() else [message]:
-        if part is not message and _inside_embedded(message, part):
-            continue
+
+    def visit(part):
         if part is not message and part.get_content_type() == "message/rfc822":
             embedded.append(part.get_payload(0))
-            continue
-        if part.is_multipart():
-            continue
-        data = part.get_payload(decode=True) or b""
-        if part.get_content_maintype() == "text":
-            data = data.replace(b"\r\n", b"\n").rstrip()
-        leaves.append((part.get_content_type(), data))
+        elif part.is_multipart():
+            for child in part.get_payload():
+                visit(child)
+        else:
+            data = part.get_payload(decode=True) or b""
+            if part.get_content_maintype() == "text":
+                data = data.replace(b"\r\n", b"\n").rstrip()
+            leaves.append((part.get_content_type(), data))
+
+    visit(message)
     return sorted(leaves), embedded
-
-
-def _inside_embedded(top, part):
-    """True when part belongs to a message/rfc822 part below top."""
-    stack = [(top, False)]
-    while stack:
-        node, inside = stack.pop()
-        if node is part:
-            return inside
-        if node.is_multipart():
-            child_inside = inside or (node is not top and node.get_content_type() == "message/rfc822")
-            for child in node.get_payload():
-                stack.append((child, child_inside))
-    return False
 
 
 def compare(a, b, path):

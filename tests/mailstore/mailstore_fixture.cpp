@@ -85,12 +85,7 @@ std::string MailStoreTest::Data(const std::string &name) {
     return bvtest::ReadFileText(fs::path(BV_MAILSTORE_DATA) / name);
 }
 
-std::string MailStoreTest::NumberedEml(size_t number) {
-    std::string name = "m";
-    name += std::to_string(number);
-    name += ".eml";
-    return name;
-}
+std::string MailStoreTest::NumberedEml(size_t number) { return "m" + std::to_string(number) + ".eml"; }
 
 std::string MailStoreTest::LogText() const { return bvtest::ReadFileText(log_); }
 

@@ -13,6 +13,7 @@
 #include "mailstore/store_dir.h"
 #include "mailstore_fixture.h"
 #include "platform/platform.h"
+#include "support/case_table.h"
 #include "support/file_text.h"
 #include "support/temp_dir.h"
 
@@ -93,25 +94,9 @@ TEST_F(StoreDirTest, ScanListsTheFoldersOfTheTree) {
 }
 
 TEST_F(StoreDirTest, FirstMessageKindRules) {
-    const std::vector<std::pair<std::string, int>> cases = {
-        {kMail, BV_CLASS_MAIL},
-        {"Subject: no type\n\nplain text\n", BV_CLASS_MAIL},
-        {"Subject: x\nContent-Type: text/html; charset=utf-8\n\n<p>", BV_CLASS_MAIL},
-        {kCard, BV_CLASS_CONTACTS},
-        {"Content-Type: TEXT/VCARD\n\nBEGIN:VCARD\n", BV_CLASS_CONTACTS},
-        {kEvent, BV_CLASS_CALENDAR},
-        {"Content-Type: text/calendar; component=vevent\n\n", BV_CLASS_CALENDAR},
-        {kTask, BV_CLASS_TASKS},
-        {"Content-Type: multipart/mixed; boundary=b\n\n--b\nContent-Type: text/x-vcard\n\nBEGIN:VCARD\n",
-         BV_CLASS_CONTACTS},
-        {"Content-Type: multipart/mixed; boundary=b\n\n--b\nContent-Type: application/pdf\n\nJVBER\n--b--\n", -1},
-        {"Content-Type: text/calendar; method=REQUEST\n\nBEGIN:VCALENDAR\n", -1},
-        {"Content-Type: application/octet-stream\n\n\x01\x02", -1},
-        {"", -1},
-    };
-    for (size_t i = 0; i < cases.size(); i++) {
-        fs::path file = WriteEml(root_, NumberedEml(i), cases[i].first);
-        EXPECT_EQ(StoreMessageClass(file.c_str()), cases[i].second) << cases[i].first;
+    for (const bvtest::CaseRow &row : bvtest::ReadCaseTable(BV_MAILSTORE_DATA "/message_kinds.tsv")) {
+        fs::path file = WriteEml(root_, NumberedEml((size_t)row.line), row[0]);
+        EXPECT_EQ(StoreMessageClass(file.c_str()), row.Int(1)) << row.Where();
     }
     EXPECT_EQ(StoreMessageClass((root_ / "missing.eml").c_str()), -1);
 }
@@ -227,28 +212,9 @@ int BV_CALL CollectContactStatus(mdat *, const char *, int status, int *, int *,
 // the card's own quoted-printable and charset, and values the record has
 // no room for kept in the notes.
 TEST_F(StoreDirTest, ContactFolderReadsVCards) {
-    Build({{"Contacts", "WIPF.Contact",
-            {{"a.eml",
-              "Subject: Hans\nContent-Type: text/x-vcard; charset=utf-8\nContent-Transfer-Encoding: quoted-printable\n\n"
-              "BEGIN:VCARD\nVERSION:2.1\nN:M=C3=BCller;Hans;;Dr.;\nFN:Hans M=C3=BCller\nEMAIL;INTERNET:hans@example.de\n"
-              "TEL;WORK;VOICE:+49 1\nTEL;WORK;VOICE:+49 2\nTEL;HOME;FAX:+49 3\nTEL;PAGER:+49 4\nEND:VCARD\n"},
-             {"c.eml",
-              "Subject: Koeln\nContent-Type: text/x-vcard\n\nBEGIN:VCARD\nVERSION:2.1\nFN:Anna Schmidt\n"
-              "NOTE;ENCODING=QUOTED-PRINTABLE;CHARSET=ISO-8859-1:Gr=FC=DFe aus =\nK=F6ln\nEND:VCARD\n"},
-             {"d.eml", "Subject: no card here\nContent-Type: text/plain\n\njust text\n"},
-             {"e.eml",
-              "Subject: attached\nContent-Type: multipart/mixed; boundary=\"xx\"\n\n--xx\nContent-Type: text/plain\n\n"
-              "see card\n--xx\nContent-Type: text/vcard; name=\"lee.vcf\"\nContent-Disposition: attachment; "
-              "filename=\"lee.vcf\"\n\nBEGIN:VCARD\nVERSION:3.0\nN:Lee;Kim\nEMAIL:kim@example.org\nEND:VCARD\n--xx--\n"}}}});
-    bvtest::WriteFileText(store_ / "Contacts" / "#msgs" / "b.vcf",
-                          "BEGIN:VCARD\r\nVERSION:3.0\r\nN:Doe;Jane;Q;Ms.;PhD\r\nFN:Jane Doe\r\n"
-                          "ORG:Acme\\, Inc.;R&D\r\nTITLE:Chief\r\nitem1.EMAIL;TYPE=INTERNET,PREF:jane@acme.example\r\n"
-                          "EMAIL:j2@x.example\r\nEMAIL:j3@x.example\r\nEMAIL:j4@x.example\r\n"
-                          "TEL;TYPE=CELL:+1 555 0001\r\nTEL;TYPE=HOME,VOICE:+1 555 0002\r\n"
-                          "ADR;TYPE=HOME:;Apt 4;12 Elm\r\n  Street;Springfield;IL;62701;USA\r\n"
-                          "ADR;TYPE=WORK:;;1 Plaza;Chicago;IL;60601;USA\r\nBDAY:1980-12-24\r\n"
-                          "URL:https://acme.example/jane\r\nNOTE:line one\\nline two\\, done\r\nEND:VCARD\r\n"
-                          "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Solo Name\r\nBDAY:19750102\r\nEND:VCARD\r\n");
+    Build({{"Contacts", "WIPF.Contact", {}}});
+    for (const auto &e : fs::directory_iterator(fs::path(BV_MAILSTORE_DATA) / "store_contacts"))
+        WriteEml(store_ / "Contacts" / "#msgs", e.path().filename(), bvtest::ReadFileText(e.path()));
     ASSERT_EQ(Scan(), 1);
     ASSERT_EQ(gFolderCount, 1);
     EXPECT_EQ(gFolderTable[0]->itemCount, 4u);  // the .eml files
@@ -257,19 +223,9 @@ TEST_F(StoreDirTest, ContactFolderReadsVCards) {
     static mdat record;
     int count = 0;
     ReadStoreDirContacts(0, &record, CollectContact, work_.c_str(), &count, CollectContactStatus);
-    std::vector<std::string> expected = {
-        "firstName=Hans|lastName=Müller|courtesyTitle=Dr.|emailAddr=hans@example.de|businessPhone=+49 1|"
-        "homeFax=+49 3|pager=+49 4|notes=Business phone: +49 2|",
-        "firstName=Jane|lastName=Doe|middleName=Q|courtesyTitle=Ms.|suffix=PhD|emailAddr=jane@acme.example|"
-        "email2Addr=j2@x.example|email3Addr=j3@x.example|homePhone=+1 555 0002|mobilePhone=+1 555 0001|"
-        "company=Acme, Inc.|department=R&D|title=Chief|businessStreet=1 Plaza|businessCity=Chicago|"
-        "businessState=IL|businessPostalCode=60601|businessCountry=USA|homeStreet=Apt 4, 12 Elm Street|"
-        "homeCity=Springfield|homePostalCode=62701|homeCountry=USA|birthday=12/24/1980|"
-        "webPage=https://acme.example/jane|notes=line one\nline two, done\nE-mail: j4@x.example|",
-        "firstName=Solo|lastName=Name|birthday=1/2/1975|",
-        "firstName=Anna|lastName=Schmidt|notes=Grüße aus Köln|",
-        "firstName=Kim|lastName=Lee|emailAddr=kim@example.org|",
-    };
+    std::vector<std::string> expected;
+    for (const bvtest::CaseRow &row : bvtest::ReadCaseTable(BV_MAILSTORE_DATA "/store_contacts.expect"))
+        expected.push_back(row[0]);
     EXPECT_EQ(gContacts, expected);
     EXPECT_EQ(gContactStatuses, (std::vector<int>{0, 0, 0, 0, BV_STATUS_EXCLUDED, 0}));
     EXPECT_EQ(count, 5);

@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <sstream>
 #include "mime_test_support.h"
+#include "support/case_table.h"
 
 namespace fs = std::filesystem;
 using namespace mimetest;
@@ -21,25 +22,6 @@ using namespace mimetest;
 namespace {
 
 const std::string kDataDir = BV_MIME_DATA;
-
-std::string Unescape(const std::string &s) {
-    std::string out;
-    for (size_t i = 0; i < s.size(); i++) {
-        if (s[i] != '\\' || i + 1 >= s.size()) {
-            out.push_back(s[i]);
-            continue;
-        }
-        char c = s[++i];
-        if (c == 'r') out.push_back('\r');
-        else if (c == 'n') out.push_back('\n');
-        else if (c == 't') out.push_back('\t');
-        else if (c == 'x' && i + 2 < s.size()) {
-            out.push_back((char)std::stoi(s.substr(i + 1, 2), nullptr, 16));
-            i += 2;
-        } else out.push_back(c);
-    }
-    return out;
-}
 
 std::string Trim(const std::string &s) {
     size_t a = s.find_first_not_of(" \t\r");
@@ -70,7 +52,7 @@ void ApplyOption(const std::string &opt, ParseOptions *o) {
 
 CaseExpectations ReadExpectations(const std::string &path) {
     CaseExpectations expected;
-    std::istringstream in(ReadFileBytes(path));
+    std::istringstream in(bvtest::ReadFileText(path));
     std::string line;
     while (std::getline(in, line)) {
         if (!line.empty() && line.back() == '\r') line.pop_back();
@@ -83,11 +65,11 @@ CaseExpectations ReadExpectations(const std::string &path) {
         if (fileOp != std::string::npos && (colon == std::string::npos || fileOp < colon)) {
             e = {Trim(line.substr(0, fileOp)), "file", Trim(line.substr(fileOp + 7))};
         } else if (notContains != std::string::npos && (colon == std::string::npos || notContains < colon)) {
-            e = {Trim(line.substr(0, notContains)), "!~", Unescape(line.substr(notContains + 4))};
+            e = {Trim(line.substr(0, notContains)), "!~", bvtest::DecodeEscapes(line.substr(notContains + 4))};
         } else if (contains != std::string::npos && (colon == std::string::npos || contains < colon)) {
-            e = {Trim(line.substr(0, contains)), "~", Unescape(line.substr(contains + 3))};
+            e = {Trim(line.substr(0, contains)), "~", bvtest::DecodeEscapes(line.substr(contains + 3))};
         } else if (colon != std::string::npos) {
-            e = {Trim(line.substr(0, colon)), "=", Unescape(line.substr(colon + 2))};
+            e = {Trim(line.substr(0, colon)), "=", bvtest::DecodeEscapes(line.substr(colon + 2))};
         } else {
             ADD_FAILURE() << "unreadable expect line: " << line;
             continue;
@@ -127,9 +109,9 @@ class CaseFile : public ::testing::TestWithParam<std::string> {};
 TEST_P(CaseFile, RecordMatchesExpectation) {
     const std::string name = GetParam();
     CaseExpectations expected = ReadExpectations(kDataDir + "/" + name + ".expect");
-    std::string input = ReadFileBytes(kDataDir + "/" + name + ".eml");
-    ParseRun fromFile = ParseBytes(input, expected.options, false, name);
-    ParseRun fromMemory = ParseBytes(input, expected.options, true, name + "_mem");
+    std::string input = bvtest::ReadFileText(kDataDir + "/" + name + ".eml");
+    ParseRun fromFile = ParseBytes(input, expected.options, false);
+    ParseRun fromMemory = ParseBytes(input, expected.options, true);
     EXPECT_EQ(fromFile.result, expected.result);
     auto dump = DumpRecord(fromFile.record, fromFile.workDir);
     auto memDump = DumpRecord(fromMemory.record, fromMemory.workDir);
@@ -157,7 +139,7 @@ TEST_P(CaseFile, RecordMatchesExpectation) {
             EXPECT_NE(it->second.find(e.value), std::string::npos)
                 << "field " << e.key << " = " << Printable(it->second) << " lacks " << e.value;
         } else if (e.op == "file") {
-            EXPECT_TRUE(it->second == ReadFileBytes(kDataDir + "/" + e.value))
+            EXPECT_TRUE(it->second == bvtest::ReadFileText(kDataDir + "/" + e.value))
                 << "field " << e.key << " differs from " << e.value << ": " << Printable(it->second);
         }
     }

@@ -45,7 +45,7 @@ std::vector<std::string> SplitMbox(const std::string &text) {
 }
 
 void ExpectRecordWithHeaderPart(const std::string &message, const std::string &label) {
-    ParseRun run = ParseBytes(message, ParseOptions(), false, "corpus");
+    ParseRun run = ParseBytes(message, ParseOptions(), false);
     EXPECT_EQ(run.result, 0) << label;
     ASSERT_GE(run.record->partCount, 1) << label;
     EXPECT_EQ(run.record->parts[0]->partType, 11) << label;
@@ -62,7 +62,7 @@ TEST(MimeCorpus, EveryEmlMessageYieldsARecord) {
     if (!fs::is_directory(kCorpus / "eml")) GTEST_SKIP() << "no corpus at " << kCorpus;
     int count = 0;
     for (const fs::path &file : FilesIn(kCorpus / "eml")) {
-        ExpectRecordWithHeaderPart(ReadFileBytes(file.string()), file.filename().string());
+        ExpectRecordWithHeaderPart(bvtest::ReadFileText(file.string()), file.filename().string());
         count++;
     }
     EXPECT_GT(count, 0);
@@ -72,7 +72,7 @@ TEST(MimeCorpus, EveryMboxMessageYieldsARecord) {
     if (!fs::is_directory(kCorpus / "mbox")) GTEST_SKIP() << "no corpus at " << kCorpus;
     int count = 0;
     for (const fs::path &file : FilesIn(kCorpus / "mbox")) {
-        std::vector<std::string> messages = SplitMbox(ReadFileBytes(file.string()));
+        std::vector<std::string> messages = SplitMbox(bvtest::ReadFileText(file.string()));
         for (size_t i = 0; i < messages.size(); i++) {
             ExpectRecordWithHeaderPart(messages[i], file.filename().string() + " #" + std::to_string(i));
             count++;

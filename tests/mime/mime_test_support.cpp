@@ -3,10 +3,7 @@
 #include <stdio.h>
 #include <string.h>
 #include <unistd.h>
-#include <atomic>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include "module/session.h"
 #include "platform/platform.h"
 #include "record/com.h"
@@ -14,27 +11,6 @@
 namespace fs = std::filesystem;
 
 namespace mimetest {
-
-std::string ReadFileBytes(const std::string &path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
-}
-
-void WriteFileBytes(const std::string &path, const std::string &bytes) {
-    std::ofstream out(path, std::ios::binary);
-    out << bytes;
-}
-
-std::string MakeWorkDir(const std::string &tag) {
-    static std::atomic<int> counter{0};
-    fs::path dir = fs::temp_directory_path() /
-                   ("bv_mime_" + std::to_string(getpid()) + "_" + std::to_string(counter++) + "_" + tag);
-    fs::remove_all(dir);
-    fs::create_directories(dir);
-    return dir.string() + "/";
-}
 
 static void ApplyOptions(const ParseOptions &o) {
     gLSub = o.lsub;
@@ -48,9 +24,10 @@ static void ApplyOptions(const ParseOptions &o) {
     if (!o.excludePattern.empty()) bvcom_AddSubjectPattern(o.excludePattern.c_str());
 }
 
-ParseRun ParseBytes(const std::string &bytes, const ParseOptions &options, bool fromMemory, const std::string &tag) {
+ParseRun ParseBytes(const std::string &bytes, const ParseOptions &options, bool fromMemory) {
     ParseRun run;
-    run.workDir = MakeWorkDir(tag);
+    char pattern[] = "/tmp/bv_mime_XXXXXX";
+    run.workDir = std::string(mkdtemp(pattern)) + "/";
     ApplyOptions(options);
     std::string logPath = run.workDir + "parse.log";
     bvcom_SetLogFile(logPath.c_str());
@@ -60,7 +37,7 @@ ParseRun ParseBytes(const std::string &bytes, const ParseOptions &options, bool 
         stream = fmemopen((void *)bytes.data(), bytes.size(), "rb");
         if (bytes.empty()) stream = fopen("/dev/null", "rb");
     } else {
-        WriteFileBytes(inputPath, bytes);
+        bvtest::WriteFileText(inputPath, bytes);
         stream = fopen(inputPath.c_str(), "rb");
     }
     run.record = (mdat *)calloc(1, sizeof(mdat));
@@ -70,7 +47,7 @@ ParseRun ParseBytes(const std::string &bytes, const ParseOptions &options, bool 
     fclose(stream);
     if (!fromMemory) fs::remove(inputPath);
     bvcom_SetLogFile(nullptr);
-    run.log = ReadFileBytes(logPath);
+    run.log = bvtest::ReadFileText(logPath);
     fs::remove(logPath);
     ApplyOptions(ParseOptions());
     return run;
@@ -137,7 +114,7 @@ static void DumpInto(const mdat *r, const std::string &workDir, const std::strin
         Put(out, k + "charset", p->charset);
         Put(out, k + "contentId", p->contentId);
         std::string file = PartFile(workDir, r, i);
-        if (fs::exists(file)) out[k + "bytes"] = ReadFileBytes(file);
+        if (fs::exists(file)) out[k + "bytes"] = bvtest::ReadFileText(file);
         if (p->subMsg && depth < 40) DumpInto(p->subMsg, workDir, k + "sub ", out, depth + 1);
     }
 }

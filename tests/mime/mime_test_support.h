@@ -7,6 +7,8 @@
 #include <string>
 #include "mime/mime.h"
 #include "record/mdat.h"
+#include "support/file_text.h"
+#include "support/temp_dir.h"
 
 namespace mimetest {
 
@@ -28,13 +30,8 @@ struct ParseRun {
     mdat *record = nullptr;
 };
 
-std::string ReadFileBytes(const std::string &path);
-void WriteFileBytes(const std::string &path, const std::string &bytes);
-// A new empty directory under the system temp directory, with a trailing '/'.
-std::string MakeWorkDir(const std::string &tag);
-
 // Parses `bytes` as one top-level message, from a file or from memory.
-ParseRun ParseBytes(const std::string &bytes, const ParseOptions &options, bool fromMemory, const std::string &tag);
+ParseRun ParseBytes(const std::string &bytes, const ParseOptions &options, bool fromMemory);
 void FreeRun(ParseRun *run);
 
 // Every non-empty field of the record (and of embedded records, prefixed

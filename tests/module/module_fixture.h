@@ -15,6 +15,7 @@
 
 #include "host/module_instance.h"
 #include "module/exports.h"
+#include "platform/platform.h"
 #include "support/file_text.h"
 #include "support/module_loader.h"
 #include "support/scoped_env.h"
@@ -23,6 +24,19 @@
 namespace bvtest {
 
 namespace fs = std::filesystem;
+
+// A UTC time of day as the records hold it.
+inline FILETIME Utc(int year, int month, int day, int hour, int minute) {
+    SYSTEMTIME parts{};
+    parts.wYear = (uint16_t)year;
+    parts.wMonth = (uint16_t)month;
+    parts.wDay = (uint16_t)day;
+    parts.wHour = (uint16_t)hour;
+    parts.wMinute = (uint16_t)minute;
+    FILETIME time{};
+    plat_SystemTimeToFileTime(&parts, &time);
+    return time;
+}
 
 // A scratch directory with the common library's log and work directory in
 // it; the switch string is cleared.

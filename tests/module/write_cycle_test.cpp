@@ -2,21 +2,9 @@
 // CloseWrite by data type, the task CSV rows, the mail group folder; and the
 // read-side exports that need no store reader.
 #include "module_fixture.h"
-#include "platform/platform.h"
 
 namespace bvtest {
 namespace {
-
-FILETIME Day(int year, int month, int day) {
-    SYSTEMTIME parts{};
-    parts.wYear = (uint16_t)year;
-    parts.wMonth = (uint16_t)month;
-    parts.wDay = (uint16_t)day;
-    parts.wHour = 9;
-    FILETIME time{};
-    plat_SystemTimeToFileTime(&parts, &time);
-    return time;
-}
 
 class WriteCycleTest : public ModuleTest {
 protected:
@@ -38,8 +26,8 @@ protected:
         rec_->itemFlag = itemFlag;
         rec_->importance = importance;
         if (dated) {
-            rec_->startTime = Day(2024, 1, 15);
-            rec_->endTime = Day(2024, 11, 2);
+            rec_->startTime = Utc(2024, 1, 15, 9, 0);
+            rec_->endTime = Utc(2024, 11, 2, 9, 0);
         }
         if (notes) com_WriteNotes(rec_.get(), notes, work_.c_str());
         EXPECT_EQ(module_->WriteMsg(rec_.get(), "Calendar", work_.c_str(), 0), 0);

@@ -1,9 +1,12 @@
-// Embedded messages inside each other: 30 levels are parsed, the 31st is
-// kept whole as an attachment of the 30th; the 501st embedded message of one
-// message is an ordinary part.
+// Limits of the parser: embedded messages nested 30 levels deep (the 31st
+// is kept whole as an attachment of the 30th), the 501st embedded message of
+// one message an ordinary part, lines beyond the line limit, values beyond
+// their fields, parts beyond the part slots.
 #include <gtest/gtest.h>
+#include <filesystem>
 #include <string>
 #include "mime_test_support.h"
+#include "record/com.h"
 
 using namespace mimetest;
 
@@ -47,7 +50,7 @@ TEST(MimeNesting, ThirtyLevelsParseTheThirtyFirstIsKeptAsAnAttachment) {
     for (bool multipart : {false, true}) {
         SCOPED_TRACE(multipart ? "multipart chain" : "direct chain");
         std::string ok = multipart ? MultipartChain(0, 30) : DirectChain(30);
-        ParseRun run = ParseBytes(ok, ParseOptions(), true, "nest30");
+        ParseRun run = ParseBytes(ok, ParseOptions(), true);
         EXPECT_EQ(run.result, 0);
         int depth;
         const mdat *inner = Innermost(run.record, &depth);
@@ -59,7 +62,7 @@ TEST(MimeNesting, ThirtyLevelsParseTheThirtyFirstIsKeptAsAnAttachment) {
         FreeRun(&run);
 
         std::string tooDeep = multipart ? MultipartChain(0, 31) : DirectChain(31);
-        run = ParseBytes(tooDeep, ParseOptions(), true, "nest31");
+        run = ParseBytes(tooDeep, ParseOptions(), true);
         EXPECT_EQ(run.result, 0);
         inner = Innermost(run.record, &depth);
         EXPECT_EQ(depth, 30);
@@ -86,7 +89,7 @@ TEST(MimeNesting, EmbeddedMessagesBeyondFiveHundredAreOrdinaryParts) {
         m += "--in--\r\n";
     }
     m += "--top--\r\n";
-    ParseRun run = ParseBytes(m, ParseOptions(), false, "many");
+    ParseRun run = ParseBytes(m, ParseOptions(), false);
     ASSERT_EQ(run.result, 0);
     ASSERT_EQ(run.record->partCount, 4);
     int embedded = 0, ordinary = 0;
@@ -101,6 +104,45 @@ TEST(MimeNesting, EmbeddedMessagesBeyondFiveHundredAreOrdinaryParts) {
     }
     EXPECT_EQ(embedded, 500);
     EXPECT_EQ(ordinary, 103);
+    FreeRun(&run);
+}
+
+TEST(MimeLongInput, HeaderValuesAreCutBodyLinesAreNot) {
+    std::string subject(300000, 's');
+    std::string body(450000, 'b');
+    body[199989] = 'E';  // the end of the first piece
+    std::string m = "From: a@example.com\r\nSubject: " + subject + "\r\nTo: " + std::string(10000, 'x') +
+                    "@example.com\r\n\r\n" + body + "\r\nafter\r\n";
+    ParseRun run = ParseBytes(m, ParseOptions(), false);
+    ASSERT_EQ(run.result, 0);
+    EXPECT_EQ(std::string(run.record->subject), std::string(500, 's'));
+    ASSERT_EQ(run.record->recipCount, 1);
+    EXPECT_EQ(strlen(run.record->recips[0]->addr), 255u);
+    auto dump = DumpRecord(run.record, run.workDir);
+    // the header part keeps each physical line whole
+    std::string header = dump["part 0 bytes"];
+    EXPECT_NE(header.find("Subject: " + subject + "\r\n"), std::string::npos);
+    // a body line longer than the line buffer is written whole
+    EXPECT_EQ(dump["part 1 bytes"], body + "\r\nafter\r\n");
+    FreeRun(&run);
+}
+
+TEST(MimeLongInput, ManyPartsStopAtThePartLimit) {
+    std::string m = "From: a@example.com\r\nContent-Type: multipart/mixed; boundary=\"p\"\r\n\r\n";
+    for (int i = 0; i < 620; i++)
+        m += "--p\r\nContent-Type: application/octet-stream; name=\"f" + std::to_string(i) + ".bin\"\r\n\r\nx\r\n";
+    m += "--p--\r\n";
+    ParseRun run = ParseBytes(m, ParseOptions(), true);
+    EXPECT_EQ(run.result, 0);
+    EXPECT_EQ(run.record->partCount, 500);
+    EXPECT_STREQ(run.record->parts[499]->name, "f498.bin");
+    EXPECT_NE(run.log.find("BV Warning: message 7 (subject \"\"): parts past the record's 500 part slots left out"),
+              std::string::npos)
+        << run.log;
+    // freeing the record deletes its part files: no file is left without a record
+    com_Deallocate(run.record, run.workDir.c_str());
+    for (const auto &e : std::filesystem::directory_iterator(run.workDir))
+        ADD_FAILURE() << "left behind: " << e.path().filename();
     FreeRun(&run);
 }
 
