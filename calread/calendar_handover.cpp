@@ -27,7 +27,16 @@ static void FreeEntry(CalendarRun *run) {
     ResetEntryExtras();
 }
 
+// One warning for the entry's fields that were cut, before it is handed
+// over or skipped.
+static void WarnEntryCuts(const CalendarRun *run) {
+    char item[VCS_TITLE_MAX + 40];
+    bv_snprintf(item, sizeof item, "entry %d (%s)", run->count + 1, run->record->title);
+    bvcom_WarnCutFields(item);
+}
+
 static void SkipEntry(CalendarRun *run, int status, const char *warning) {
+    WarnEntryCuts(run);
     if (warning) com_Log("%s", warning);
     ReportEntryStatus(run, status);
     FreeEntry(run);
@@ -35,6 +44,7 @@ static void SkipEntry(CalendarRun *run, int status, const char *warning) {
 
 void HandOverEntry(CalendarRun *run) {
     mdat *rec = run->record;
+    WarnEntryCuts(run);
     rec->dataType = run->kind;
     com_AddrCharConvert(rec);
     com_WriteNotes(rec, gEntryNotes, run->workDir);

@@ -259,7 +259,7 @@ static void IdentityRules(EntryState *st, const char *line, const char *value) {
 static void PlaceAndClassRules(EntryState *st, const char *line, const char *value) {
     mdat *rec = st->rec;
     if (IsEither(line, "Location;", "Location:") && value) {
-        CopyValue(rec->location, value, LOCATION_MAX);
+        bvcom_CopyField(rec->location, value, LOCATION_MAX, "location");
         UnescapeVcsText(rec->location);
     }
     if (!gNhs && IsEither(line, "Class;", "Class:") && value) {
@@ -384,7 +384,7 @@ static void SummaryRule(EntryState *st, const char *value) {
     if (st->inAlarm)
         com_strncpy(st->alarmSummary, title, sizeof st->alarmSummary - 1);
     else
-        com_strncpy(st->rec->title, title, VCS_TITLE_MAX);
+        bvcom_CopyField(st->rec->title, title, VCS_TITLE_MAX, "title");
 }
 
 static void MarkOwnerOrganizer(mdat *rec, int withAddress) {
