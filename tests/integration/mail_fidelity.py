@@ -31,6 +31,7 @@ import re
 import shutil
 import subprocess
 import sys
+import tempfile
 
 # (folder, source file or "#<number>") -> why the copy may differ from its source.
 BROKEN_BOUNDARY = 'corrupt source: a multipart whose boundary never comes (Python keeps the raw text as one part)'
@@ -255,16 +256,21 @@ def check_dovecot(maildir, scratch):
     if not shutil.which('doveadm'):
         return ['doveadm not installed'], 0
     copy = os.path.join(scratch, 'dovecot')
-    shutil.copytree(maildir, os.path.join(copy, 'Maildir'), symlinks=True)
     user = pwd.getpwuid(os.getuid()).pw_name
     prefix = []
+    if os.getuid() == 0:
+        # The unprivileged user must reach the copy: the checkout may sit
+        # below a directory only root can enter (mktemp -d), so the copy
+        # goes to a directory of its own in /tmp.
+        copy = tempfile.mkdtemp(prefix='bvole-dovecot-', dir='/tmp')
+        os.chmod(copy, 0o755)
+    shutil.copytree(maildir, os.path.join(copy, 'Maildir'), symlinks=True)
     if os.getuid() == 0:
         user = 'nobody'
         entry = pwd.getpwnam(user)
         for base, dirs, files in os.walk(copy):
             for n in [base] + [os.path.join(base, f) for f in files + dirs]:
                 os.chown(n, entry.pw_uid, entry.pw_gid)
-        os.chmod(scratch, 0o755)
         prefix = ['setpriv', '--reuid', str(entry.pw_uid), '--regid', str(entry.pw_gid), '--clear-groups']
     config = os.path.join(copy, 'dovecot.conf')
     with open(config, 'w') as f:
@@ -275,8 +281,8 @@ def check_dovecot(maildir, scratch):
     problems = []
     listed = run(base + ['mailbox', 'list'])
     if listed.returncode != 0:
-        return ['doveadm mailbox list: %s' % listed.stdout.decode('utf-8', 'replace')], 0
-    boxes = [b for b in listed.stdout.decode('utf-8').split('\n') if b]
+        problems.append('doveadm mailbox list: %s' % listed.stdout.decode('utf-8', 'replace'))
+    boxes = [b for b in listed.stdout.decode('utf-8').split('\n') if b] if listed.returncode == 0 else []
     fetched = 0
     for name in boxes:
         got = run(base + ['-f', 'flow', 'fetch', 'uid imap.bodystructure', 'mailbox', name, 'all'])
@@ -288,6 +294,8 @@ def check_dovecot(maildir, scratch):
     if os.path.exists(log) and 'rror' in open(log, errors='replace').read():
         problems.append('dovecot log: ' + open(log, errors='replace').read()[:2000])
     print('dovecot: %d folders listed, %d body structures fetched' % (len(boxes), fetched))
+    if copy != os.path.join(scratch, 'dovecot'):
+        shutil.rmtree(copy, ignore_errors=True)
     return problems, fetched
 
 
