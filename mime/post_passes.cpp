@@ -140,6 +140,20 @@ TextFileKind ReadTextFileKind(const char *path, int64_t *size) {
     return check.IsAscii() || check.IsUtf8Text() ? TEXT_READS_AS_UTF8 : TEXT_NEEDS_CONVERSION;
 }
 
+// Closes a rewrite and puts the scratch file in place of the part file; a
+// scratch file not written whole is dropped and fails the message.
+bool ReplaceWithRewrite(FILE *in, FILE *out, const char *path, const char *scratch) {
+    fclose(in);
+    if (!plat_CloseWritten(out)) {
+        plat_DeleteFile(scratch);
+        NotePartWriteFailure(scratch);
+        return false;
+    }
+    plat_DeleteFile(path);
+    plat_MoveFile(scratch, path);
+    return true;
+}
+
 // Rewrites a text part through the scratch file: HTML gets a meta line
 // naming its charset, other text is converted to UTF-8. Text that reads the
 // same in UTF-8 keeps its file. False when the scratch file cannot be made.
@@ -182,15 +196,8 @@ bool RewriteTextPart(const char *path, mpart *part, const char *tempDir) {
         size_t len;
         while ((len = ReadChunkLine(in, buf, kConvertChunk)) > 0) WriteConverted(buf, len, codepage, out);
     }
-    fclose(in);
-    if (!plat_CloseWritten(out)) {
-        plat_DeleteFile(scratch);
-        NotePartWriteFailure(scratch);
-        return false;
-    }
+    if (!ReplaceWithRewrite(in, out, path, scratch)) return false;
     if (part->partType != BV_PART_HTML) com_strncpy(part->charset, "UTF-8", sizeof(part->charset) - 1);
-    plat_DeleteFile(path);
-    plat_MoveFile(scratch, path);
     part->size = ClampSize(plat_GetFileSize(path));
     return true;
 }
@@ -228,15 +235,8 @@ bool RestoreUtf8Text(const char *path, mpart *part, const char *tempDir) {
         }
         fwrite(bytes, 1, n, out);
     }
-    fclose(in);
-    if (!plat_CloseWritten(out)) {
-        plat_DeleteFile(scratch);
-        NotePartWriteFailure(scratch);
-        return false;
-    }
+    if (!ReplaceWithRewrite(in, out, path, scratch)) return false;
     com_strncpy(part->charset, "UTF-8", sizeof(part->charset) - 1);
-    plat_DeleteFile(path);
-    plat_MoveFile(scratch, path);
     part->size = ClampSize(plat_GetFileSize(path));
     return true;
 }
@@ -295,14 +295,7 @@ void DecodeUuencoded(const char *path, mpart *part, const char *tempDir) {
         unsigned char bytes[64];
         if (line[0]) fwrite(bytes, 1, UudecodeLine(line, bytes), out);
     }
-    fclose(in);
-    if (!plat_CloseWritten(out)) {
-        plat_DeleteFile(scratch);
-        NotePartWriteFailure(scratch);
-        return;
-    }
-    plat_DeleteFile(path);
-    plat_MoveFile(scratch, path);
+    ReplaceWithRewrite(in, out, path, scratch);
 }
 
 // Base64 and uuencoded parts get their decoded class; a part file that the
@@ -358,14 +351,7 @@ void WrapInlineText(mdat *record, const char *tempDir) {
         fputs(MIME_TEXT_EOL, out);
     }
     fputs("</pre>" MIME_TEXT_EOL, out);
-    fclose(in);
-    if (!plat_CloseWritten(out)) {
-        plat_DeleteFile(scratch);
-        NotePartWriteFailure(scratch);
-        return;
-    }
-    plat_DeleteFile(path);
-    plat_MoveFile(scratch, path);
+    if (!ReplaceWithRewrite(in, out, path, scratch)) return;
     part->size = ClampSize(plat_GetFileSize(path));
 }
 

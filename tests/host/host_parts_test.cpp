@@ -12,6 +12,7 @@
 #include "platform/platform.h"
 #include "record/com.h"
 #include "support/case_table.h"
+#include "support/utc_time.h"
 #include "support/file_text.h"
 #include "support/temp_dir.h"
 
@@ -74,17 +75,7 @@ TEST(SwitchStringTest, DefaultOnlyWithoutUserSwitches) {
     EXPECT_EQ(SwitchStringFor(options, Endpoint(), "/UTF8"), "") << "an empty switch string given on purpose";
 }
 
-FILETIME At(int year, int month, int day, int hour, int minute) {
-    SYSTEMTIME parts{};
-    parts.wYear = (uint16_t)year;
-    parts.wMonth = (uint16_t)month;
-    parts.wDay = (uint16_t)day;
-    parts.wHour = (uint16_t)hour;
-    parts.wMinute = (uint16_t)minute;
-    FILETIME time{};
-    plat_SystemTimeToFileTime(&parts, &time);
-    return time;
-}
+FILETIME At(int year, int month, int day, int hour, int minute) { return bvtest::UtcTime(year, month, day, hour, minute); }
 
 TEST(RecordJsonTest, FieldsTimesDigestAndLists) {
     ScratchDir dir;

@@ -20,6 +20,7 @@
 #include "support/module_loader.h"
 #include "support/scoped_env.h"
 #include "support/temp_dir.h"
+#include "support/utc_time.h"
 
 namespace bvtest {
 
@@ -27,15 +28,7 @@ namespace fs = std::filesystem;
 
 // A UTC time of day as the records hold it.
 inline FILETIME Utc(int year, int month, int day, int hour, int minute) {
-    SYSTEMTIME parts{};
-    parts.wYear = (uint16_t)year;
-    parts.wMonth = (uint16_t)month;
-    parts.wDay = (uint16_t)day;
-    parts.wHour = (uint16_t)hour;
-    parts.wMinute = (uint16_t)minute;
-    FILETIME time{};
-    plat_SystemTimeToFileTime(&parts, &time);
-    return time;
+    return bvtest::UtcTime(year, month, day, hour, minute);
 }
 
 // A scratch directory with the common library's log and work directory in
