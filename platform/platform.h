@@ -35,6 +35,15 @@ extern "C" {
 // FIFO, a device or a directory (also behind a link) gives NULL and a
 // "BV Warning: not a regular file" line in the log.
 FILE *plat_fopen(const char *path, const char *mode);
+// Reading at an offset (CreateFileA for reading, ReadFile with an offset):
+// each read is one system call, for readers that keep their own buffer.
+// The open takes regular files only, as a read-only plat_fopen; *size
+// receives the size. plat_ReadAt gives the bytes read (short or 0 only at
+// the end of the file), -1 on error.
+typedef struct PlatFile PlatFile;
+PlatFile *plat_OpenForReading(const char *path, int64_t *size);
+int64_t plat_ReadAt(PlatFile *file, int64_t offset, void *out, size_t len);
+void plat_CloseFile(PlatFile *file);
 // The absolute path of an existing file or directory with every symbolic
 // link, "." and ".." resolved (realpath / GetFinalPathNameByHandle); 0 when
 // it does not exist or does not fit.
@@ -197,6 +206,9 @@ typedef void (*PlatLogSink)(const char *line);
 void plat_SetLogSink(PlatLogSink sink);
 void plat_LogLine(const char *line);
 void plat_Sleep(uint32_t milliseconds);
+// Fills out with bytes from a cryptographically secure generator, which no
+// one can predict from what came before; non-zero on success.
+int plat_RandomBytes(void *out, size_t count);
 // CSIDL_COMMON_DOCUMENTS: $BV_SHARED_DOCUMENTS, else $HOME/Documents, else /tmp.
 int plat_GetSharedDocumentsFolder(char *out, size_t outCap);
 // MessageBoxExA stand-in: logs the text and returns the answer the host set
