@@ -80,6 +80,11 @@ int plat_FaultInjectionArmed(void);
 // layer keeps the digests right; NULL stops tracking.
 void plat_TrackWrittenFiles(const char *dir);
 int plat_WrittenFileDigest(const char *path, unsigned char md5[16]);
+// Also keeps the SHA-256 of the files tracked from now on (a host that
+// names every part file by it); plat_WrittenFileSha256 gives it as
+// plat_WrittenFileDigest gives the MD5.
+void plat_KeepWrittenSha256(int keep);
+int plat_WrittenFileSha256(const char *path, unsigned char sha256[32]);
 
 // ---- scratch streams ------------------------------------------------------
 // A read-write stream that holds one item after another (the message cut
