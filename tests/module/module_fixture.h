@@ -26,6 +26,11 @@ namespace bvtest {
 
 namespace fs = std::filesystem;
 
+// A UTC time of day as the records hold it.
+inline FILETIME Utc(int year, int month, int day, int hour, int minute) {
+    return bvtest::UtcTime(year, month, day, hour, minute);
+}
+
 // A scratch directory with the common library's log and work directory in
 // it; the switch string is cleared.
 class ModuleTest : public ::testing::Test {

@@ -26,8 +26,8 @@ protected:
         rec_->itemFlag = itemFlag;
         rec_->importance = importance;
         if (dated) {
-            rec_->startTime = UtcTime(2024, 1, 15, 9, 0);
-            rec_->endTime = UtcTime(2024, 11, 2, 9, 0);
+            rec_->startTime = Utc(2024, 1, 15, 9, 0);
+            rec_->endTime = Utc(2024, 11, 2, 9, 0);
         }
         if (notes) com_WriteNotes(rec_.get(), notes, work_.c_str());
         EXPECT_EQ(module_->WriteMsg(rec_.get(), "Calendar", work_.c_str(), 0), 0);
