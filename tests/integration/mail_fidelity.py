@@ -11,6 +11,11 @@ Then Dovecot's doveadm, as a user without privileges, lists every folder of
 a copy of the store and fetches every message's body structure.
 
   mail_fidelity.py BIN_DIR CORPUS_DIR SCRATCH_DIR
+  mail_fidelity.py --migrated SOURCE_DIR MAILDIR
+
+The second form checks a store that a migration already made: every message
+of the Maildir tree against the .eml file below SOURCE_DIR with its
+Message-ID, with no known differences.
 
 Exit 0 when every message arrived and every difference is a known one
 (KNOWN below, each with its reason); otherwise the differences are printed
@@ -299,7 +304,32 @@ def check_dovecot(maildir, scratch):
     return problems, fetched
 
 
+def files_below(root, keep):
+    return sorted(os.path.join(base, f) for base, _, files in os.walk(root) for f in files if keep(base, f))
+
+
+def check_migrated(sources, maildir):
+    """Every message of the Maildir tree against its source by Message-ID."""
+    wants = {}
+    for path in files_below(sources, lambda base, f: f.endswith('.eml')):
+        want = snapshot(open(path, 'rb').read())
+        wants[want['Message-ID']] = want
+    failures, copies = [], files_below(maildir, lambda base, f: os.path.basename(base) in ('cur', 'new'))
+    for path in copies:
+        got = snapshot(open(path, 'rb').read())
+        want = wants.pop(got['Message-ID'], None)
+        diff = differences(want, got) if want else ['no source']
+        failures += ['%s %s: %s' % (os.path.basename(path), got['Message-ID'], d) for d in diff]
+    failures += ['did not arrive: ' + key for key in wants]
+    print('%d messages compared; %d problems' % (len(copies), len(failures)))
+    for f in failures:
+        print(f)
+    return 1 if failures else 0
+
+
 def main():
+    if sys.argv[1] == '--migrated':
+        return check_migrated(*sys.argv[2:4])
     bin_dir, corpus, scratch = sys.argv[1:4]
     shutil.rmtree(scratch, ignore_errors=True)
     store, maildir = os.path.join(scratch, 'store'), os.path.join(scratch, 'maildir')
