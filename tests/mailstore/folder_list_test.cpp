@@ -10,11 +10,9 @@ class FolderListTest : public MailStoreTest {
    protected:
     // A DBX file of the given messages (data file names) in the store.
     void Dbx(const std::string &file, const std::vector<std::string> &messages) {
-        fs::path in = root_ / ("in-" + file);
-        fs::create_directories(in);
-        int n = 0;
-        for (const std::string &m : messages) WriteEml(in, std::to_string(n++) + ".eml", Data(m));
-        ASSERT_EQ(Tool("dbx_writer", Quote(store_ / file) + " " + Quote(in)), 0);
+        std::vector<std::string> texts;
+        for (const std::string &m : messages) texts.push_back(Data(m));
+        WriteDbx(file, texts);
     }
 };
 
