@@ -80,6 +80,8 @@ void KeepAttachmentType(mpart *part, const char *mediaType);
 int64_t PartFileLength(const char *path);
 void PartPath(const char *tempDir, const mdat *record, int index, char *out, size_t cap);
 // Text in an ASCII-compatible code page that holds only ASCII is already UTF-8.
+// UTF-16 and UTF-32 in either byte order.
+int IsWideCodepage(int codepage);
 int ConvertsAsAscii(int codepage);
 int IsPlainAscii(const char *text, size_t len);
 // 1 when text[0..len) is well-formed UTF-8 (plain ASCII included).
