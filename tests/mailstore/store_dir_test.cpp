@@ -2,8 +2,6 @@
 // first message, the folder limit, an unreadable subdirectory, mail and
 // vCard folders read through ConvertFolder's branches, and the store
 // location search behind TestFile.
-#include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include "host/record_json.h"
@@ -12,6 +10,7 @@
 #include "platform/platform.h"
 #include "support/case_table.h"
 #include "support/file_text.h"
+#include "support/program_run.h"
 #include "support/temp_dir.h"
 
 // A store of every kind of folder, read in place.
@@ -73,43 +72,23 @@ TEST_F(StoreDirTest, TenThousandFoldersAtMost) {
     EXPECT_EQ(CountInLog("BV Warning: more than 10000 folders, not listed: f10000"), 1);
 }
 
-// The scan runs in a child process, as an ordinary user when the test runs
-// as root (root reads every directory); the folders found before the
-// unreadable one stay listed, the ones after it are not scanned.
+// The folders found before an unreadable subdirectory stay listed, the ones
+// after it are not scanned. bvhost runs as an ordinary user when the test
+// runs as root (root reads every directory).
 TEST_F(StoreDirTest, UnreadableSubdirectoryEndsTheScan) {
     bvtest::TempDir scratch("bvstoredir");
-    fs::path store = scratch.Path() / "store";
-    for (const char *name : {"A", "B", "B/Inner", "C"}) {
-        fs::create_directories(store / name);
-        bvtest::WriteFileText(store / name / "status.fld", "WIPF.Note");
-    }
-    fs::permissions(scratch.Path(), fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
-                                        fs::perms::others_read | fs::perms::others_exec);
+    fs::path store = scratch.Path() / "store", log = scratch.Path() / "log.txt";
+    for (const char *name : {"A", "B", "B/Inner", "C"}) bvtest::WriteFileText(store / name / "status.fld", "WIPF.Note");
+    fs::permissions(scratch.Path(), fs::perms::all);
     fs::permissions(store / "B", fs::perms::none);
-    fs::path result = scratch.Path() / "result.txt";
-    bvtest::WriteFileText(result, "");
-    fs::permissions(result, fs::perms::all & ~(fs::perms::owner_exec | fs::perms::group_exec | fs::perms::others_exec));
-    pid_t child = fork();
-    ASSERT_NE(child, -1);
-    if (child == 0) {
-        int dropped = geteuid() != 0 || (setgid(65534) == 0 && setuid(65534) == 0);
-        com_strncpy(gKerioDir, store.c_str(), sizeof gKerioDir - 1);
-        int scanned = dropped ? ScanStoreDir(gKerioDir) : -1;
-        FILE *out = fopen(result.c_str(), "r+");
-        if (out) {
-            fprintf(out, "%d", scanned);
-            for (int i = 0; i < gFolderCount; i++) fprintf(out, " %s", gFolderTable[i]->trueName);
-            fclose(out);
-        }
-        _exit(0);
-    }
-    int status = 0;
-    waitpid(child, &status, 0);
+    std::string user = geteuid() == 0 ? "setpriv --reuid 65534 --regid 65534 --clear-groups " : "";
+    bvtest::ProgramRun run = bvtest::RunProgram(user + Quote(fs::path(BV_TOOLS_DIR) / "bvhost") + " folders --source kerio:" +
+                                                    Quote(store) + " --log " + Quote(log),
+                                                scratch.Path());
     fs::permissions(store / "B", fs::perms::owner_all);
-    std::string seen = bvtest::ReadFileText(result);
-    if (seen.empty() && geteuid() == 0) GTEST_SKIP() << "the scratch directory is not writable for user 65534";
-    EXPECT_EQ(seen, "0 A");  // B's own status.fld cannot be read either
-    EXPECT_EQ(CountInLog("BV Error: unable to access folder " + (store / "B").string() + ", check file permissions"),
+    EXPECT_EQ(run.out, "A {BV:0:FCLASS:0}\n") << run.err;  // B's own status.fld cannot be read either
+    EXPECT_EQ(bvtest::CountOf(bvtest::ReadFileText(log),
+                              "BV Error: unable to access folder " + store.string() + "/B, check file permissions"),
               1);
 }
 
