@@ -13,6 +13,7 @@ extern "C" {
 char gClosedBoundary[MIME_BOUNDARY_LEN + 1];
 int gLastCopyDecodedBase64;
 int gCopyConvertCodepage;
+int gCopyKeepsLineEnds;
 int gLastCopyRawWasUtf8;
 int gLastCopyRawWasAscii;
 }
@@ -209,6 +210,8 @@ extern "C" int CopyPartBody(FILE *stream, FILE *out, const char *boundary, const
     bool checkRaw = out && gCopyConvertCodepage && gCopyConvertCodepage != 65001;
     int codepage = checkRaw && gCopyConvertCodepage == 28591 ? 28591 : 0;  // the one converted on the way
     gCopyConvertCodepage = 0;
+    bool sentBinary = gCopyKeepsLineEnds != 0;
+    gCopyKeepsLineEnds = 0;
     if (byteCount > 0) return CopyByteCount(stream, out, d, sizeOut, byteCount);
     BvBase64State base64State = {0, 0};
     BvBase64State *base64 = out && PartClassEncoding(classCode) == MIME_BODY_BASE64 ? &base64State : nullptr;
@@ -216,11 +219,13 @@ extern "C" int CopyPartBody(FILE *stream, FILE *out, const char *boundary, const
     bool joinSoftBreaks = NeedsSoftBreakJoin(classCode, quotedPrintable, charset);
     // The line end before a delimiter belongs to the delimiter: an
     // attachment kept as it came ends with its last byte, not with an added
-    // CR LF. (At the end of the file the last line end is kept.) UTF-16 and
-    // UTF-32 text keeps the line ends it came with: its own line ends are
-    // several bytes, of which the line reader sees one or two.
+    // CR LF. (At the end of the file the last line end is kept.) A body sent
+    // as binary, and UTF-16 or UTF-32 text, keeps the line ends it came with:
+    // they are content, and a wide charset's own line ends are several
+    // bytes, of which the line reader sees one or two.
     bool attachment = classCode == BV_PART_ATTACHMENT;
-    bool keepLineEnds = !base64 && !quotedPrintable && charset && IsWideCodepage(com_iso_codepage(0, (char *)charset));
+    bool keepLineEnds = !base64 && !quotedPrintable &&
+                        (sentBinary || (charset && IsWideCodepage(com_iso_codepage(0, (char *)charset))));
     BodyOutput body = {out,      quotedPrintable != 0, attachment || keepLineEnds,
                        false,    base64,               codepage,
                        checkRaw, Utf8Check(),          keepLineEnds,
