@@ -9,8 +9,7 @@
 //   readback                        the composed text parses to the same subject
 //   localdate YYYY-MM-DD HH:MM:SS   the record's date after composing
 // Values: "@fill C" fills the field to its width, "@bytes N SEED" is N
-// bytes of every value, "@repeat N TEXT" is TEXT N times, "@missing" a part
-// without its file. NAME.expect holds the composed text; each message draws
+// bytes of every value, "@missing" a part without its file. NAME.expect holds the composed text; each message draws
 // its own boundary token, so tokens are compared as "./", and "{any}"
 // stands for the rest of a line (the current time).
 #include <gtest/gtest.h>
@@ -22,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "compose/compose.h"
 #include "compose_test_support.h"
 #include "module/session.h"
 #include "platform/platform.h"
@@ -37,6 +37,41 @@ struct CaseRun {
     bool skip = false;
 };
 
+// Appends a part of class 14 with an embedded record; returns that record.
+mdat *AddEmbedded(mdat *rec) {
+    EXPECT_NE(com_AllocPart(rec), 0);
+    int index = rec->partCount;
+    rec->parts[index]->partType = BV_PART_EMBEDDED;
+    com_strncpy(rec->parts[index]->name, "Message.eml", BV_NAME_LEN - 1);
+    EXPECT_NE(com_AllocSubMsg(rec, index), 0);
+    rec->partCount++;
+    mdat *sub = rec->parts[index]->subMsg;
+    sub->priority = 1;
+    sub->importance = 1;
+    return sub;
+}
+
+void AddRecipient(mdat *rec, const std::string &name, const std::string &addr, int type) {
+    ASSERT_NE(com_AllocRecip(rec), 0);
+    mrecip *r = rec->recips[rec->recipCount++];
+    com_strncpy(r->name, name.c_str(), sizeof r->name - 1);
+    com_strncpy(r->addr, addr.c_str(), sizeof r->addr - 1);
+    r->type = type;
+}
+
+// ComposeRfc822 into a file of the work directory; returns what it wrote.
+std::string ComposeToText(mdat *rec, const std::string &workDir, const std::string &domain) {
+    std::string path = workDir + "composed.eml";
+    FILE *out = fopen(path.c_str(), "wb");
+    EXPECT_NE(out, nullptr);
+    if (!out) return "";
+    EXPECT_EQ(ComposeRfc822(rec, out, "Next_Item:_(A3CB49KFSA19)/00", workDir.c_str(), domain.c_str(), 1), 0);
+    fclose(out);
+    std::string text = bvtest::ReadFileText(path);
+    remove(path.c_str());
+    return text;
+}
+
 // Deterministic bytes of every value.
 std::string PatternBytes(size_t length, unsigned seed) {
     std::string bytes(length, '\0');
@@ -46,18 +81,9 @@ std::string PatternBytes(size_t length, unsigned seed) {
 }
 
 std::string Value(const std::string &text, size_t width) {
-    std::vector<std::string> w;
-    for (size_t at = 0, end; at < text.size(); at = end + 1) {
-        end = std::min(text.find(' ', at), text.size());
-        w.push_back(text.substr(at, end - at));
-    }
+    unsigned long length = 0, seed = 0;
     if (text.rfind("@fill ", 0) == 0) return std::string(width - 1, text[6]);
-    if (text.rfind("@bytes ", 0) == 0) return PatternBytes(std::stoul(w[1]), std::stoul(w[2]));
-    if (text.rfind("@repeat ", 0) == 0) {
-        std::string unit = text.substr(text.find(' ', 8) + 1), out;
-        for (unsigned long i = std::stoul(w[1]); i > 0; i--) out += unit;
-        return out;
-    }
+    if (sscanf(text.c_str(), "@bytes %lu %lu", &length, &seed) == 2) return PatternBytes(length, seed);
     return text;
 }
 

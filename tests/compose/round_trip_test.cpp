@@ -68,19 +68,6 @@ std::string ThreadFields(const mdat *rec, const std::string &workDir) {
     return fields;
 }
 
-// Every attachment-like part that holds bytes: name -> bytes.
-std::map<std::string, std::string> AttachmentBytes(const mdat *rec, const std::string &workDir) {
-    std::map<std::string, std::string> out;
-    for (int i = 0; i < rec->partCount; i++) {
-        int type = rec->parts[i]->partType;
-        std::string bytes = bvtest::PartFileText(rec, workDir.c_str(), i);
-        if (type != BV_PART_HEADER && type != BV_PART_TEXT && type != BV_PART_HTML && type != BV_PART_EMBEDDED &&
-            !bytes.empty())
-            out[rec->parts[i]->name] = bytes;
-    }
-    return out;
-}
-
 std::string MessageIdCore(const char *id) {
     std::string text = id;
     if (!text.empty() && text.front() == '<') text.erase(0, 1);
@@ -98,19 +85,23 @@ std::string Facts(const mdat *rec, const std::string &dir, const mdat *original,
         << "\nid " << MessageIdCore(rec->messageId) << "\n";
     if (full || strchr(original->fromAddr, '@')) out << "from " << rec->fromName << " <" << rec->fromAddr << ">\n";
     if (full || !original->dateSubstituted) out << "date " << plat_FileTimeToU64(&rec->date) << "\n";
-    for (const auto &[name, bytes] : AttachmentBytes(rec, dir)) out << "attachment " << name << " " << bytes << "\n";
+    std::map<std::string, std::string> attachments;  // by name: the composer may order the parts otherwise
+    std::string texts;
+    for (int i = 0; i < rec->partCount; i++) {
+        const mpart *p = rec->parts[i];
+        std::string bytes = bvtest::PartFileText(rec, dir.c_str(), i);
+        if (p->partType == BV_PART_TEXT) texts += "text " + bytes.erase(bytes.find_last_not_of("\r\n") + 1) + "\n";
+        else if (p->subMsg) texts += "embedded {\n" + Facts(p->subMsg, dir, original, true) + "}\n";
+        else if (p->partType != BV_PART_HEADER && p->partType != BV_PART_HTML && p->partType != BV_PART_EMBEDDED && !bytes.empty())
+            attachments[p->name] = bytes;
+    }
+    for (const auto &[name, bytes] : attachments) out << "attachment " << name << " " << bytes << "\n";
     if (!full) return out.str();
     // A recipient without a name is written with its address as the name.
     for (int i = 0; i < rec->recipCount; i++)
         out << "recip " << rec->recips[i]->type << " " << (rec->recips[i]->name[0] ? rec->recips[i]->name : rec->recips[i]->addr)
             << " <" << rec->recips[i]->addr << ">\n";
-    out << ThreadFields(rec, dir);
-    for (int i = 0; i < rec->partCount; i++) {
-        std::string text = bvtest::PartFileText(rec, dir.c_str(), i);
-        if (rec->parts[i]->partType == BV_PART_TEXT) out << "text " << text.erase(text.find_last_not_of("\r\n") + 1) << "\n";
-        if (rec->parts[i]->subMsg) out << "embedded {\n" << Facts(rec->parts[i]->subMsg, dir, original, true) << "}\n";
-    }
-    return out.str();
+    return out.str() + ThreadFields(rec, dir) + texts;
 }
 
 // The facts of every item the reading side of the module hands over, by
