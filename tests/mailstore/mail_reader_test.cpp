@@ -31,22 +31,15 @@ class MailReaderTest : public MailStoreTest {
     }
 };
 
-// In order and whole; with /LOGUUID each message marked in the log; a
-// second read of the folder reports every message as a duplicate.
-TEST_F(MailReaderTest, DbxMessagesArriveWholeAndInOrderOnce) {
+// Once (what arrives: the first row of data/folder_reads.tsv): with /LOGUUID
+// each message marked in the log; a second read of the folder reports every
+// message as a duplicate; nothing is left behind.
+TEST_F(MailReaderTest, DbxMessagesArriveOnce) {
     WriteDbx({Data("plain.eml"), Data("attachment.eml"), Data("subject_first.eml")});
-    EXPECT_EQ(gFolderTable[0]->itemCount, 3u);
     gLogUuid = 1;
     HostSide host;
     ASSERT_EQ(ReadFolder(0, &host), 0);
-    ASSERT_EQ(host.items.size(), 3u);
     EXPECT_EQ(itemsHandedOver_, 3);
-    EXPECT_EQ(host.items[0].subject, "Plain hello");
-    EXPECT_EQ(host.items[0].fromAddr, "anna@example.org");
-    EXPECT_EQ(host.items[0].bodyPart, BodyOf(Data("plain.eml")));
-    EXPECT_EQ(host.items[1].subject, "Gr\xc3\xbc\xc3\x9f" "e aus M\xc3\xbcnchen");
-    EXPECT_GE(host.items[1].partCount, 3);
-    EXPECT_EQ(host.items[2].subject, "Starts with its subject");
     EXPECT_EQ(host.statuses, std::vector<int>({0, 0, 0}));
     EXPECT_EQ(CountInLog("Converting OE Folder OE Inbox"), 1);
     EXPECT_FALSE(fs::exists(work_ + "temprfc.tmp"));

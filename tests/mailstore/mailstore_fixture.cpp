@@ -14,10 +14,7 @@ int gStatusCalls;
 int BV_CALL CollectItem(mdat *rec, const char *, const char *workDir, int) {
     ReceivedItem item;
     item.subject = rec->subject;
-    item.fromAddr = rec->fromAddr;
     item.unread = rec->unread;
-    item.partCount = rec->partCount;
-    item.headerPart = bvtest::PartFileText(rec, workDir, 0);
     item.bodyPart = bvtest::PartFileText(rec, workDir, 1);
     gHost->items.push_back(item);
     return 0;

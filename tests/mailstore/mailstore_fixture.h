@@ -14,10 +14,7 @@ namespace fs = std::filesystem;
 // What the host received for one message.
 struct ReceivedItem {
     std::string subject;
-    std::string fromAddr;
     int unread = 0;
-    int partCount = 0;
-    std::string headerPart;  // part 0: the header block as written by the parser
     std::string bodyPart;    // part 1 when there is one
 };
 
