@@ -117,7 +117,8 @@ void SetField(mdat *rec, const std::string &field, const std::string &value) {
         if (field == n.name) return (void)(*n.at = std::stoi(value));
     if (field == "date") return (void)(rec->date = TimeOf(value));
     if (field != "digest") return (void)(ADD_FAILURE() << "unknown field " << field);
-    for (size_t i = 0; i < sizeof rec->digest; i++) rec->digest[i] = (uint8_t)std::stoul(value.substr(2 * i, 2), nullptr, 16);
+    for (size_t i = 0; i < sizeof rec->digest; i++)
+        rec->digest[i] = (uint8_t)std::stoul(value.substr(2 * i, 2), nullptr, 16);
 }
 
 void SetSwitch(const std::string &name, int value) {
@@ -188,7 +189,7 @@ TEST(ComposerCases, ComposedTextOfEveryRecord) {
             static const std::regex kToken(R"(\.[0-9a-f]{16}/)");
             std::string text = std::regex_replace(ComposeToText(rec, work.path, run.domain), kToken, "./");
             fs::path expect = fs::path(entry.path()).replace_extension(".expect");
-            EXPECT_TRUE(Matches(text, bvtest::ReadFileText(expect))) << "composed text differs: see " << expect.filename();
+            EXPECT_TRUE(Matches(text, bvtest::ReadFileText(expect))) << "composed text differs: " << expect.filename();
             if (HasFailure()) bvtest::WriteFileText(fs::path(BV_BINARY_DIR) / expect.filename(), text);
             FILETIME local = TimeOf(run.localDate);
             if (!run.localDate.empty()) {

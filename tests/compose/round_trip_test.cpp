@@ -61,7 +61,8 @@ std::string ThreadFields(const mdat *rec, const std::string &workDir) {
         std::istringstream lines(std::regex_replace(text, std::regex("\r?\n[ \t]+"), " "));
         for (std::string line; std::getline(lines, line);) {
             line = std::regex_replace(line, std::regex("\\s+"), " ");
-            if (std::regex_search(line, std::regex("^(References|In-Reply-To|Thread-Topic|Thread-Index):", std::regex::icase)))
+            static const std::regex kThread("^(References|In-Reply-To|Thread-Topic|Thread-Index):", std::regex::icase);
+            if (std::regex_search(line, kThread))
                 fields += line.substr(0, line.find_last_not_of(' ') + 1) + "\n";
         }
     }
@@ -92,15 +93,16 @@ std::string Facts(const mdat *rec, const std::string &dir, const mdat *original,
         std::string bytes = bvtest::PartFileText(rec, dir.c_str(), i);
         if (p->partType == BV_PART_TEXT) texts += "text " + bytes.erase(bytes.find_last_not_of("\r\n") + 1) + "\n";
         else if (p->subMsg) texts += "embedded {\n" + Facts(p->subMsg, dir, original, true) + "}\n";
-        else if (p->partType != BV_PART_HEADER && p->partType != BV_PART_HTML && p->partType != BV_PART_EMBEDDED && !bytes.empty())
-            attachments[p->name] = bytes;
+        else if (p->partType != BV_PART_HEADER && p->partType != BV_PART_HTML && p->partType != BV_PART_EMBEDDED)
+            if (!bytes.empty()) attachments[p->name] = bytes;
     }
     for (const auto &[name, bytes] : attachments) out << "attachment " << name << " " << bytes << "\n";
     if (!full) return out.str();
     // A recipient without a name is written with its address as the name.
-    for (int i = 0; i < rec->recipCount; i++)
-        out << "recip " << rec->recips[i]->type << " " << (rec->recips[i]->name[0] ? rec->recips[i]->name : rec->recips[i]->addr)
-            << " <" << rec->recips[i]->addr << ">\n";
+    for (int i = 0; i < rec->recipCount; i++) {
+        const mrecip *r = rec->recips[i];
+        out << "recip " << r->type << " " << (r->name[0] ? r->name : r->addr) << " <" << r->addr << ">\n";
+    }
     return out.str() + ThreadFields(rec, dir) + texts;
 }
 
@@ -176,7 +178,8 @@ TEST_F(RoundTripTest, MessagesComeBackFromTheStoreAndThroughTheReadingSide) {
     ASSERT_EQ(originals.size(), 6u);
     std::string all;
     for (auto &[id, original] : originals) all += original.first + (original.second ? "unread\n" : "");
-    for (const char *feature : {"attachment archive.zip ", "subject Gr\xc3\xbc\xc3\x9f" "e aus K\xc3\xb6ln \xe2\x82\xac",
+    for (const char *feature : {"attachment archive.zip ",
+                                "subject Gr\xc3\xbc\xc3\x9f" "e aus K\xc3\xb6ln \xe2\x82\xac",
                                 "priority 2 importance 2", "References: <root.0@example.com> <plain.1@example.com>",
                                 "embedded {", "attachment numbers.xls ", "unread\n"})
         EXPECT_NE(all.find(feature), std::string::npos) << feature;

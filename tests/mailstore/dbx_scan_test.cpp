@@ -89,7 +89,8 @@ TEST_F(DbxScanTest, HeadersAcrossReadBoundariesAndTheBufferScanAgree) {
     // More than one read of the file, so that some headers straddle two reads.
     std::vector<std::string> texts;
     for (int i = 0; i < 700; i++)
-        texts.push_back("From: n" + std::to_string(i) + "@example.org\n\n" + std::string(1000 + (size_t)(i * 13) % 6000, 'z') + "\n");
+        texts.push_back("From: n" + std::to_string(i) + "@example.org\n\n" + std::string(1000 + i * 13 % 6000, 'z') +
+                        "\n");
     WriteDbx("big.dbx", texts);
     ASSERT_GT(fs::file_size(store_ / "big.dbx"), 2u << 20);
     int count = 0;

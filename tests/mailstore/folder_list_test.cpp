@@ -57,7 +57,8 @@ TEST_F(FolderListTest, DirectoryScansOfTheTable) {
             std::istringstream words(what);
             std::vector<std::string> texts;
             std::string options;
-            for (std::string word; words >> word;) word[0] == '-' ? (void)(options += " " + word) : texts.push_back(Data(word));
+            for (std::string word; words >> word;)
+                word[0] == '-' ? (void)(options += " " + word) : texts.push_back(Data(word));
             WriteDbx(name, texts, options, kind + "_writer");
         }
         gBvGui = row[0] == "bvgui";
@@ -67,7 +68,8 @@ TEST_F(FolderListTest, DirectoryScansOfTheTable) {
 }
 
 TEST_F(FolderListTest, FileFoldersTakeTheSessionAddressWithTheirOwnName) {
-    for (auto [name, count, folderClass] : {std::tuple{"Work", 12, 2}, {"Home", 3, 2}, {"Todo", 4, 3}, {"People", 7, 1}}) {
+    for (auto [name, count, folderClass] :
+         {std::tuple{"Work", 12, 2}, {"Home", 3, 2}, {"Todo", 4, 3}, {"People", 7, 1}}) {
         FileFolderRecord *r = (FileFolderRecord *)calloc(1, sizeof(FileFolderRecord));
         com_strncpy(r->name, name, sizeof(r->name) - 1);
         r->count = count;

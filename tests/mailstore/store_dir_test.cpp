@@ -82,9 +82,8 @@ TEST_F(StoreDirTest, UnreadableSubdirectoryEndsTheScan) {
     fs::permissions(scratch.Path(), fs::perms::all);
     fs::permissions(store / "B", fs::perms::none);
     std::string user = geteuid() == 0 ? "setpriv --reuid 65534 --regid 65534 --clear-groups " : "";
-    bvtest::ProgramRun run = bvtest::RunProgram(user + Quote(fs::path(BV_TOOLS_DIR) / "bvhost") + " folders --source kerio:" +
-                                                    Quote(store) + " --log " + Quote(log),
-                                                scratch.Path());
+    std::string args = " folders --source kerio:" + Quote(store) + " --log " + Quote(log);
+    bvtest::ProgramRun run = bvtest::RunProgram(user + Quote(fs::path(BV_TOOLS_DIR) / "bvhost") + args, scratch.Path());
     fs::permissions(store / "B", fs::perms::owner_all);
     EXPECT_EQ(run.out, "A {BV:0:FCLASS:0}\n") << run.err;  // B's own status.fld cannot be read either
     EXPECT_EQ(bvtest::CountOf(bvtest::ReadFileText(log),
