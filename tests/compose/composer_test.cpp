@@ -17,6 +17,7 @@
 #include <string.h>
 
 #include <filesystem>
+#include <map>
 #include <regex>
 #include <string>
 #include <vector>
@@ -97,39 +98,29 @@ FILETIME TimeOf(const std::string &text) {
 }
 
 void SetField(mdat *rec, const std::string &field, const std::string &value) {
-    struct Text {
-        const char *name;
-        char *at;
-        size_t width;
-    } texts[] = {{"fromName", rec->fromName, sizeof rec->fromName},
-                 {"fromAddr", rec->fromAddr, sizeof rec->fromAddr},
-                 {"originalSender", rec->originalSender, sizeof rec->originalSender},
-                 {"subject", rec->subject, sizeof rec->subject},
-                 {"messageId", rec->messageId, sizeof rec->messageId}};
-    for (const Text &t : texts)
-        if (field == t.name) return (void)com_strncpy(t.at, Value(value, t.width).c_str(), t.width - 1);
-    struct Number {
-        const char *name;
-        int32_t *at;
-    } numbers[] = {{"priority", &rec->priority}, {"importance", &rec->importance},
-                   {"unread", &rec->unread}, {"codepage", &rec->codepage}};
-    for (const Number &n : numbers)
-        if (field == n.name) return (void)(*n.at = std::stoi(value));
-    if (field == "date") return (void)(rec->date = TimeOf(value));
-    if (field != "digest") return (void)(ADD_FAILURE() << "unknown field " << field);
-    for (size_t i = 0; i < sizeof rec->digest; i++)
-        rec->digest[i] = (uint8_t)std::stoul(value.substr(2 * i, 2), nullptr, 16);
+    const std::map<std::string, std::pair<char *, size_t>> texts = {
+        {"fromName", {rec->fromName, sizeof rec->fromName}}, {"fromAddr", {rec->fromAddr, sizeof rec->fromAddr}},
+        {"originalSender", {rec->originalSender, sizeof rec->originalSender}},
+        {"subject", {rec->subject, sizeof rec->subject}}, {"messageId", {rec->messageId, sizeof rec->messageId}}};
+    const std::map<std::string, int32_t *> numbers = {{"priority", &rec->priority}, {"importance", &rec->importance},
+                                                      {"unread", &rec->unread}, {"codepage", &rec->codepage}};
+    if (texts.count(field)) {
+        auto [at, width] = texts.at(field);
+        com_strncpy(at, Value(value, width).c_str(), width - 1);
+    } else if (numbers.count(field)) {
+        *numbers.at(field) = std::stoi(value);
+    } else if (field == "date") {
+        rec->date = TimeOf(value);
+    } else if (field == "digest") {
+        for (size_t i = 0; i < sizeof rec->digest; i++)
+            rec->digest[i] = (uint8_t)std::stoul(value.substr(2 * i, 2), nullptr, 16);
+    } else {
+        ADD_FAILURE() << "unknown field " << field;
+    }
 }
 
-void SetSwitch(const std::string &name, int value) {
-    struct Switch {
-        const char *name;
-        int *at;
-    } switches[] = {{"D81", &gD81}, {"D68", &gD68}, {"EIH", &gEih}, {"D74", &gD74}, {"DEDUP", &gDedup}};
-    for (const Switch &s : switches)
-        if (name == s.name) return (void)(*s.at = value);
-    ADD_FAILURE() << "unknown switch " << name;
-}
+const std::map<std::string, int *> kSwitches = {
+    {"D81", &gD81}, {"D68", &gD68}, {"EIH", &gEih}, {"D74", &gD74}, {"DEDUP", &gDedup}};
 
 // Builds the record of the rows; `level` holds the record each row goes to.
 void Describe(const std::vector<bvtest::CaseRow> &rows, mdat *top, const std::string &workDir, CaseRun *run) {
@@ -150,7 +141,7 @@ void Describe(const std::vector<bvtest::CaseRow> &rows, mdat *top, const std::st
             if (row[3] == "@missing") remove(path);
         } else if (what == "embedded") level.push_back(AddEmbedded(rec));
         else if (what == "end") level.pop_back();
-        else if (what == "switch") SetSwitch(row[1], row.Int(2));
+        else if (what == "switch" && kSwitches.count(row[1])) *kSwitches.at(row[1]) = row.Int(2);
         else if (what == "zone") {
             run->skip = !plat_FileExists(("/usr/share/zoneinfo/" + row[1]).c_str());
             setenv("TZ", row[1].c_str(), 1);
