@@ -231,21 +231,17 @@ def maildir_messages(root, folder):
     return []
 
 
-def check_dovecot(maildir, scratch):
+def check_dovecot(maildir):
     """doveadm as an unprivileged user over a copy: every folder listed,
     every message's body structure fetched. Returns the problems."""
     if not shutil.which('doveadm'):
         return ['doveadm not installed'], 0
-    copy = os.path.join(scratch, 'dovecot')
-    user = pwd.getpwuid(os.getuid()).pw_name
-    prefix = []
-    if os.getuid() == 0:
-        # The unprivileged user must reach the copy: the checkout may sit
-        # below a directory only root can enter (mktemp -d), so the copy
-        # goes to a directory of its own in /tmp.
-        copy = tempfile.mkdtemp(prefix='bvole-dovecot-', dir='/tmp')
-        os.chmod(copy, 0o755)
+    # The unprivileged user must reach the copy: the checkout may sit below a
+    # directory only root can enter (mktemp -d), so the copy goes to /tmp.
+    copy = tempfile.mkdtemp(prefix='bvole-dovecot-', dir='/tmp')
+    os.chmod(copy, 0o755)
     shutil.copytree(maildir, os.path.join(copy, 'Maildir'), symlinks=True)
+    user, prefix = pwd.getpwuid(os.getuid()).pw_name, []
     if os.getuid() == 0:
         user = 'nobody'
         entry = pwd.getpwnam(user)
@@ -275,8 +271,7 @@ def check_dovecot(maildir, scratch):
     if os.path.exists(log) and 'rror' in open(log, errors='replace').read():
         problems.append('dovecot log: ' + open(log, errors='replace').read()[:2000])
     print('dovecot: %d folders listed, %d body structures fetched' % (len(boxes), fetched))
-    if copy != os.path.join(scratch, 'dovecot'):
-        shutil.rmtree(copy, ignore_errors=True)
+    shutil.rmtree(copy, ignore_errors=True)
     return problems, fetched
 
 
@@ -337,7 +332,7 @@ def main():
         unpaired = len(copies) - len(paired)
         if unpaired > 0:
             failures.append('%s: %d messages arrived that have no source' % (folder, unpaired))
-    problems, fetched = check_dovecot(maildir, scratch)
+    problems, fetched = check_dovecot(maildir)
     failures += problems
     arrived = sum(len(maildir_messages(maildir, f)) for f in folders)
     if fetched != arrived:
