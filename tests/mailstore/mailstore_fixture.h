@@ -15,6 +15,7 @@ namespace fs = std::filesystem;
 struct ReceivedItem {
     std::string subject;
     int unread = 0;
+    std::string json;        // the record in the host's JSON form
     std::string bodyPart;    // part 1 when there is one
 };
 
@@ -48,6 +49,8 @@ class MailStoreTest : public ::testing::Test {
     std::vector<std::string> ListFolders(const fs::path &storeDir);
     // ConvertFolder's mail branch for folder `index`; returns its result.
     int ReadFolder(int index, HostSide *host);
+    // The contacts branch for the directory store folder `index`; returns the count read.
+    int ReadContacts(int index, HostSide *host);
     // An empty work directory: no duplicate register from an earlier read.
     void FreshWorkDir();
 
