@@ -1,17 +1,5 @@
-// ComposeRfc822 on records described in data/compose/NAME.record, one
-// directive a row (tab-separated, C escapes):
-//   set FIELD VALUE                 a text or number field, "date" as
-//                                   YYYY-MM-DD HH:MM:SS, "digest" as 32 hex
-//   recip TYPE NAME ADDR [COUNT]    COUNT recipients alike (default one)
-//   part TYPE NAME CONTENT [CID] [CHARSET]
-//   embedded ... end                the rows between describe an embedded record
-//   switch NAME 0|1, zone TZ OFFSET, domain TEXT
-//   readback                        the composed text parses to the same subject
-//   localdate YYYY-MM-DD HH:MM:SS   the record's date after composing
-// Values: "@fill C" fills the field to its width, "@bytes N SEED" is N
-// bytes of every value, "@missing" a part without its file. NAME.expect holds the composed text; each message draws
-// its own boundary token, so tokens are compared as "./", and "{any}"
-// stands for the rest of a line (the current time).
+// ComposeRfc822 on the records of data/compose/NAME.record, compared with
+// the composed text of NAME.expect (data/compose/README.md: the format).
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <string.h>

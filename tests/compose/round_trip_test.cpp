@@ -234,25 +234,23 @@ TEST_F(RoundTripTest, ParserCaseFilesSurviveTheStore) {
     for (const auto &entry : fs::directory_iterator(BV_MIME_DATA)) {
         if (entry.path().extension() != ".eml") continue;
         SCOPED_TRACE(entry.path().filename().string());
-        int result, copyResult, backResult;
-        mdat *original = ParseMessageFile(entry.path(), parsed.path, number, &result);
-        mdat *copy = ParseMessageFile(entry.path(), write.path, number, &copyResult);
-        std::string folder = "Case " + std::to_string(number++);
-        if (result == 0 && copyResult == 0) {
+        int result, backResult;
+        mdat *original = ParseMessageFile(entry.path(), write.path, number, &result);
+        static mdat asParsed;  // the fields as parsed: the write may fill in a sender or a date
+        asParsed = *original;
+        std::string want = Facts(original, write.path, &asParsed, false), folder = "Case " + std::to_string(number++);
+        if (result == 0) {
             EXPECT_EQ(m->InitWrite(folderRec, folder.c_str(), 0, 0), 0);
-            EXPECT_EQ(m->WriteMsg(copy, folder.c_str(), write.path.c_str(), 0), 0);
+            EXPECT_EQ(m->WriteMsg(original, folder.c_str(), write.path.c_str(), 0), 0);
             m->CloseWrite(0);
             std::vector<std::string> stored = StoredMessages(store / ("." + folder));
-            EXPECT_EQ(stored.size(), 1u);
-            mdat *rec = stored.size() == 1 ? ParseMessageFile(stored[0], back.path, 900, &backResult) : nullptr;
-            if (rec && backResult == 0) {
-                compared++;
-                EXPECT_EQ(Facts(rec, back.path, original, false), Facts(original, parsed.path, original, false));
-            }
+            ASSERT_EQ(stored.size(), 1u);
+            mdat *rec = ParseMessageFile(stored[0], back.path, 900, &backResult);
+            EXPECT_EQ(Facts(rec, back.path, &asParsed, false), want);
+            compared += backResult == 0;
             FreeMailRecord(rec, back.path);
         }
-        FreeMailRecord(original, parsed.path);
-        FreeMailRecord(copy, write.path);
+        FreeMailRecord(original, write.path);
     }
     m->Logoff(0);
     FreeMailRecord(folderRec, write.path);

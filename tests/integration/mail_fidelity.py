@@ -1,25 +1,22 @@
 #!/usr/bin/env python3
 """Real mail through the whole migration, checked by other mail software.
 
-Builds a store directory from the corpus (every .eml file in one DBX file,
-each mbox file as a DBX file written by the tools and as a mailbox text file
-read in place), migrates it with `bvhost migrate` into a Maildir store, and
-compares every message with its source through Python's email package:
-From, To, Cc, Reply-To, Subject, the Date as an instant, Message-ID, and
-every leaf part (content type, file name, decoded bytes; text as text).
-Then Dovecot's doveadm, as a user without privileges, lists every folder of
-a copy of the store and fetches every message's body structure.
-
   mail_fidelity.py BIN_DIR CORPUS_DIR SCRATCH_DIR
+    builds a store directory from the corpus (every .eml file in one DBX
+    file, each mbox file as a DBX file and as a mailbox text file read in
+    place), migrates it with `bvhost migrate` into a Maildir store, compares
+    every message with its source, and has Dovecot's doveadm, as a user
+    without privileges, list every folder of a copy and fetch every body
+    structure.
   mail_fidelity.py --migrated SOURCE_DIR MAILDIR
+    compares every message of a migrated Maildir tree with the .eml file
+    below SOURCE_DIR that has its Message-ID.
 
-The second form checks a store that a migration already made: every message
-of the Maildir tree against the .eml file below SOURCE_DIR with its
-Message-ID, with no known differences.
-
-Exit 0 when every message arrived and every difference is a known one
-(KNOWN below, each with its reason); otherwise the differences are printed
-and the exit status is 1.
+Compared through Python's email package: From, To, Cc, Reply-To, Subject,
+the Date as an instant, Message-ID, and every leaf part (content type, file
+name, decoded bytes; text as text). Exit 0 when every message arrived and
+every difference is a known one (known_differences.tsv); otherwise the
+differences are printed and the exit status is 1.
 """
 import base64
 import email
