@@ -4,10 +4,8 @@
 #include <stdio.h>
 #include <stdlib.h>
 
-#include "compose/compose.h"
 #include "mime/mime.h"
 #include "module/session.h"
-#include "platform/platform.h"
 #include "record/com.h"
 
 mdat *NewMailRecord(int msgNumber) {

@@ -2,7 +2,6 @@
 // the composed text of NAME.expect (data/compose/README.md: the format).
 #include <gtest/gtest.h>
 #include <stdlib.h>
-#include <string.h>
 
 #include <filesystem>
 #include <map>

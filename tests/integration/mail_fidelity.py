@@ -221,10 +221,8 @@ def maildir_messages(root, folder):
         if folder_name(name) == folder:
             sub = box.get_folder(name)
             # delivery order: the store object numbers its files (Q<n>)
-            def order(key):
-                m = re.search(r'Q(\d+)', key)
-                return int(m.group(1)) if m else 0
-            return [sub.get_bytes(k) for k in sorted(sub.keys(), key=order)]
+            order = [(int((re.findall(r'Q(\d+)', k) or ['0'])[0]), k) for k in sub.keys()]
+            return [sub.get_bytes(k) for _, k in sorted(order)]
     return []
 
 

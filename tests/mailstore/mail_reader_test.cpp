@@ -1,6 +1,5 @@
 // Reading DBX and text mail folders through ReadMailFolder, with the real
 // parser and hand-over behind it.
-#include <fstream>
 #include <sstream>
 #include "mailstore_fixture.h"
 #include "support/case_table.h"

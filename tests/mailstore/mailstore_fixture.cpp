@@ -2,8 +2,6 @@
 
 #include "host/record_json.h"
 #include "mailstore/store_dir.h"
-#include "mime/mime.h"
-#include "platform/platform.h"
 #include "support/file_text.h"
 #include "support/host_callbacks.h"
 #include "support/program_run.h"
