@@ -83,6 +83,7 @@ TEST_F(StoreDirTest, UnreadableSubdirectoryEndsTheScan) {
     std::string args = " folders --source kerio:" + Quote(store) + " --log " + Quote(log);
     bvtest::ProgramRun run = bvtest::RunProgram(user + Quote(fs::path(BV_TOOLS_DIR) / "bvhost") + args, scratch.Path());
     fs::permissions(store / "B", fs::perms::owner_all);
+    if (!user.empty() && !fs::exists(log)) GTEST_SKIP() << "the scratch directory is out of reach of user 65534";
     EXPECT_EQ(run.out, "A {BV:0:FCLASS:0}\n") << run.err;  // B's own status.fld cannot be read either
     EXPECT_EQ(bvtest::CountOf(bvtest::ReadFileText(log),
                               "BV Error: unable to access folder " + store.string() + "/B, check file permissions"),
