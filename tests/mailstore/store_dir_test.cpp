@@ -59,12 +59,11 @@ TEST_F(StoreDirTest, FirstMessageKindRules) {
     EXPECT_EQ(StoreMessageClass((root_ / "missing.eml").c_str()), -1);
 }
 
+// Folders f00001 to f10000 are links to f00000: scanned alike, made and removed quickly.
 TEST_F(StoreDirTest, TenThousandFoldersAtMost) {
-    for (int i = 0; i <= STORE_MAX_FOLDERS; i++) {
-        char name[16];
-        snprintf(name, sizeof name, "f%05d", i);
-        bvtest::WriteFileText(store_ / name / "status.fld", "WIPF.Note");
-    }
+    bvtest::WriteFileText(store_ / "f00000" / "status.fld", "WIPF.Note");
+    for (int i = 1; i <= STORE_MAX_FOLDERS; i++)
+        fs::create_directory_symlink("f00000", store_ / ("f" + std::to_string(100000 + i).substr(1)));
     ASSERT_EQ(Scan(store_), 1);
     ASSERT_EQ(gFolderCount, STORE_MAX_FOLDERS);
     EXPECT_STREQ(gFolderTable[STORE_MAX_FOLDERS - 1]->trueName, "f09999");
@@ -84,6 +83,7 @@ TEST_F(StoreDirTest, UnreadableSubdirectoryEndsTheScan) {
     std::string args = " folders --source kerio:" + Quote(store) + " --log " + Quote(log);
     bvtest::ProgramRun run = bvtest::RunProgram(user + Quote(fs::path(BV_TOOLS_DIR) / "bvhost") + args, scratch.Path());
     fs::permissions(store / "B", fs::perms::owner_all);
+    if (!user.empty() && !fs::exists(log)) GTEST_SKIP() << "the scratch directory is out of reach of user 65534";
     EXPECT_EQ(run.out, "A {BV:0:FCLASS:0}\n") << run.err;  // B's own status.fld cannot be read either
     EXPECT_EQ(bvtest::CountOf(bvtest::ReadFileText(log),
                               "BV Error: unable to access folder " + store.string() + "/B, check file permissions"),
