@@ -9,7 +9,7 @@
 
 namespace {
 
-#define BV_VTIMEZONE_LEN 2048
+#define BV_VTIMEZONE_LEN 8192   // the zone's changes from a year before the event on
 #define BV_TZID_LEN 256
 #define BV_RRULE_VALUE_LEN 512
 #define BV_OCCURRENCE_NOTES_MAX 32768   // bytes of an occurrence's notes file that are written
@@ -30,21 +30,28 @@ struct EventText {
 
 bool IsLater(const FILETIME &a, const FILETIME &b) { return plat_FileTimeToU64(&a) > plat_FileTimeToU64(&b); }
 
-// Moves a UTC time to the local time of the zone: by minus the zone's bias,
-// and by minus the daylight bias more when the time lies in daylight time.
+// Moves a UTC time to the wall-clock time of the zone, with the offset in
+// force at that instant: the VTIMEZONE written carries the zone's past
+// changes too, and a zone's standard offset may have been another one then.
 void ToZoneTime(FILETIME *time, const char *tzName) {
-    int bias = 0, dstBias = 0, stdBias = 0, known = 0;
-    com_GetTZInfo(tzName, &bias, &dstBias, &stdBias, 0);
-    int offset = -bias;
-    if (com_TZDateIsDST(time, tzName, &dstBias, &known)) offset -= dstBias;
-    com_OffsetFileTimeVal(time, offset);
+    FILETIME local;
+    if (bvcom_ZoneWallTime(tzName, time, &local)) *time = local;
 }
 
+// The zone's VTIMEZONE covers the event's times with the offsets they had:
+// every change from a year before the start on (a reader then also has the
+// observance in force at the start). A zone that changed too often for the
+// block gets the rules of that time only.
 void WriteZoneHeader(const mdat *rec, EventText *ev) {
     bv_fprintf(gOutFile, "BEGIN:VCALENDAR\nVERSION:2.0\nPRODID:-//Brevanto Migrator\n");
     if (!rec->tzName[0]) return;
     char vtimezone[BV_VTIMEZONE_LEN];
-    com_GetVTimeZone(rec->tzName, vtimezone, ev->tzid);
+    FILETIME since = rec->startTime;
+    com_OffsetFileTime(&since, -366, 0, 0);
+    int written = bvcom_GetVTimeZoneSince(rec->tzName, &since, vtimezone, sizeof vtimezone, ev->tzid);
+    if (written == 1 && rec->isRecurring)
+        com_Log("BV Warning: WriteEvent: the zone %s changed too often to write every change; occurrences in "
+                "years of other rules may be off: %s", rec->tzName, rec->title);
     if (vtimezone[0]) bv_fprintf(gOutFile, "%s", vtimezone);
     if (!ev->tzid[0]) return;
     ToZoneTime(&ev->start, rec->tzName);

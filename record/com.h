@@ -139,6 +139,15 @@ BVCOM_API int com_GetTZInfo(const char *tzName, int *bias, int *dstBias, int *st
 // "\n" line ends; tzid: 256 bytes, its TZID (the name as given, or the Olson
 // name for a display name). Result 0 and empty texts for an unknown name.
 BVCOM_API int com_GetVTimeZone(const char *tzName, char *vtimezoneText, char *tzid);
+// The zone's rules and changes from `since` (UTC) on as a VTIMEZONE block,
+// so a date of a past year reads with the offset it had; when that does not
+// fit in textCap bytes, the rules in force at `since`. tzid as above.
+// 2: every change from `since`; 1: the rules of that time only; 0: unknown.
+BVCOM_API int bvcom_GetVTimeZoneSince(const char *tzName, const FILETIME *since, char *text, size_t textCap,
+                                      char *tzid);
+// Wall-clock time of the named zone at a UTC instant, with the offset in
+// force then. Zero for an unknown name.
+BVCOM_API int bvcom_ZoneWallTime(const char *tzName, const FILETIME *utc, FILETIME *local);
 // The EXDATE values of the entry that com_ExpandRecur is called for next:
 // exDates ";20240115T090000;20240122T090000Z;20240129" (";" or "," between
 // values; UTC with "Z", else local time of zone `tzid`, or of the machine
