@@ -210,15 +210,26 @@ void WriteRecurrence(mdat *rec, const EventText &ev) {
     }
 }
 
-void WriteAlarm(const mdat *rec, const EventText &ev) {
-    if (!rec->reminderSet) return;
+void WriteAlarm(int minutes, const char *subject, const FILETIME &start, const char *location) {
     char when[64];
-    com_FileTimeText(&ev.start, when, sizeof when);
-    bv_fprintf(gOutFile, "BEGIN:VALARM\nTRIGGER:-PT%dM\nACTION:DISPLAY\nDESCRIPTION:", rec->reminderMinutes);
-    WriteLineValue(ev.subject);
+    com_FileTimeText(&start, when, sizeof when);
+    bv_fprintf(gOutFile, "BEGIN:VALARM\nTRIGGER:-PT%dM\nACTION:DISPLAY\nDESCRIPTION:", minutes);
+    WriteLineValue(subject);
     bv_fprintf(gOutFile, " at %s, Location: ", when);
-    WriteLineValue(ev.location);
+    WriteLineValue(location);
     bv_fprintf(gOutFile, "\nEND:VALARM\n");
+}
+
+// The alarms of the event (occurrence -1) or of one changed occurrence: those
+// the library keeps beside the record, in the order read, then the one its
+// fields hold.
+void WriteAlarms(const mdat *rec, int occurrence, int reminderSet, int reminderMinutes, const char *subject,
+                 const FILETIME &start, const char *location) {
+    if (!reminderSet) return;
+    int earlier[BV_MAX_EXTRA_REMINDERS];
+    int count = bvcom_GetExtraReminders(rec, occurrence, earlier, BV_MAX_EXTRA_REMINDERS);
+    for (int i = 0; i < count; i++) WriteAlarm(earlier[i], subject, start, location);
+    WriteAlarm(reminderMinutes, subject, start, location);
 }
 
 void WriteOccurrenceNotes(const mdat *rec, const char *notesFile) {
@@ -253,7 +264,8 @@ bool WriteOccurrenceAttendees(const mdat *rec, const char *attendeeFile) {
     return true;
 }
 
-void WriteChangedOccurrence(const mdat *rec, const EventText &ev, const mexception *exc, int position) {
+void WriteChangedOccurrence(const mdat *rec, const EventText &ev, int index) {
+    const mexception *exc = rec->exceptions[index];
     bv_fprintf(gOutFile, "BEGIN:VEVENT\nUID:%s\n", ev.uid);
     char title[BV_NAME_LEN], location[BV_NAME_LEN];
     com_strncpy(title, exc->title[0] ? exc->title : rec->title, sizeof title - 1);
@@ -270,7 +282,12 @@ void WriteChangedOccurrence(const mdat *rec, const EventText &ev, const mexcepti
     WriteOccurrenceTime("RECURRENCE-ID", exc->originalStart, rec, ev);
     WriteOccurrenceTime("DTSTART", exc->newStart, rec, ev);
     WriteOccurrenceTime("DTEND", exc->newEnd, rec, ev);
-    bv_fprintf(gOutFile, "SEQUENCE:%d\nEND:VEVENT\n", position);
+    bv_fprintf(gOutFile, "SEQUENCE:%d\n", index + 1);
+    FILETIME start = exc->newStart;
+    if (ev.tzid[0]) ToZoneTime(&start, rec->tzName);
+    WriteAlarms(rec, index, exc->reminderSet, exc->reminderMinutes, title, start,
+                location[0] ? location : "My Location");
+    bv_fprintf(gOutFile, "END:VEVENT\n");
 }
 
 // The title is cut at its first line break in the record; the copies for
@@ -316,11 +333,11 @@ extern "C" int WriteEvent(mdat *rec, const char *workDir, int) {
     WriteDescription(rec, workDir);
     WriteRecurrence(rec, ev);
     bv_fprintf(gOutFile, "SEQUENCE:0\n");
-    WriteAlarm(rec, ev);
+    WriteAlarms(rec, -1, rec->reminderSet, rec->reminderMinutes, ev.subject, ev.start, ev.location);
     bv_fprintf(gOutFile, "END:VEVENT\n");
     for (int i = 0; i < rec->exceptionCount && i < BV_MAX_EXCEPTIONS; i++) {
         const mexception *exc = rec->exceptions[i];
-        if (exc && exc->kind == OCCURRENCE_CHANGED) WriteChangedOccurrence(rec, ev, exc, i + 1);
+        if (exc && exc->kind == OCCURRENCE_CHANGED) WriteChangedOccurrence(rec, ev, i);
     }
     if (gD301) bv_fprintf(gOutFile, "END:VCALENDAR\n\n");
     return 0;

@@ -148,6 +148,17 @@ BVCOM_API int bvcom_GetVTimeZoneSince(const char *tzName, const FILETIME *since,
 // Wall-clock time of the named zone at a UTC instant, with the offset in
 // force then. Zero for an unknown name.
 BVCOM_API int bvcom_ZoneWallTime(const char *tzName, const FILETIME *utc, FILETIME *local);
+// ---- further reminders ----------------------------------------------------------
+// The alarms of an item beyond the one its fields hold (`reminderSet`,
+// `reminderMinutes` of the record or of an exception record), kept in the
+// library under the record's address like its notes and cleared with it.
+// `occurrence`: -1 for the item itself, else the index of its exception record.
+#define BV_MAX_EXTRA_REMINDERS 16  // per item or occurrence
+// Replaces the list (at most BV_MAX_EXTRA_REMINDERS minutes are kept; the
+// number kept is returned); count 0 removes it.
+BVCOM_API int bvcom_SetExtraReminders(const mdat *rec, int occurrence, const int *minutes, int count);
+// Copies at most `max` minutes into `minutes`; returns the number copied.
+BVCOM_API int bvcom_GetExtraReminders(const mdat *rec, int occurrence, int *minutes, int max);
 // The EXDATE values of the entry that com_ExpandRecur is called for next:
 // exDates ";20240115T090000;20240122T090000Z;20240129" (";" or "," between
 // values; UTC with "Z", else local time of zone `tzid`, or of the machine
