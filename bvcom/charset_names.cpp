@@ -3,6 +3,7 @@
 #include <stdlib.h>
 #include <string.h>
 #include <strings.h>
+#include <stdio.h>
 #include <unicode/ucnv.h>
 #include <vector>
 
@@ -47,6 +48,7 @@ static const CharsetName kCharsets[] = {
     {"utf-8", 65001}, {"utf8", 65001}, {"unicode-1-1-utf-8", 65001},
     {"utf-7", 65000}, {"utf7", 65000}, {"unicode-1-1-utf-7", 65000},
     {"utf-16", 1200}, {"utf-16le", 1200}, {"unicode", 1200}, {"utf-16be", 1201}, {"unicodefffe", 1201},
+    {"utf-32", 12000}, {"utf-32le", 12000}, {"utf-32be", 12001},
     {"koi8-r", 20866}, {"koi8r", 20866}, {"koi8", 20866}, {"csKOI8R", 20866},
     {"koi8-u", 21866}, {"koi8u", 21866}, {"koi8-ru", 21866},
     {"iso-2022-jp", 50220}, {"csiso2022jp", 50220}, {"iso-2022-jp-2", 50220},
@@ -174,6 +176,61 @@ BVCOM_API int com_CodepageToWindows(char *text, int fromCodepage, int toCodepage
     int fit = lo > 0 ? plat_WideCharToMultiByte(toCodepage, wide.data(), lo, text, (int)capacity - 1) : 0;
     text[fit > 0 ? fit : 0] = 0;
     return fit > 0 ? fit : 0;
+}
+
+// The byte order of UTF-16 or UTF-32 text. A byte-order mark decides (and
+// is skipped: it is no character of the text); a label that names the order
+// comes next. Bare "utf-16" or "unicode" without a mark is read by where the
+// zero bytes of its ASCII characters fall, since Windows writes it
+// little-endian while the MIME default is big-endian.
+static const char *WideOrder(int codepage, const char *label, const unsigned char *head, size_t n, size_t *skip) {
+    bool wide32 = codepage == 12000 || codepage == 12001;
+    const char *le = wide32 ? "UTF-32LE" : "UTF-16LE", *be = wide32 ? "UTF-32BE" : "UTF-16BE";
+    *skip = 0;
+    if (wide32 && n >= 4 && !memcmp(head, "\xFF\xFE\0\0", 4)) return *skip = 4, le;
+    if (wide32 && n >= 4 && !memcmp(head, "\0\0\xFE\xFF", 4)) return *skip = 4, be;
+    if (!wide32 && n >= 2 && head[0] == 0xFF && head[1] == 0xFE) return *skip = 2, le;
+    if (!wide32 && n >= 2 && head[0] == 0xFE && head[1] == 0xFF) return *skip = 2, be;
+    bool namesOrder = label && (strcasestr(label, "le") || strcasestr(label, "be") || strcasestr(label, "fffe"));
+    if (namesOrder) return codepage == 1200 || codepage == 12000 ? le : be;
+    size_t unit = wide32 ? 4 : 2, zeroLow = 0, zeroHigh = 0;
+    for (size_t i = 0; i + unit <= n; i += unit) {
+        zeroLow += head[i] == 0;
+        zeroHigh += head[i + unit - 1] == 0;
+    }
+    return zeroHigh > zeroLow ? le : be;
+}
+
+BVCOM_API int bvcom_WideTextToUtf8(FILE *in, FILE *out, int codepage, const char *label) {
+    static unsigned char block[65536];
+    static char utf8[65536 * 2];
+    static UChar pivot[4096];
+    size_t got = fread(block, 1, sizeof(block), in), skip = 0;
+    UErrorCode status = U_ZERO_ERROR;
+    UConverter *from = ucnv_open(WideOrder(codepage, label, block, got, &skip), &status);
+    UConverter *to = ucnv_open("UTF-8", &status);
+    bool ok = U_SUCCESS(status);
+    UChar *pivotSource = pivot, *pivotTarget = pivot;
+    bool reset = true;
+    while (ok) {
+        bool last = got < sizeof(block) && feof(in);
+        const char *source = (const char *)block + skip, *sourceEnd = (const char *)block + got;
+        do {
+            char *target = utf8;
+            status = U_ZERO_ERROR;
+            ucnv_convertEx(to, from, &target, utf8 + sizeof(utf8), &source, sourceEnd, pivot, &pivotSource,
+                           &pivotTarget, pivot + 4096, reset, last, &status);
+            reset = false;
+            fwrite(utf8, 1, (size_t)(target - utf8), out);
+        } while (status == U_BUFFER_OVERFLOW_ERROR);
+        ok = U_SUCCESS(status);
+        if (last) break;
+        skip = 0;
+        got = fread(block, 1, sizeof(block), in);
+    }
+    if (from) ucnv_close(from);
+    if (to) ucnv_close(to);
+    return ok ? 1 : 0;
 }
 
 }  // extern "C"

@@ -13,6 +13,7 @@ extern "C" {
 char gLineBuf[BV_LINE_BUF_LEN];
 int gLineLen;
 int gLineContinues;
+char gLineEnd[4];
 }
 
 namespace {
@@ -52,6 +53,7 @@ struct LineState {
     int echoLen;
     bool inPieces;  // a full buffer ends the piece; the rest stays in the stream
     bool cut;       // this piece ended because the buffer was full
+    char lineEnd[4];
 };
 
 void Store(LineState *s, int c) {
@@ -124,13 +126,18 @@ void TakeBufferedRun(LineState *s) {
     plat_StreamSkip(s->stream, len);
 }
 
+bool EndedBy(LineState *s, const char *lineEnd) {
+    memcpy(s->lineEnd, lineEnd, strlen(lineEnd) + 1);
+    return true;
+}
+
 // Reads the rest of a physical line whose first character is c. Returns
 // false when the line ended at end of file.
 bool ReadPhysicalLine(LineState *s, int c) {
     FILE *f = s->stream;
     for (;; TakeBufferedRun(s), c = MIME_GETC(f)) {
         if (c == EOF) return false;
-        if (c == '\n') return true;
+        if (c == '\n') return EndedBy(s, "\n");
         if (s->inPieces && s->pos >= MIME_MAX_LINE_CHARS && c != '\r') {
             ungetc(c, f);
             s->cut = true;
@@ -138,16 +145,16 @@ bool ReadPhysicalLine(LineState *s, int c) {
         }
         if (c == '\r') {
             int d = MIME_GETC(f);
-            if (d == '\n') return true;
+            if (d == '\n') return EndedBy(s, "\r\n");
             if (d == '\r') {
                 int e = MIME_GETC(f);
-                if (e == '\n') return true;  // CR CR LF is one line end
+                if (e == '\n') return EndedBy(s, "\r\r\n");  // CR CR LF is one line end
                 if (e != EOF) ungetc(e, f);
                 ungetc('\r', f);
-                return true;
+                return EndedBy(s, "\r");
             }
             if (d != EOF) ungetc(d, f);
-            return true;
+            return EndedBy(s, "\r");
         }
         Echo(s, c);
         Store(s, c);
@@ -191,6 +198,7 @@ int ReadLogicalLine(FILE *stream, FILE *echoFile, int unfold, int startOffset, b
     s.echoLen = 0;
     s.inPieces = inPieces;
     s.cut = false;
+    s.lineEnd[0] = 0;
     if (sCarriedBlank >= 0 && echoFile == sCarriedEcho) Echo(&s, sCarriedBlank);
     sCarriedBlank = -1;
     int semicolonJoins = 0;
@@ -224,6 +232,7 @@ int ReadLogicalLine(FILE *stream, FILE *echoFile, int unfold, int startOffset, b
     gLineBuf[s.pos] = 0;
     gLineLen = s.pos;
     gLineContinues = s.cut ? 1 : 0;
+    memcpy(gLineEnd, s.lineEnd, sizeof(gLineEnd));
     if (s.pos + 1 > sDirtyEnd) sDirtyEnd = s.pos + 1;
     return 0;
 }

@@ -29,6 +29,9 @@ int ReadBodyLine(FILE *stream, int startOffset);
 extern int gLineContinues;
 // Length of the text in gLineBuf (a body line may hold NUL bytes).
 extern int gLineLen;
+// The line end the last line came with ("\r\n", "\n", "\r", "\r\r\n"; empty
+// at end of file or for a piece of a longer line).
+extern char gLineEnd[4];
 
 #ifdef __cplusplus
 }

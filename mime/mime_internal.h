@@ -80,6 +80,8 @@ void KeepAttachmentType(mpart *part, const char *mediaType);
 int64_t PartFileLength(const char *path);
 void PartPath(const char *tempDir, const mdat *record, int index, char *out, size_t cap);
 // Text in an ASCII-compatible code page that holds only ASCII is already UTF-8.
+// UTF-16 and UTF-32 in either byte order.
+int IsWideCodepage(int codepage);
 int ConvertsAsAscii(int codepage);
 int IsPlainAscii(const char *text, size_t len);
 // 1 when text[0..len) is well-formed UTF-8 (plain ASCII included).
@@ -163,12 +165,15 @@ enum MimeWalkResult {
 // whose body ran up to the closing delimiter of the multipart around it has
 // ended that multipart too.
 extern char gClosedBoundary[MIME_BOUNDARY_LEN + 1];
-// Set by CopyPartBody when it decoded base64 content (classes 3, 6, 10, 15)
+// Set by CopyPartBody when it decoded base64 content (the MIME_CLASS_BASE64* classes)
 // into the part file; the post-pass then only settles the class.
 extern int gLastCopyDecodedBase64;
 // Set by the caller before one CopyPartBody: the code page whose text the
 // copy converts to UTF-8 line by line on the way (0: none).
 extern int gCopyConvertCodepage;
+// Set by the caller before one CopyPartBody: the body was sent as "binary",
+// so the line ends inside it are content and are kept as they came.
+extern int gCopyKeepsLineEnds;
 // Set by a CopyPartBody that converted: its bytes before the conversion were
 // well-formed UTF-8 with non-ASCII bytes (mislabelled text, kept as UTF-8).
 extern int gLastCopyRawWasUtf8;

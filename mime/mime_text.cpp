@@ -162,10 +162,13 @@ void PartPath(const char *tempDir, const mdat *record, int index, char *out, siz
     com_PartFileName(tempDir, record, index, out, cap);
 }
 
+int IsWideCodepage(int codepage) {
+    return codepage == 1200 || codepage == 1201 || codepage == 12000 || codepage == 12001;
+}
+
 int ConvertsAsAscii(int codepage) {
     // UTF-7, HZ and the UTF-16/32 forms give ASCII bytes another meaning
-    return codepage != 65000 && codepage != 52936 && codepage != 1200 && codepage != 1201 && codepage != 12000 &&
-           codepage != 12001;
+    return codepage != 65000 && codepage != 52936 && !IsWideCodepage(codepage);
 }
 
 int IsPlainAscii(const char *text, size_t len) {

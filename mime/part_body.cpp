@@ -13,6 +13,7 @@ extern "C" {
 char gClosedBoundary[MIME_BOUNDARY_LEN + 1];
 int gLastCopyDecodedBase64;
 int gCopyConvertCodepage;
+int gCopyKeepsLineEnds;
 int gLastCopyRawWasUtf8;
 int gLastCopyRawWasAscii;
 }
@@ -70,11 +71,16 @@ struct BodyOutput {
     int codepage;
     bool checkRaw;
     Utf8Check raw;
+    bool keepLineEnds;  // else every line ends in CR LF
+    char lineEnd[4];
 };
 
-void WriteLineEnd(BodyOutput &o) {
-    fputs(MIME_TEXT_EOL, o.out);
-    if (o.checkRaw) o.raw.Take(MIME_TEXT_EOL, 2);
+int WriteLineEnd(BodyOutput &o) {
+    const char *eol = o.keepLineEnds ? o.lineEnd : MIME_TEXT_EOL;
+    size_t len = strlen(eol);
+    fwrite(eol, 1, len, o.out);
+    if (o.checkRaw) o.raw.Take(eol, len);
+    return (int)len;
 }
 
 // Writes the piece of a body line in gLineBuf; a line end follows the last
@@ -100,8 +106,7 @@ int64_t WriteBodyPiece(BodyOutput &o, bool continues, int *carry) {
         written = (int64_t)n;
     } else {
         if (o.lineEndHeld) {
-            WriteLineEnd(o);
-            written += 2;
+            written += WriteLineEnd(o);
             o.lineEndHeld = false;
         }
         if (o.checkRaw) o.raw.Take(gLineBuf, (size_t)len);
@@ -114,12 +119,9 @@ int64_t WriteBodyPiece(BodyOutput &o, bool continues, int *carry) {
     }
     if (*carry) memmove(gLineBuf, gLineBuf + gLineLen - *carry, (size_t)*carry);
     if (o.base64 || continues || softBreak) return written;
-    if (o.holdLineEnd) {
-        o.lineEndHeld = true;
-    } else {
-        WriteLineEnd(o);
-        written += 2;
-    }
+    if (o.keepLineEnds) memcpy(o.lineEnd, gLineEnd, sizeof(o.lineEnd));
+    if (o.holdLineEnd) o.lineEndHeld = true;
+    else written += WriteLineEnd(o);
     return written;
 }
 
@@ -182,6 +184,8 @@ extern "C" int CopyPartBody(FILE *stream, FILE *out, const char *boundary, const
     bool checkRaw = out && gCopyConvertCodepage && gCopyConvertCodepage != 65001;
     int codepage = checkRaw && gCopyConvertCodepage == 28591 ? 28591 : 0;  // the one converted on the way
     gCopyConvertCodepage = 0;
+    bool sentBinary = gCopyKeepsLineEnds != 0;
+    gCopyKeepsLineEnds = 0;
     if (byteCount > 0) return CopyByteCount(stream, out, d, sizeOut, byteCount);
     BvBase64State base64State = {0, 0};
     BvBase64State *base64 = out && PartClassEncoding(classCode) == MIME_BODY_BASE64 ? &base64State : nullptr;
@@ -189,8 +193,17 @@ extern "C" int CopyPartBody(FILE *stream, FILE *out, const char *boundary, const
     bool joinSoftBreaks = NeedsSoftBreakJoin(classCode, quotedPrintable, charset);
     // The line end before a delimiter belongs to the delimiter: an
     // attachment kept as it came ends with its last byte, not with an added
-    // CR LF. (At the end of the file the last line end is kept.)
-    BodyOutput body = {out, quotedPrintable != 0, classCode == BV_PART_ATTACHMENT, false, base64, codepage, checkRaw, Utf8Check()};
+    // CR LF. (At the end of the file the last line end is kept.) A body sent
+    // as binary, and UTF-16 or UTF-32 text, keeps the line ends it came with:
+    // they are content, and a wide charset's own line ends are several
+    // bytes, of which the line reader sees one or two.
+    bool attachment = classCode == BV_PART_ATTACHMENT;
+    bool keepLineEnds = !base64 && !quotedPrintable &&
+                        (sentBinary || (charset && IsWideCodepage(com_iso_codepage(0, (char *)charset))));
+    BodyOutput body = {out,      quotedPrintable != 0, attachment || keepLineEnds,
+                       false,    base64,               codepage,
+                       checkRaw, Utf8Check(),          keepLineEnds,
+                       ""};
     int64_t written = 0;
     int result = COPY_AT_EOF;
     // A line longer than the buffer comes in pieces; only the first piece of
@@ -220,10 +233,7 @@ extern "C" int CopyPartBody(FILE *stream, FILE *out, const char *boundary, const
         if (!out) continue;
         written += WriteBodyPiece(body, continues, &carry);
     }
-    if (body.lineEndHeld && result == COPY_AT_EOF) {
-        WriteLineEnd(body);
-        written += 2;
-    }
+    if (body.lineEndHeld && result == COPY_AT_EOF) written += WriteLineEnd(body);
     gLastCopyRawWasUtf8 = checkRaw && body.raw.IsUtf8Text();
     gLastCopyRawWasAscii = checkRaw && body.raw.IsAscii();
     *sizeOut = (int32_t)(written > INT32_MAX ? INT32_MAX : written);

@@ -234,6 +234,7 @@ int StoreLeafPart(mdat *record, PartHeader *h, const char *boundary, const char 
     // a Becky include is appended unconverted: the pass converts the whole file
     gCopyConvertCodepage = h->beckyName[0] ? 0 : ConvertWhileWriting(record, index, h->classCode, h->charset);
     int convertedCodepage = gCopyConvertCodepage;
+    gCopyKeepsLineEnds = h->binary && PartClassKind(h->classCode) == BV_PART_ATTACHMENT;
     int copy = CopyPartBody(stream, file, boundary, enclosing, h->classCode, h->quotedPrintable, h->charset, &size,
                             byteCount);
     if (size == 0 && !h->beckyName[0]) {

@@ -191,6 +191,10 @@ bool RewriteTextPart(const char *path, mpart *part, const char *tempDir) {
         fprintf(out, "<html><META http-equiv=\"Content-Type\" content=\"text/html; charset=%s\">" MIME_TEXT_EOL,
                 part->charset);
         CopyRest(in, out);
+    } else if (IsWideCodepage(codepage)) {
+        // two- and four-byte line ends: the text is one stream, not lines
+        if (!bvcom_WideTextToUtf8(in, out, codepage, part->charset))
+            com_Log("BV Warning: text part %s is not valid %s; converted as far as it reads", path, part->charset);
     } else {
         static char buf[kConvertCapacity];
         size_t len;

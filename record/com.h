@@ -9,6 +9,7 @@
 
 #include <stddef.h>
 #include <stdint.h>
+#include <stdio.h>
 #include "platform/wintypes.h"
 #include "record/mdat.h"
 
@@ -244,6 +245,12 @@ BVCOM_API int bvcom_HexValue(int c);
 // text[0..len) into its byte, in place; anything else stays. Returns the new
 // length (no NUL is added).
 BVCOM_API size_t bvcom_DecodeHexEscapes(char *text, size_t len, char escape);
+// Converts UTF-16 or UTF-32 text (code page 1200, 1201, 12000, 12001) from
+// `in` to UTF-8 in `out` as one stream; `label` is the charset name the text
+// came with, which may name its byte order. 0 when the text is not valid in
+// that form (what was converted is written). Writes are checked by the
+// caller when it closes `out`.
+BVCOM_API int bvcom_WideTextToUtf8(FILE *in, FILE *out, int codepage, const char *label);
 BVCOM_API int64_t com_uudecode(const char *partFile, const char *tempDir);
 BVCOM_API void decode_modified_ut7(char *text, size_t capacity);
 // Ordinal 35: case-insensitive search from offset `start`; first match or NULL.

@@ -63,19 +63,6 @@ void AddRecipient(mdat *rec, const std::string &name, const std::string &addr, i
     r->type = type;
 }
 
-FILETIME UtcTime(int year, int month, int day, int hour, int minute, int second) {
-    SYSTEMTIME st = {};
-    st.wYear = static_cast<uint16_t>(year);
-    st.wMonth = static_cast<uint16_t>(month);
-    st.wDay = static_cast<uint16_t>(day);
-    st.wHour = static_cast<uint16_t>(hour);
-    st.wMinute = static_cast<uint16_t>(minute);
-    st.wSecond = static_cast<uint16_t>(second);
-    FILETIME ft = {};
-    plat_SystemTimeToFileTime(&st, &ft);
-    return ft;
-}
-
 mdat *ParseMessageFile(const std::string &path, const std::string &workDir, int msgNumber, int *result) {
     mdat *rec = NewMailRecord(msgNumber);
     FILE *in = fopen(path.c_str(), "rb");
@@ -95,33 +82,6 @@ std::string ComposeToText(mdat *rec, const std::string &workDir, const std::stri
     std::string text = bvtest::ReadFileText(path);
     remove(path.c_str());
     return text;
-}
-
-std::vector<std::string> SplitCrlfLines(const std::string &text) {
-    std::vector<std::string> lines;
-    for (size_t start = 0, end; start < text.size(); start = end + 2) {
-        end = text.find("\r\n", start);
-        if (end == std::string::npos) end = text.size();
-        lines.push_back(text.substr(start, end - start));
-    }
-    return lines;
-}
-
-std::string PatternBytes(size_t length, unsigned seed) {
-    std::string bytes(length, '\0');
-    uint32_t x = seed * 2654435761u + 1;
-    for (size_t i = 0; i < length; i++) {
-        x = x * 1103515245u + 12345u;
-        bytes[i] = static_cast<char>(x >> 16);
-    }
-    return bytes;
-}
-
-std::string DecodeBase64(const std::string &text) {
-    BvBase64State state = {};
-    std::string out(text.size() * 3 / 4 + 3, '\0');
-    out.resize(bvcom_Base64Decode(&state, text.data(), text.size(), reinterpret_cast<unsigned char *>(&out[0])));
-    return out;
 }
 
 void ResetComposeSwitches() {

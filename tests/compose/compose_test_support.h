@@ -3,7 +3,6 @@
 #pragma once
 
 #include <string>
-#include <vector>
 
 #include "record/mdat.h"
 #include "support/file_text.h"
@@ -25,16 +24,11 @@ int AddPart(mdat *rec, const std::string &workDir, int partType, const std::stri
 // Appends a part of class 14 with an embedded record; returns that record.
 mdat *AddEmbedded(mdat *rec);
 void AddRecipient(mdat *rec, const std::string &name, const std::string &addr, int type);
-FILETIME UtcTime(int year, int month, int day, int hour, int minute, int second);
 // Parse_RFC822_Msg of a file into a new record; *result gets its result.
 mdat *ParseMessageFile(const std::string &path, const std::string &workDir, int msgNumber, int *result);
 
 // ComposeRfc822 into a file of the work directory; returns what it wrote.
 std::string ComposeToText(mdat *rec, const std::string &workDir, const std::string &domain = "", int topLevel = 1);
-std::vector<std::string> SplitCrlfLines(const std::string &text);
-// Deterministic bytes of every value.
-std::string PatternBytes(size_t length, unsigned seed);
-std::string DecodeBase64(const std::string &text);
 
 // Resets every switch global that the composer and the import read.
 void ResetComposeSwitches();

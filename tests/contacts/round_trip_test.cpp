@@ -1,13 +1,13 @@
-// Contact files read and written back in the address-book layout, directly
-// and through bvhost, equal to the files in data/written/. Also the public
-// corpus, whose contacts are counted independently (Python's csv module).
+// Contact files read and written back in the address-book layout, equal to
+// the files in data/written/ (through bvhost: tests/host/data/scenarios).
+// Also the public corpus, whose contacts are counted independently (Python's
+// csv module).
 #include <dirent.h>
 #include <stdio.h>
 
 #include <filesystem>
 
 #include "contact_test_support.h"
-#include "support/program_run.h"
 
 namespace contacts_test {
 namespace {
@@ -47,28 +47,6 @@ TEST_F(ContactRoundTrip, ExportsThroughTheAddressBookLayout) {
     ASSERT_EQ(again.size(), 2u);
     EXPECT_EQ(again[0]["company"], "M\xC3\xBCller, Schmidt & Co");
     EXPECT_EQ(again[1]["lastName"], "\xC3\x85ngstr\xC3\xB6m");
-}
-
-TEST_F(ContactRoundTrip, BvhostMigrate) {
-#ifndef BV_HOST_PATH
-    GTEST_SKIP() << "bvhost is not built";
-#else
-    for (const char *name : {"gmail_outlook.csv", "notes_multiline.csv", "nk2_rows.txt"}) {
-        std::string source = std::string(name) == "nk2_rows.txt"
-                                 ? BuildNK2(name, "src/Outlook.NK2")
-                                 : WriteFile(std::string("src/") + name, bvtest::ReadFileText(DataPath(name)));
-        std::string target = dir_ + "/target/" + name;
-        // The CSVZ tag makes it a contacts session of address type 2, the
-        // type whose folder list holds the contact file.
-        std::string command = bvtest::ShellQuote(BV_HOST_PATH) + " migrate --tag CSVZ --source " +
-                              bvtest::ShellQuote("contacts:" + source) + " --target " +
-                              bvtest::ShellQuote("contacts:" + target) + " --work-dir " + bvtest::ShellQuote(workDir_);
-        bvtest::ProgramRun run = bvtest::RunProgram(command, dir_);
-        ASSERT_EQ(run.status, 0) << command << "\n" << run.out << run.err;
-        std::string stem = std::string(name).substr(0, std::string(name).rfind('.'));
-        ExpectWritten(bvtest::ReadFileText(target), "migrated_" + stem + ".csv");
-    }
-#endif
 }
 
 // Contacts of every file of dir by the independent count, by path.

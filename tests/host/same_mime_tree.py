@@ -2,10 +2,13 @@
 """Compares the MIME trees of two messages as Python's email package reads
 them: at every message level the same subject, the same leaf parts (type and
 decoded bytes; text compared without regard to line ends and trailing blanks)
-and the same embedded messages, in any order. Prints the number of messages
-compared; exit status 1 and the first difference when they differ."""
+and the same embedded messages, in any order. The second may be a Maildir
+tree: its message of the first's subject is taken. Prints the number of
+messages compared; exit status 1 and the first difference when they differ."""
 import email
 import email.policy
+import mailbox
+import os
 import sys
 
 
@@ -50,8 +53,14 @@ def compare(a, b, path):
 def main():
     with open(sys.argv[1], "rb") as f:
         a = email.message_from_binary_file(f, policy=email.policy.compat32)
-    with open(sys.argv[2], "rb") as f:
-        b = email.message_from_binary_file(f, policy=email.policy.compat32)
+    b = None
+    if os.path.isdir(sys.argv[2]):
+        root = mailbox.Maildir(sys.argv[2], factory=None, create=False)
+        for folder in [root] + [root.get_folder(name) for name in root.list_folders()]:
+            b = next((m for m in folder if m["Subject"] == a["Subject"]), b)
+    else:
+        with open(sys.argv[2], "rb") as f:
+            b = email.message_from_binary_file(f, policy=email.policy.compat32)
     error, count = compare(a, b, "top")
     if error:
         print(error)

@@ -1,4 +1,5 @@
-// GetLogonParameters and Logon through the loaded library.
+// GetLogonParameters and Logon through the loaded library (the switch
+// string and the zone values through bvhost: tests/host/data/scenarios).
 #include <fnmatch.h>
 
 #include <sstream>
@@ -22,19 +23,6 @@ TEST_F(LogonTest, RefusedParameterReturnsOneAfterTheTwoLogLines) {
     EXPECT_EQ(log.find("BV Error"), std::string::npos) << "nothing after the refusal";
 }
 
-TEST_F(LogonTest, GmtOffsetTextFollowsTheZone) {
-    for (const CaseRow &row : ReadCaseTable(BV_MODULE_DATA "/gmt_offsets.tsv")) {
-        bvtest::ScopedEnv tz("TZ", row[0].c_str());
-        Load();
-        bvcom_SetSwitches(row[2] == "-" ? "" : "/DEBUG /DSTOFFSET 45");
-        ASSERT_EQ(Logon((dir_ / "in.csv").string(), 1, 1), 0);
-        std::string logged = row[2] == "-" ? "GMT Offset" : "DST Offset=45, GMT Offset=" + row[1] + "\n";
-        EXPECT_EQ(Log().find(logged) != std::string::npos, row[2] != "-") << row.Where() << Log();
-        fs::remove(logPath_);
-        bvcom_SetLogFile(logPath_.c_str());
-    }
-}
-
 TEST_F(LogonTest, StoreSourceAndTargetPaths) {
     for (const CaseRow &row : ReadCaseTable(BV_MODULE_DATA "/logon_paths.tsv")) {
         auto inDir = [&](std::string text) {
@@ -52,18 +40,6 @@ TEST_F(LogonTest, StoreSourceAndTargetPaths) {
         EXPECT_NE(Log().find(inDir(row[7])), std::string::npos) << row.Where() << "\n" << Log();
     }
     EXPECT_TRUE(fs::is_directory(dir_ / "new" / "deeper"));
-}
-
-TEST_F(LogonTest, EachRunWritesAFreshTarget) {
-    fs::path existing = dir_ / "out" / "contacts.csv";
-    WriteFileText(existing, "old contents\n");
-    Load();
-    EXPECT_EQ(Logon(existing.string(), 1, 0), 0);
-    EXPECT_FALSE(fs::exists(existing)) << "each run writes a fresh file";
-    auto rec = std::make_unique<mdat>();
-    ASSERT_EQ(module_->InitWrite(rec.get(), "Contacts", 0, 1), 0);
-    EXPECT_EQ(module_->CloseWrite(1), 0);
-    EXPECT_EQ(ReadFileText(existing).rfind("\"First Name\",", 0), 0u) << "the file named at logon is written";
 }
 
 TEST_F(LogonTest, LogonFieldsByAddressTypeAndTag) {
