@@ -8,6 +8,7 @@
 
 #include <filesystem>
 #include <map>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -18,7 +19,6 @@
 #include "record/com.h"
 #include "support/host_callbacks.h"
 #include "support/module_loader.h"
-#include "support/program_run.h"
 
 namespace fs = std::filesystem;
 using Module = std::unique_ptr<bvhost::ModuleInstance>;
@@ -52,25 +52,20 @@ std::vector<std::string> StoredMessages(const fs::path &maildir) {
     return files;
 }
 
-// The header lines named `name` of the header part, unfolded.
-std::string HeaderValue(const mdat *rec, const std::string &workDir, const std::string &name) {
-    std::string value;
+// The thread fields of the header part, unfolded, with blanks as one.
+std::string ThreadFields(const mdat *rec, const std::string &workDir) {
+    std::string fields;
     for (int i = 0; i < rec->partCount; i++) {
         if (rec->parts[i]->partType != BV_PART_HEADER) continue;
         std::string text = bvtest::PartFileText(rec, workDir.c_str(), i);
-        bool inside = false;
-        for (size_t start = 0, end; start < text.size() && text[start] != '\r' && text[start] != '\n'; start = end + 1) {
-            end = std::min(text.find('\n', start), text.size());
-            std::string line = text.substr(start, end - start);
-            if (!line.empty() && line.back() == '\r') line.pop_back();
-            if (line[0] == ' ' || line[0] == '\t') {
-                if (inside) value += " " + line.substr(line.find_first_not_of(" \t"));
-            } else if ((inside = strncasecmp(line.c_str(), (name + ":").c_str(), name.size() + 1) == 0)) {
-                value += line.substr(line.find_first_not_of(' ', name.size() + 1));
-            }
+        std::istringstream lines(std::regex_replace(text, std::regex("\r?\n[ \t]+"), " "));
+        for (std::string line; std::getline(lines, line);) {
+            line = std::regex_replace(line, std::regex("\\s+"), " ");
+            if (std::regex_search(line, std::regex("^(References|In-Reply-To|Thread-Topic|Thread-Index):", std::regex::icase)))
+                fields += line.substr(0, line.find_last_not_of(' ') + 1) + "\n";
         }
     }
-    return value;
+    return fields;
 }
 
 // Every attachment-like part that holds bytes: name -> bytes.
@@ -109,8 +104,7 @@ std::string Facts(const mdat *rec, const std::string &dir, const mdat *original,
     for (int i = 0; i < rec->recipCount; i++)
         out << "recip " << rec->recips[i]->type << " " << (rec->recips[i]->name[0] ? rec->recips[i]->name : rec->recips[i]->addr)
             << " <" << rec->recips[i]->addr << ">\n";
-    for (const char *name : {"References", "In-Reply-To", "Thread-Topic", "Thread-Index"})
-        out << name << " " << HeaderValue(rec, dir, name) << "\n";
+    out << ThreadFields(rec, dir);
     for (int i = 0; i < rec->partCount; i++) {
         std::string text = bvtest::PartFileText(rec, dir.c_str(), i);
         if (rec->parts[i]->partType == BV_PART_TEXT) out << "text " << text.erase(text.find_last_not_of("\r\n") + 1) << "\n";
@@ -192,7 +186,7 @@ TEST_F(RoundTripTest, MessagesComeBackFromTheStoreAndThroughTheReadingSide) {
     std::string all;
     for (auto &[id, original] : originals) all += original.first + (original.second ? "unread\n" : "");
     for (const char *feature : {"attachment archive.zip ", "subject Gr\xc3\xbc\xc3\x9f" "e aus K\xc3\xb6ln \xe2\x82\xac",
-                                "priority 2 importance 2", "References <root.0@example.com> <plain.1@example.com>",
+                                "priority 2 importance 2", "References: <root.0@example.com> <plain.1@example.com>",
                                 "embedded {", "attachment numbers.xls ", "unread\n"})
         EXPECT_NE(all.find(feature), std::string::npos) << feature;
     EXPECT_GT(all.size(), 150000u);
@@ -285,19 +279,6 @@ TEST_F(RoundTripTest, D81StoresTheOriginalBytes) {
     std::vector<std::string> stored = StoredMessages(store / ".Raw");
     ASSERT_EQ(stored.size(), originals.size());
     for (const std::string &file : stored) EXPECT_EQ(originals.count(bvtest::ReadFileText(file)), 1u) << file;
-}
-
-TEST_F(RoundTripTest, StoreOpensWithPythonMailbox) {
-    bvcom_SetSwitches("/D133");
-    ASSERT_EQ(Logon(m), 0);
-    WriteAll("root", "Inbox");
-    m->Logoff(0);
-    bvtest::ProgramRun run =
-        bvtest::RunProgram("python3 " BV_OEAPI_SCRIPT " " + bvtest::ShellQuote(store.string()), scratch.dir.Path());
-    EXPECT_EQ(run.status, 0) << run.err;
-    // The group "root" makes no folder: Inbox is top level, with every message.
-    EXPECT_NE(run.out.find("F 496e626f78 6\n"), std::string::npos) << run.out;
-    EXPECT_NE(run.out.find("F - 0\n"), std::string::npos) << run.out;
 }
 
 TEST_F(RoundTripTest, LogonWithoutAStoreReportsTheLibraryMissing) {

@@ -1,6 +1,7 @@
 // Sub-record limits, freeing with part files, embedded records, clearing
 // between items, size totals and the attachment size limit.
 #include <gtest/gtest.h>
+#include <stddef.h>
 #include <string.h>
 
 #include <algorithm>
@@ -121,31 +122,11 @@ TEST(RecordFreeing, UncountedPartAndItsFileAreFreedToo) {
     EXPECT_EQ(rec->parts[0], nullptr);
 }
 
+// Every byte after the pointer arrays set, the counts and the group folder
+// then made valid.
 static void FillEveryItemField(mdat *rec) {
-    strcpy(rec->subject, "Quarterly figures");
-    strcpy(rec->fromName, "Ann");
-    strcpy(rec->fromAddr, "ann@example.com");
-    strcpy(rec->messageId, "<a@b>");
-    strcpy(rec->charset, "utf-8");
-    strcpy(rec->uid, "uid-1");
-    strcpy(rec->title, "Meeting");
-    strcpy(rec->rrule, "FREQ=DAILY");
-    strcpy(rec->tzName, "W. Europe Standard Time");
-    strcpy(rec->deliveredTo, "me@example.com");
-    rec->date = com_Create_FileTime(1, 15, 2024, 14, 0, 0);
-    rec->startTime = rec->date;
-    rec->priority = 0;
-    rec->importance = 0;
-    rec->unread = 1;
-    rec->dataType = 2;
-    rec->followUpFlag = 2;
-    rec->isRecurring = 1;
-    rec->recurType = 3;
-    rec->reminderSet = 1;
-    rec->allDayKind = 2;
-    rec->digest[3] = 0xAB;
-    rec->tzBias = -60;
-    rec->folderTotal = 12;
+    memset(&rec->partCount, 0x5A, sizeof(mdat) - offsetof(mdat, partCount));
+    rec->partCount = rec->recipCount = rec->exceptionCount = 0;
     strcpy(rec->groupFolder, "Imported");
 }
 

@@ -74,8 +74,16 @@ TEST(SwitchStringTest, DefaultOnlyWithoutUserSwitches) {
 }
 
 // Records as JSON through bvhost: data/scenarios (fields, parts and their
-// digests, notes, values left out).
+// digests, recipients, notes).
 FILETIME At(int year, int month, int day, int hour, int minute) { return bvtest::UtcTime(year, month, day, hour, minute); }
+
+TEST(RecordJsonTest, DigestInHexNothingForZeroOr1601) {
+    auto rec = std::make_unique<mdat>();
+    rec->startTime = At(1601, 6, 1, 0, 0);
+    rec->recurType = 2;
+    for (int i = 0; i < 16; i++) rec->digest[i] = (uint8_t)(i * 17);
+    EXPECT_EQ(RecordToJson(rec.get(), "/nonexistent/").dump(), R"({"digest":"00112233445566778899aabbccddeeff","recurType":2})");
+}
 
 TEST(RecordJsonTest, TextThatIsNotUtf8StillDumpsAndIsoTimes) {
     auto rec = std::make_unique<mdat>();

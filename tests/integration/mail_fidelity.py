@@ -11,13 +11,17 @@ Then Dovecot's doveadm, as a user without privileges, lists every folder of
 a copy of the store and fetches every message's body structure.
 
   mail_fidelity.py BIN_DIR CORPUS_DIR SCRATCH_DIR
+  mail_fidelity.py --migrated SOURCE_DIR MAILDIR
+
+The second form checks a store that a migration already made: every message
+of the Maildir tree against the .eml file below SOURCE_DIR with its
+Message-ID, with no known differences.
 
 Exit 0 when every message arrived and every difference is a known one
 (KNOWN below, each with its reason); otherwise the differences are printed
 and the exit status is 1.
 """
 import base64
-import difflib
 import email
 import email.header
 import email.message
@@ -34,34 +38,11 @@ import sys
 import tempfile
 
 # (folder, source file or "#<number>") -> why the copy may differ from its source.
-BROKEN_BOUNDARY = 'corrupt source: a multipart whose boundary never comes (Python keeps the raw text as one part)'
-TRUNCATED_BASE64 = ('corrupt source: a base64 body cut short (its length is not a multiple of four): Python '
-                    'gives back the undecoded text, the copy decodes every whole group')
-UNDECLARED_8BIT = 'corrupt source: 8-bit text without a charset (read as ISO-8859-1, written as UTF-8)'
-KNOWN = {
-    ('eml', 'cpython_msg_15.eml'): BROKEN_BOUNDARY,
-    ('eml', 'dovecot_malformed_001.eml'): BROKEN_BOUNDARY,
-    ('eml', 'dovecot_malformed_004.eml'): BROKEN_BOUNDARY,
-    ('eml', 'dovecot_malformed_005.eml'): BROKEN_BOUNDARY,
-    ('eml', 'dovecot_malformed_010.eml'): 'corrupt source: message/rfc822 parts without an inner header block',
-    ('eml', 'flanker_false-multipart.eml'): BROKEN_BOUNDARY,
-    ('eml', 'flanker_mailformed-headers.eml'): BROKEN_BOUNDARY,
-    ('eml', 'flanker_missing-final-boundary.eml'): BROKEN_BOUNDARY,
-    ('eml', 'mail_missing_body.eml'): BROKEN_BOUNDARY,
-    ('eml', 'pmmp_failure_gb2312_ndr.eml'): BROKEN_BOUNDARY,
-    ('eml', 'tine20_unparseable.eml'): BROKEN_BOUNDARY,
-    ('eml', 'hunny_outlook2000_8bit_nomime.eml'): UNDECLARED_8BIT,
-    ('eml', 'tine20_withoutfrom.eml'): UNDECLARED_8BIT,
-    ('eml', 'flanker_outlook-express.eml'): 'corrupt source: a raw 8-bit file name in an undeclared charset',
-    ('eml', 'pmmp_issue126_dup_ctype.eml'): 'corrupt source: two Content-Type fields; the parser takes the last',
-    ('eml', 'pmmp_issue230_x-mac-cyrillic.eml'): ('corrupt source: text labelled x-mac-cyrillic whose bytes are UTF-8 (the '
-                                                  'HTML part says utf-8 itself); the copy keeps the UTF-8 text, Python '
-                                                  'decodes by the label (both use the same x-mac-cyrillic table)'),
-    ('eml', 'pmmp_m0018_ks_c_5601.eml'): TRUNCATED_BASE64,
-    ('eml', 'tine20_multipart_alternative_related.eml'): TRUNCATED_BASE64,
-    ('gmime_substring', '#2'): BROKEN_BOUNDARY,
-    ('gmime_substring dbx', '#2'): BROKEN_BOUNDARY,
-}
+KNOWN = {}
+for line in open(os.path.join(os.path.dirname(os.path.abspath(__file__)), 'known_differences.tsv'), encoding='utf-8'):
+    if line.strip() and not line.startswith('#'):
+        folder, source, reason = line.rstrip('\n').split('\t')
+        KNOWN[(folder, source)] = reason
 
 NAMES = {}  # folder -> the source file of each message, where it has one
 
@@ -299,7 +280,32 @@ def check_dovecot(maildir, scratch):
     return problems, fetched
 
 
+def files_below(root, keep):
+    return sorted(os.path.join(base, f) for base, _, files in os.walk(root) for f in files if keep(base, f))
+
+
+def check_migrated(sources, maildir):
+    """Every message of the Maildir tree against its source by Message-ID."""
+    wants = {}
+    for path in files_below(sources, lambda base, f: f.endswith('.eml')):
+        want = snapshot(open(path, 'rb').read())
+        wants[want['Message-ID']] = want
+    failures, copies = [], files_below(maildir, lambda base, f: os.path.basename(base) in ('cur', 'new'))
+    for path in copies:
+        got = snapshot(open(path, 'rb').read())
+        want = wants.pop(got['Message-ID'], None)
+        diff = differences(want, got) if want else ['no source']
+        failures += ['%s %s: %s' % (os.path.basename(path), got['Message-ID'], d) for d in diff]
+    failures += ['did not arrive: ' + key for key in wants]
+    print('%d messages compared; %d problems' % (len(copies), len(failures)))
+    for f in failures:
+        print(f)
+    return 1 if failures else 0
+
+
 def main():
+    if sys.argv[1] == '--migrated':
+        return check_migrated(*sys.argv[2:4])
     bin_dir, corpus, scratch = sys.argv[1:4]
     shutil.rmtree(scratch, ignore_errors=True)
     store, maildir = os.path.join(scratch, 'store'), os.path.join(scratch, 'maildir')
@@ -312,33 +318,22 @@ def main():
         copies = [snapshot(c) for c in maildir_messages(maildir, folder)]
         wants = [snapshot(m) for m in sources]
         total += len(sources)
-        # Copies arrive in source order; a message that did not arrive
-        # leaves a gap, found by aligning Message-ID and Subject.
-        key = lambda snap: (snap['Message-ID'], snap['Subject'], snap['Date'], str(snap['From']))
-        matcher = difflib.SequenceMatcher(None, [key(w) for w in wants], [key(c) for c in copies], autojunk=False)
-        paired = {}
-        for a, b, size in matcher.get_matching_blocks():
-            for k in range(size):
-                paired[a + k] = b + k
-        taken = set(paired.values())
-        for number, want in enumerate(wants):
-            for index, copy in enumerate(copies):
-                if number not in paired and index not in taken and copy['Message-ID'] == want['Message-ID']:
-                    paired[number] = index
-                    taken.add(index)
+        # Copies arrive in source order: each source takes the first copy not
+        # yet taken with its key, else the first with its Message-ID.
+        paired, taken = {}, set()
+        for match in (lambda s: (s['Message-ID'], s['Subject'], s['Date'], str(s['From'])), lambda s: s['Message-ID']):
+            for number, want in enumerate(wants):
+                free = [i for i, c in enumerate(copies) if i not in taken and match(c) == match(want)]
+                if number not in paired and free:
+                    paired[number] = free[0]
+                    taken.add(free[0])
         for number, want in enumerate(wants):
             label = NAMES.get(folder, [None] * (number + 1))[number] or '#%d' % number
-            reason = KNOWN.get((folder, label))
-            if number not in paired:
-                diff = ['did not arrive']
-            else:
-                diff = differences(want, copies[paired[number]])
-            if not diff:
-                continue
-            if reason:
+            diff = differences(want, copies[paired[number]]) if number in paired else ['did not arrive']
+            if diff and (folder, label) in KNOWN:
                 known_seen += 1
-                continue
-            failures.append('%s #%d %s:\n    %s' % (folder, number, label, '\n    '.join(diff)))
+            elif diff:
+                failures.append('%s #%d %s:\n    %s' % (folder, number, label, '\n    '.join(diff)))
         unpaired = len(copies) - len(paired)
         if unpaired > 0:
             failures.append('%s: %d messages arrived that have no source' % (folder, unpaired))

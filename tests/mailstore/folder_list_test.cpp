@@ -1,20 +1,18 @@
 // Folder lists of store directories with and without folders.nch, the
 // counters, and the file folders of contacts, calendar and tasks sessions.
 #include <algorithm>
-#include <fstream>
-#include <map>
-#include <set>
+#include <sstream>
 #include "mailstore_fixture.h"
+#include "support/case_table.h"
+#include "support/file_text.h"
 
 class FolderListTest : public MailStoreTest {
    protected:
     // A DBX file of the given messages (data file names) in the store.
     void Dbx(const std::string &file, const std::vector<std::string> &messages) {
-        fs::path in = root_ / ("in-" + file);
-        fs::create_directories(in);
-        int n = 0;
-        for (const std::string &m : messages) WriteEml(in, std::to_string(n++) + ".eml", Data(m));
-        ASSERT_EQ(Tool("dbx_writer", Quote(store_ / file) + " " + Quote(in)), 0);
+        std::vector<std::string> texts;
+        for (const std::string &m : messages) texts.push_back(Data(m));
+        WriteDbx(file, texts);
     }
 };
 
@@ -39,78 +37,34 @@ TEST_F(FolderListTest, FolderListFileNamesExactlyItsFoldersInFileOrder) {
     EXPECT_EQ(gFolderCount, 2);
 }
 
-TEST_F(FolderListTest, DirectoryScanTakesDbxAndMbxFilesInAnyCase) {
-    Dbx("Inbox.dbx", {"plain.eml", "subject_first.eml"});
-    Dbx("Sent Items.DBX", {"plain.eml"});
-    Dbx("Old.tar.dbx.bak", {"plain.eml"});
-    std::ofstream(store_ / "notes.txt") << "From - not a mail file\n";
-    ASSERT_EQ(Tool("mbx_writer", "--jmf6 " + Quote(store_ / "INBOX.mbx") + " " +
-                                      Quote(fs::path(BV_MAILSTORE_DATA) / "plain.eml")),
-              0);
-    fs::create_directories(store_ / "sub.dbx");  // a directory is no folder
-    std::vector<std::string> texts = ListFolders(store_);
-    std::sort(texts.begin(), texts.end());
-    ASSERT_EQ(texts.size(), 3u);
-    // INBOX.mbx and Inbox.dbx both give "OE Inbox": the one listed second
-    // gets a folder of its own.
-    std::set<std::string> inboxes = {texts[0], texts[1]};
-    EXPECT_TRUE(inboxes == std::set<std::string>({"OE Inbox (2) {BV:1:FCLASS:0}", "OE Inbox {BV:2:FCLASS:0}"}) ||
-                inboxes == std::set<std::string>({"OE Inbox (2) {BV:2:FCLASS:0}", "OE Inbox {BV:1:FCLASS:0}"}))
-        << texts[0] << " / " << texts[1];
-    EXPECT_EQ(texts[2], "Sent Items {BV:1:FCLASS:0}");
-}
-
-TEST_F(FolderListTest, NamesOfTheDirectoryScanLoseOnlyTheirExtension) {
-    struct Case {
-        std::string file, folder;
-    } cases[] = {
-        {std::string("Entw\xfc") + "rfe.dbx", "Entw\xc3\xbcrfe"},  // Latin-1 converted
-        {"Entw\xc3\xbcrfe 2.dbx", "Entw\xc3\xbcrfe 2"},          // UTF-8 kept
-        {"Projekt v1.2 final.dbx", "Projekt v1.2 final"},
-    };
-    for (const Case &c : cases) Dbx(c.file, {"plain.eml"});
-    std::vector<std::string> texts = ListFolders(store_);
-    std::sort(texts.begin(), texts.end());
-    std::vector<std::string> want;
-    for (const Case &c : cases) want.push_back(c.folder + " {BV:1:FCLASS:0}");
-    std::sort(want.begin(), want.end());
-    EXPECT_EQ(texts, want);
-}
-
-TEST_F(FolderListTest, BvGuiAndNoInventoryCountNothing) {
-    Dbx("Inbox.dbx", {"plain.eml", "subject_first.eml"});
-    ASSERT_EQ(Tool("mbx_writer", Quote(store_ / "Local.mbx") + " " + Quote(fs::path(BV_MAILSTORE_DATA))), 0);
-    gBvGui = 1;
-    std::vector<std::string> texts = ListFolders(store_);
-    std::sort(texts.begin(), texts.end());
-    ASSERT_EQ(texts.size(), 2u);
-    EXPECT_EQ(texts[0], "Local {BV:0:FCLASS:0}");
-    EXPECT_EQ(texts[1], "OE Inbox {BV:0:FCLASS:0}");
-    gBvGui = 0;
-    gNoInventory = 1;
-    texts = ListFolders(store_);
-    std::sort(texts.begin(), texts.end());
-    EXPECT_EQ(texts[0], "Local {BV:0:FCLASS:0}");
-    gNoInventory = 0;
-    texts = ListFolders(store_);
-    std::sort(texts.begin(), texts.end());
-    EXPECT_EQ(texts[0], "Local {BV:4:FCLASS:0}");
-    EXPECT_EQ(texts[1], "OE Inbox {BV:2:FCLASS:0}");
-}
-
-TEST_F(FolderListTest, TextFilesCountFromLinesAfterTheOptionalHeader) {
-    std::ofstream(store_ / "plain.mbx") << "From - a\nSubject: 1\n\nx\nfrom - b\nSubject: 2\n\nFrom someone else\n";
-    std::ofstream(store_ / "empty.mbx");
-    std::ofstream(store_ / "jmf.mbx") << "JMF6" << std::string(96, 'F') << "From - a\nSubject: 1\n";
-    // The header is skipped whole: a separator inside it is not counted.
-    std::ofstream(store_ / "short.mbx") << "JMF6 From - in the header\n";
-    ListFolders(store_);
-    std::map<std::string, uint32_t> counts;
-    for (int i = 0; i < gFolderCount; i++) counts[gFolderTable[i]->trueName] = gFolderTable[i]->itemCount;
-    EXPECT_EQ(counts["plain"], 2u);
-    EXPECT_EQ(counts["empty"], 0u);
-    EXPECT_EQ(counts["jmf"], 1u);
-    EXPECT_EQ(counts["short"], 0u);
+// Directory scans of the table (data/folder_lists.tsv): the switches, the
+// folder texts (sorted), and the files of the store, each "KIND:NAME:WHAT":
+// dbx or mbx and the writer's options with data files, txt and the file's
+// text, dir for a directory.
+TEST_F(FolderListTest, DirectoryScansOfTheTable) {
+    for (const bvtest::CaseRow &row : bvtest::ReadCaseTable(BV_MAILSTORE_DATA "/folder_lists.tsv")) {
+        fs::remove_all(store_);
+        fs::create_directories(store_);
+        for (size_t i = 2; i < row.fields.size(); i++) {
+            std::string kind = row[i].substr(0, 3), rest = row[i].substr(4);
+            std::string name = rest.substr(0, rest.find(':')), what = rest.substr(name.size() + 1);
+            if (kind == "txt") bvtest::WriteFileText(store_ / name, what);
+            if (kind == "dir") fs::create_directories(store_ / name);
+            if (kind != "dbx" && kind != "mbx") continue;
+            std::istringstream words(what);
+            std::vector<std::string> texts;
+            std::string options;
+            for (std::string word; words >> word;) word[0] == '-' ? (void)(options += " " + word) : texts.push_back(Data(word));
+            WriteDbx(name, texts, options, kind + "_writer");
+        }
+        gBvGui = row[0] == "bvgui";
+        gNoInventory = row[0] == "noinventory";
+        std::vector<std::string> texts = ListFolders(store_);
+        std::sort(texts.begin(), texts.end());
+        std::string joined;
+        for (const std::string &text : texts) joined += (joined.empty() ? "" : "|") + text;
+        EXPECT_EQ(joined, row[1]) << row.Where();
+    }
 }
 
 TEST_F(FolderListTest, KerioTableIsKeptAndOnlyReported) {

@@ -81,6 +81,14 @@ fs::path MailStoreTest::WriteEml(const fs::path &dir, const std::string &name, c
     return p;
 }
 
+void MailStoreTest::WriteDbx(const std::string &file, const std::vector<std::string> &texts, const std::string &options,
+                             const std::string &writer) {
+    fs::path in = root_ / ("in-" + file);
+    fs::remove_all(in);
+    for (size_t i = 0; i < texts.size(); i++) WriteEml(in, NumberedEml(1000 + i), texts[i]);
+    ASSERT_EQ(Tool(writer, options + " " + Quote(store_ / file) + " " + Quote(in)), 0);
+}
+
 std::string MailStoreTest::Data(const std::string &name) {
     return bvtest::ReadFileText(fs::path(BV_MAILSTORE_DATA) / name);
 }

@@ -37,6 +37,10 @@ class MailStoreTest : public ::testing::Test {
     static std::string Quote(const fs::path &p);
     // Writes a message file; CR LF line ends unless the text brings its own.
     fs::path WriteEml(const fs::path &dir, const std::string &name, const std::string &text);
+    // Writes the message texts, in order, as the file `file` of the store with
+    // a writer of tools/ and its options; the message files stay in root_/in-<file>.
+    void WriteDbx(const std::string &file, const std::vector<std::string> &texts, const std::string &options = "",
+                  const std::string &writer = "dbx_writer");
     static std::string Data(const std::string &name);  // a file of tests/mailstore/data
     // "m<number>.eml", a message file name the writers sort by number.
     static std::string NumberedEml(size_t number);

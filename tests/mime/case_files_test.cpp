@@ -50,31 +50,26 @@ void ApplyOption(const std::string &opt, ParseOptions *o) {
     else ADD_FAILURE() << "unknown option " << opt;
 }
 
+// The earliest operator of a line decides: "KEY file: NAME", "KEY !~ TEXT",
+// "KEY ~ TEXT" or "KEY: VALUE".
 CaseExpectations ReadExpectations(const std::string &path) {
+    static const std::pair<std::string, std::string> kOps[] = {{" file: ", "file"}, {" !~ ", "!~"}, {" ~ ", "~"}, {": ", "="}};
     CaseExpectations expected;
     std::istringstream in(bvtest::ReadFileText(path));
-    std::string line;
-    while (std::getline(in, line)) {
+    for (std::string line; std::getline(in, line);) {
         if (!line.empty() && line.back() == '\r') line.pop_back();
         if (Trim(line).empty() || line[0] == '#') continue;
-        size_t fileOp = line.find(" file: ");
-        size_t notContains = line.find(" !~ ");
-        size_t contains = line.find(" ~ ");
-        size_t colon = line.find(": ");
         Expectation e;
-        if (fileOp != std::string::npos && (colon == std::string::npos || fileOp < colon)) {
-            e = {Trim(line.substr(0, fileOp)), "file", Trim(line.substr(fileOp + 7))};
-        } else if (notContains != std::string::npos && (colon == std::string::npos || notContains < colon)) {
-            e = {Trim(line.substr(0, notContains)), "!~", bvtest::DecodeEscapes(line.substr(notContains + 4))};
-        } else if (contains != std::string::npos && (colon == std::string::npos || contains < colon)) {
-            e = {Trim(line.substr(0, contains)), "~", bvtest::DecodeEscapes(line.substr(contains + 3))};
-        } else if (colon != std::string::npos) {
-            e = {Trim(line.substr(0, colon)), "=", bvtest::DecodeEscapes(line.substr(colon + 2))};
-        } else {
-            ADD_FAILURE() << "unreadable expect line: " << line;
-            continue;
+        size_t first = std::string::npos;
+        for (const auto &[text, op] : kOps) {
+            size_t at = line.find(text);
+            if (at >= first) continue;
+            first = at;
+            std::string value = line.substr(at + text.size());
+            e = {Trim(line.substr(0, at)), op, op == "file" ? Trim(value) : bvtest::DecodeEscapes(value)};
         }
-        if (e.key == "option") ApplyOption(Trim(e.value), &expected.options);
+        if (first == std::string::npos) ADD_FAILURE() << "unreadable expect line: " << line;
+        else if (e.key == "option") ApplyOption(Trim(e.value), &expected.options);
         else if (e.key == "result" && e.op == "=") expected.result = std::stoi(e.value);
         else expected.checks.push_back(e);
     }

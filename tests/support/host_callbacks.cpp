@@ -12,8 +12,6 @@ int BV_CALL CollectFolderText(const char *folderText) {
     return 0;
 }
 
-int BV_CALL TakeEveryItem(mdat *, const char *, const char *, int) { return 0; }
-
 int BV_CALL NeverStop(mdat *, const char *, int, int *, int *, int *) { return 0; }
 
 std::string PartFileText(const mdat *rec, const char *workDir, int index) {

@@ -14,8 +14,7 @@ namespace bvtest {
 extern std::vector<std::string> gCollectedFolderTexts;
 int BV_CALL CollectFolderText(const char *folderText);
 
-// An item callback that takes every item, and a status callback that never stops.
-int BV_CALL TakeEveryItem(mdat *rec, const char *hostValue, const char *workDir, int itemNumber);
+// A status callback that never stops.
 int BV_CALL NeverStop(mdat *rec, const char *text, int status, int *a, int *b, int *stop);
 
 // The text of part `index` of the record as written to the work directory;
