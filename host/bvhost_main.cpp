@@ -111,6 +111,22 @@ std::string RegisterPathFor(const CommandLine &line, const Endpoint *target) {
     return target->path + "." + kRegisterFileName;
 }
 
+// A contacts or calendar target file is written afresh by every run (the
+// module deletes it at logon), so the register kept beside it would make a
+// second run skip items the new file then lacks: it starts afresh with the
+// file. A register named by --state is the user's; the run only warns.
+void ForgetRegisterOfFileTarget(const CommandLine &line, const Endpoint &target) {
+    std::error_code ec;
+    if (target.kind == "oe") return;
+    if (line.stateFile.empty()) {
+        fs::remove(RegisterPathFor(line, &target), ec);
+        return;
+    }
+    if (!fs::exists(target.path, ec)) return;
+    std::cerr << "bvhost: warning: " << target.path << " is written afresh; what " << line.stateFile
+              << " names as moved is skipped and will not be in it\n";
+}
+
 void ConfigureLibrary(const CommandLine &line, const WorkDirectory &work, const Endpoint *target) {
     bvcom_SetWorkDir(work.path().c_str());
     bvcom_SetDuplicateRegister(RegisterPathFor(line, target).c_str());
@@ -170,6 +186,7 @@ int RunCommand(const std::string &command, const CommandLine &line) {
         std::cerr << "bvhost: " << error << "\n";
         return kExitUsage;
     }
+    if (command == "migrate") ForgetRegisterOfFileTarget(line, target);
     ConfigureLibrary(line, work, command == "migrate" ? &target : nullptr);
     HostOptions options = OptionsFrom(line, work);
 

@@ -4,10 +4,8 @@
 #include <stdio.h>
 #include <stdlib.h>
 
-#include "compose/compose.h"
 #include "mime/mime.h"
 #include "module/session.h"
-#include "platform/platform.h"
 #include "record/com.h"
 
 mdat *NewMailRecord(int msgNumber) {
@@ -42,27 +40,6 @@ int AddPart(mdat *rec, const std::string &workDir, int partType, const std::stri
     return index;
 }
 
-mdat *AddEmbedded(mdat *rec) {
-    EXPECT_NE(com_AllocPart(rec), 0);
-    int index = rec->partCount;
-    rec->parts[index]->partType = BV_PART_EMBEDDED;
-    com_strncpy(rec->parts[index]->name, "Message.eml", BV_NAME_LEN - 1);
-    EXPECT_NE(com_AllocSubMsg(rec, index), 0);
-    rec->partCount++;
-    mdat *sub = rec->parts[index]->subMsg;
-    sub->priority = 1;
-    sub->importance = 1;
-    return sub;
-}
-
-void AddRecipient(mdat *rec, const std::string &name, const std::string &addr, int type) {
-    ASSERT_NE(com_AllocRecip(rec), 0);
-    mrecip *r = rec->recips[rec->recipCount++];
-    com_strncpy(r->name, name.c_str(), sizeof r->name - 1);
-    com_strncpy(r->addr, addr.c_str(), sizeof r->addr - 1);
-    r->type = type;
-}
-
 mdat *ParseMessageFile(const std::string &path, const std::string &workDir, int msgNumber, int *result) {
     mdat *rec = NewMailRecord(msgNumber);
     FILE *in = fopen(path.c_str(), "rb");
@@ -70,18 +47,6 @@ mdat *ParseMessageFile(const std::string &path, const std::string &workDir, int 
     *result = in ? Parse_RFC822_Msg(in, rec, workDir.c_str(), "", 1) : -1;
     if (in) fclose(in);
     return rec;
-}
-
-std::string ComposeToText(mdat *rec, const std::string &workDir, const std::string &domain, int topLevel) {
-    std::string path = workDir + "composed.eml";
-    FILE *out = fopen(path.c_str(), "wb");
-    EXPECT_NE(out, nullptr);
-    if (!out) return "";
-    EXPECT_EQ(ComposeRfc822(rec, out, "Next_Item:_(A3CB49KFSA19)/00", workDir.c_str(), domain.c_str(), topLevel), 0);
-    fclose(out);
-    std::string text = bvtest::ReadFileText(path);
-    remove(path.c_str());
-    return text;
 }
 
 void ResetComposeSwitches() {

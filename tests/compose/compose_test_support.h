@@ -1,4 +1,4 @@
-// Records with part files in a scratch work directory, composed output, and
+// Records with part files in a scratch work directory, parsed messages, and
 // the log, for the composer and import tests.
 #pragma once
 
@@ -21,14 +21,8 @@ void FreeMailRecord(mdat *rec, const std::string &workDir);
 // Appends a part whose file holds `content`; returns its index.
 int AddPart(mdat *rec, const std::string &workDir, int partType, const std::string &name, const std::string &content,
             const std::string &contentId = "", const std::string &charset = "");
-// Appends a part of class 14 with an embedded record; returns that record.
-mdat *AddEmbedded(mdat *rec);
-void AddRecipient(mdat *rec, const std::string &name, const std::string &addr, int type);
 // Parse_RFC822_Msg of a file into a new record; *result gets its result.
 mdat *ParseMessageFile(const std::string &path, const std::string &workDir, int msgNumber, int *result);
-
-// ComposeRfc822 into a file of the work directory; returns what it wrote.
-std::string ComposeToText(mdat *rec, const std::string &workDir, const std::string &domain = "", int topLevel = 1);
 
 // Resets every switch global that the composer and the import read.
 void ResetComposeSwitches();

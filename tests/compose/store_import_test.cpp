@@ -12,7 +12,6 @@
 #include "module/session.h"
 #include "oeapi/oeapi.h"
 #include "platform/platform.h"
-#include "record/com.h"
 #include "support/case_table.h"
 
 namespace {

@@ -1,25 +1,22 @@
 #!/usr/bin/env python3
 """Real mail through the whole migration, checked by other mail software.
 
-Builds a store directory from the corpus (every .eml file in one DBX file,
-each mbox file as a DBX file written by the tools and as a mailbox text file
-read in place), migrates it with `bvhost migrate` into a Maildir store, and
-compares every message with its source through Python's email package:
-From, To, Cc, Reply-To, Subject, the Date as an instant, Message-ID, and
-every leaf part (content type, file name, decoded bytes; text as text).
-Then Dovecot's doveadm, as a user without privileges, lists every folder of
-a copy of the store and fetches every message's body structure.
-
   mail_fidelity.py BIN_DIR CORPUS_DIR SCRATCH_DIR
+    builds a store directory from the corpus (every .eml file in one DBX
+    file, each mbox file as a DBX file and as a mailbox text file read in
+    place), migrates it with `bvhost migrate` into a Maildir store, compares
+    every message with its source, and has Dovecot's doveadm, as a user
+    without privileges, list every folder of a copy and fetch every body
+    structure.
   mail_fidelity.py --migrated SOURCE_DIR MAILDIR
+    compares every message of a migrated Maildir tree with the .eml file
+    below SOURCE_DIR that has its Message-ID.
 
-The second form checks a store that a migration already made: every message
-of the Maildir tree against the .eml file below SOURCE_DIR with its
-Message-ID, with no known differences.
-
-Exit 0 when every message arrived and every difference is a known one
-(KNOWN below, each with its reason); otherwise the differences are printed
-and the exit status is 1.
+Compared through Python's email package: From, To, Cc, Reply-To, Subject,
+the Date as an instant, Message-ID, and every leaf part (content type, file
+name, decoded bytes; text as text). Exit 0 when every message arrived and
+every difference is a known one (known_differences.tsv); otherwise the
+differences are printed and the exit status is 1.
 """
 import base64
 import email
@@ -224,28 +221,22 @@ def maildir_messages(root, folder):
         if folder_name(name) == folder:
             sub = box.get_folder(name)
             # delivery order: the store object numbers its files (Q<n>)
-            def order(key):
-                m = re.search(r'Q(\d+)', key)
-                return int(m.group(1)) if m else 0
-            return [sub.get_bytes(k) for k in sorted(sub.keys(), key=order)]
+            order = [(int((re.findall(r'Q(\d+)', k) or ['0'])[0]), k) for k in sub.keys()]
+            return [sub.get_bytes(k) for _, k in sorted(order)]
     return []
 
 
-def check_dovecot(maildir, scratch):
+def check_dovecot(maildir):
     """doveadm as an unprivileged user over a copy: every folder listed,
     every message's body structure fetched. Returns the problems."""
     if not shutil.which('doveadm'):
         return ['doveadm not installed'], 0
-    copy = os.path.join(scratch, 'dovecot')
-    user = pwd.getpwuid(os.getuid()).pw_name
-    prefix = []
-    if os.getuid() == 0:
-        # The unprivileged user must reach the copy: the checkout may sit
-        # below a directory only root can enter (mktemp -d), so the copy
-        # goes to a directory of its own in /tmp.
-        copy = tempfile.mkdtemp(prefix='bvole-dovecot-', dir='/tmp')
-        os.chmod(copy, 0o755)
+    # The unprivileged user must reach the copy: the checkout may sit below a
+    # directory only root can enter (mktemp -d), so the copy goes to /tmp.
+    copy = tempfile.mkdtemp(prefix='bvole-dovecot-', dir='/tmp')
+    os.chmod(copy, 0o755)
     shutil.copytree(maildir, os.path.join(copy, 'Maildir'), symlinks=True)
+    user, prefix = pwd.getpwuid(os.getuid()).pw_name, []
     if os.getuid() == 0:
         user = 'nobody'
         entry = pwd.getpwnam(user)
@@ -275,8 +266,7 @@ def check_dovecot(maildir, scratch):
     if os.path.exists(log) and 'rror' in open(log, errors='replace').read():
         problems.append('dovecot log: ' + open(log, errors='replace').read()[:2000])
     print('dovecot: %d folders listed, %d body structures fetched' % (len(boxes), fetched))
-    if copy != os.path.join(scratch, 'dovecot'):
-        shutil.rmtree(copy, ignore_errors=True)
+    shutil.rmtree(copy, ignore_errors=True)
     return problems, fetched
 
 
@@ -337,7 +327,7 @@ def main():
         unpaired = len(copies) - len(paired)
         if unpaired > 0:
             failures.append('%s: %d messages arrived that have no source' % (folder, unpaired))
-    problems, fetched = check_dovecot(maildir, scratch)
+    problems, fetched = check_dovecot(maildir)
     failures += problems
     arrived = sum(len(maildir_messages(maildir, f)) for f in folders)
     if fetched != arrived:

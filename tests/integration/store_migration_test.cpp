@@ -22,8 +22,9 @@ bvtest::ProgramRun Bvhost(const std::string &args, const fs::path &scratch) {
 }
 
 // The demo store (the samples written as DBX files and a mailbox text file
-// under a folder list) migrated and read back as a live store: the folder
-// walk lists the levels joined by '^', and the read state comes back.
+// under a folder list) migrated and listed as a live store: the folder walk
+// lists the levels of the folder list joined by '^'. (The read state through
+// the store: RoundTripTest.)
 TEST(StoreMigration, EveryMessageArrivesAsItWasSent) {
     bvtest::TempDir scratch("bvmigration");
     const fs::path dir = scratch.Path();
@@ -40,12 +41,6 @@ TEST(StoreMigration, EveryMessageArrivesAsItWasSent) {
                              "Inbox^Projekte^2024 {BV:1:FCLASS:0}\n", "Entw\xc3\xbcrfe {BV:1:FCLASS:0}\n",
                              "Archiv 2023 {BV:2:FCLASS:0}\n"})
         EXPECT_NE(run.out.find(line), std::string::npos) << line << run.out;
-    run = Bvhost("dump --source oe:" + maildir + " --out " + bvtest::ShellQuote((dir / "live.jsonl").string()), dir);
-    ASSERT_EQ(run.status, 0) << run.err;
-    std::string dump = bvtest::ReadFileText(dir / "live.jsonl");
-    EXPECT_EQ(bvtest::CountOf(dump, "\"type\":\"item\""), 12);
-    EXPECT_EQ(bvtest::CountOf(dump, "\"unread\":1"), 1);
-    EXPECT_EQ(bvtest::CountOf(dump, "\"subject\":\"Still unread: the minutes of Tuesday\""), 1);
 }
 
 // The public corpus, as DBX files and mailbox text files, migrated and

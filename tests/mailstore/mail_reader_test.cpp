@@ -1,6 +1,5 @@
 // Reading DBX and text mail folders through ReadMailFolder, with the real
 // parser and hand-over behind it.
-#include <fstream>
 #include <sstream>
 #include "mailstore_fixture.h"
 #include "support/case_table.h"
@@ -31,22 +30,15 @@ class MailReaderTest : public MailStoreTest {
     }
 };
 
-// In order and whole; with /LOGUUID each message marked in the log; a
-// second read of the folder reports every message as a duplicate.
-TEST_F(MailReaderTest, DbxMessagesArriveWholeAndInOrderOnce) {
+// Once (what arrives: the first row of data/folder_reads.tsv): with /LOGUUID
+// each message marked in the log; a second read of the folder reports every
+// message as a duplicate; nothing is left behind.
+TEST_F(MailReaderTest, DbxMessagesArriveOnce) {
     WriteDbx({Data("plain.eml"), Data("attachment.eml"), Data("subject_first.eml")});
-    EXPECT_EQ(gFolderTable[0]->itemCount, 3u);
     gLogUuid = 1;
     HostSide host;
     ASSERT_EQ(ReadFolder(0, &host), 0);
-    ASSERT_EQ(host.items.size(), 3u);
     EXPECT_EQ(itemsHandedOver_, 3);
-    EXPECT_EQ(host.items[0].subject, "Plain hello");
-    EXPECT_EQ(host.items[0].fromAddr, "anna@example.org");
-    EXPECT_EQ(host.items[0].bodyPart, BodyOf(Data("plain.eml")));
-    EXPECT_EQ(host.items[1].subject, "Gr\xc3\xbc\xc3\x9f" "e aus M\xc3\xbcnchen");
-    EXPECT_GE(host.items[1].partCount, 3);
-    EXPECT_EQ(host.items[2].subject, "Starts with its subject");
     EXPECT_EQ(host.statuses, std::vector<int>({0, 0, 0}));
     EXPECT_EQ(CountInLog("Converting OE Folder OE Inbox"), 1);
     EXPECT_FALSE(fs::exists(work_ + "temprfc.tmp"));
@@ -72,7 +64,8 @@ TEST_F(MailReaderTest, BlockChainsOfTheTable) {
             const std::string &spec = row[i];
             size_t last = spec.rfind(' ');
             if (spec.rfind("@data ", 0) == 0) texts.push_back(Data(spec.substr(6)));
-            else if (spec.rfind("@long ", 0) == 0) texts.push_back(LongMessage(spec.substr(6, last - 6), std::stoul(spec.substr(last + 1))));
+            else if (spec.rfind("@long ", 0) == 0)
+                texts.push_back(LongMessage(spec.substr(6, last - 6), std::stoul(spec.substr(last + 1))));
             else texts.push_back(spec);
         }
         FreshWorkDir();
@@ -87,7 +80,8 @@ TEST_F(MailReaderTest, BlockChainsOfTheTable) {
         HostSide host;
         ReadFolder(0, &host);
         std::string items;
-        for (const ReceivedItem &item : host.items) items += (items.empty() ? "" : "|") + std::string(item.unread ? "*" : "") + item.subject;
+        for (const ReceivedItem &item : host.items)
+            items += (items.empty() ? "" : "|") + std::string(item.unread ? "*" : "") + item.subject;
         EXPECT_EQ(items, row[1]);
         if (kind != "txt") {  // a text file counts its separator lines, and drops its first line whatever it is
             EXPECT_EQ(gFolderTable[0]->itemCount, host.items.size());
@@ -95,7 +89,8 @@ TEST_F(MailReaderTest, BlockChainsOfTheTable) {
         EXPECT_EQ(host.statuses.size(), host.items.size());
         std::string log = LogText().substr(logBefore);
         bool never = row[2][0] == '!';
-        EXPECT_EQ(row[2].empty() ? 0 : bvtest::CountOf(log, row[2].substr(never)), row[2].empty() || never ? 0 : 1) << log;
+        int times = row[2].empty() ? 0 : bvtest::CountOf(log, row[2].substr(never));
+        EXPECT_EQ(times, row[2].empty() || never ? 0 : 1) << log;
         if (host.items.empty()) continue;
         const std::string &check = row[3], &body = host.items[0].bodyPart;
         const std::string eml = bvtest::ReadFileText(root_ / ("in-" + file) / NumberedEml(1000)), source = BodyOf(eml);
@@ -104,26 +99,25 @@ TEST_F(MailReaderTest, BlockChainsOfTheTable) {
         bool ok = check.empty() || (check == "@whole" && body == source) ||
                   // the parser ends the cut last line with a line end
                   (check == "@blocks" && body == BodyOf(eml.substr(0, eml.size() / 512 * 512)) + "\r\n") ||
-                  (check == "@first" && body.size() >= 2 && body.size() < 512 && source.rfind(body.substr(0, body.size() - 2), 0) == 0);
+                  (check == "@first" && body.size() >= 2 && body.size() < 512 &&
+                   source.rfind(body.substr(0, body.size() - 2), 0) == 0);
         std::istringstream needles(check[0] == '~' ? check.substr(1) : "");
         ok = ok || check[0] == '~';
-        for (std::string needle; std::getline(needles, needle, '~');) ok = ok && bodies.find(needle) != std::string::npos;
+        for (std::string needle; std::getline(needles, needle, '~');)
+            ok = ok && bodies.find(needle) != std::string::npos;
         EXPECT_TRUE(ok) << check << " of\n" << body.substr(0, 600);
     }
 }
 
 TEST_F(MailReaderTest, MaxReadAndStopEndTheFolder) {
     WriteDbx({Data("plain.eml"), Data("subject_first.eml"), Data("attachment.eml")});
-    gMaxRead = 2;
-    HostSide host;
-    ReadFolder(0, &host);
-    EXPECT_EQ(host.items.size(), 2u);
-    gMaxRead = 0;  // stops after the first message handed over
-    FreshWorkDir();
-    HostSide first;
-    ReadFolder(0, &first);
-    EXPECT_EQ(first.items.size(), 1u);
-
+    for (auto [maxRead, items] : {std::pair{2, 2u}, {0, 1u}}) {  // 0: stops after the first message handed over
+        gMaxRead = maxRead;
+        FreshWorkDir();
+        HostSide host;
+        ReadFolder(0, &host);
+        EXPECT_EQ(host.items.size(), items) << maxRead;
+    }
     gMaxRead = 1000;
     FreshWorkDir();
     HostSide stopping;
@@ -155,18 +149,13 @@ TEST_F(MailReaderTest, RealOutlookExpressFilesBesideWrittenOnes) {
     MailStoreTest::WriteDbx("Written.dbx", {Data("plain.eml")});
     ASSERT_EQ(Tool("nch_writer", Quote(store_ / "folders.nch") + " Inbox=Inbox.dbx Outbox=Outbox.dbx Written=Written.dbx"),
               0);
-    std::vector<std::string> texts = ListFolders(store_);
-    ASSERT_EQ(texts.size(), 3u);
-    EXPECT_EQ(texts[0], "OE Inbox {BV:1:FCLASS:0}");
-    EXPECT_EQ(texts[1], "Outbox {BV:0:FCLASS:0}");
-    EXPECT_EQ(texts[2], "Written {BV:1:FCLASS:0}");
-    HostSide inbox, outbox, written;
-    EXPECT_EQ(ReadFolder(0, &inbox), 0);
-    ASSERT_EQ(inbox.items.size(), 1u);
-    EXPECT_NE(inbox.items[0].subject.find("Outlook Express 6"), std::string::npos) << inbox.items[0].subject;
-    EXPECT_EQ(ReadFolder(1, &outbox), 0);
-    EXPECT_TRUE(outbox.items.empty());
-    EXPECT_EQ(ReadFolder(2, &written), 0);
-    ASSERT_EQ(written.items.size(), 1u);
-    EXPECT_EQ(written.items[0].subject, "Plain hello");
+    EXPECT_EQ(ListFolders(store_), std::vector<std::string>({"OE Inbox {BV:1:FCLASS:0}", "Outbox {BV:0:FCLASS:0}",
+                                                             "Written {BV:1:FCLASS:0}"}));
+    std::string subjects;
+    for (int i = 0; i < 3; i++) {
+        HostSide host;
+        EXPECT_EQ(ReadFolder(i, &host), 0);
+        for (const ReceivedItem &item : host.items) subjects += item.subject + "|";
+    }
+    EXPECT_EQ(subjects, "Welcome to Outlook Express 6|Plain hello|");
 }

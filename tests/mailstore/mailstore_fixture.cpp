@@ -1,7 +1,7 @@
 #include "mailstore_fixture.h"
 
-#include "mime/mime.h"
-#include "platform/platform.h"
+#include "host/record_json.h"
+#include "mailstore/store_dir.h"
 #include "support/file_text.h"
 #include "support/host_callbacks.h"
 #include "support/program_run.h"
@@ -14,10 +14,8 @@ int gStatusCalls;
 int BV_CALL CollectItem(mdat *rec, const char *, const char *workDir, int) {
     ReceivedItem item;
     item.subject = rec->subject;
-    item.fromAddr = rec->fromAddr;
     item.unread = rec->unread;
-    item.partCount = rec->partCount;
-    item.headerPart = bvtest::PartFileText(rec, workDir, 0);
+    item.json = bvhost::RecordToJson(rec, workDir).dump();
     item.bodyPart = bvtest::PartFileText(rec, workDir, 1);
     gHost->items.push_back(item);
     return 0;
@@ -122,6 +120,15 @@ int MailStoreTest::ReadFolder(int index, HostSide *host) {
     itemsHandedOver_ = h.itemNumber;
     gHost = nullptr;
     return result;
+}
+
+int MailStoreTest::ReadContacts(int index, HostSide *host) {
+    static mdat record;
+    gHost = host;
+    int count = 0;
+    ReadStoreDirContacts(index, &record, CollectItem, work_.c_str(), &count, CollectStatus);
+    gHost = nullptr;
+    return count;
 }
 
 void MailStoreTest::FreshWorkDir() {

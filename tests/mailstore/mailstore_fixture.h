@@ -14,10 +14,8 @@ namespace fs = std::filesystem;
 // What the host received for one message.
 struct ReceivedItem {
     std::string subject;
-    std::string fromAddr;
     int unread = 0;
-    int partCount = 0;
-    std::string headerPart;  // part 0: the header block as written by the parser
+    std::string json;        // the record in the host's JSON form
     std::string bodyPart;    // part 1 when there is one
 };
 
@@ -51,6 +49,8 @@ class MailStoreTest : public ::testing::Test {
     std::vector<std::string> ListFolders(const fs::path &storeDir);
     // ConvertFolder's mail branch for folder `index`; returns its result.
     int ReadFolder(int index, HostSide *host);
+    // The contacts branch for the directory store folder `index`; returns the count read.
+    int ReadContacts(int index, HostSide *host);
     // An empty work directory: no duplicate register from an earlier read.
     void FreshWorkDir();
 

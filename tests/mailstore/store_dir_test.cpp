@@ -4,7 +4,6 @@
 // location search behind TestFile.
 #include <unistd.h>
 
-#include "host/record_json.h"
 #include "mailstore/store_dir.h"
 #include "mailstore_fixture.h"
 #include "platform/platform.h"
@@ -60,12 +59,11 @@ TEST_F(StoreDirTest, FirstMessageKindRules) {
     EXPECT_EQ(StoreMessageClass((root_ / "missing.eml").c_str()), -1);
 }
 
+// Folders f00001 to f10000 are links to f00000: scanned alike, made and removed quickly.
 TEST_F(StoreDirTest, TenThousandFoldersAtMost) {
-    for (int i = 0; i <= STORE_MAX_FOLDERS; i++) {
-        char name[16];
-        snprintf(name, sizeof name, "f%05d", i);
-        bvtest::WriteFileText(store_ / name / "status.fld", "WIPF.Note");
-    }
+    bvtest::WriteFileText(store_ / "f00000" / "status.fld", "WIPF.Note");
+    for (int i = 1; i <= STORE_MAX_FOLDERS; i++)
+        fs::create_directory_symlink("f00000", store_ / ("f" + std::to_string(100000 + i).substr(1)));
     ASSERT_EQ(Scan(store_), 1);
     ASSERT_EQ(gFolderCount, STORE_MAX_FOLDERS);
     EXPECT_STREQ(gFolderTable[STORE_MAX_FOLDERS - 1]->trueName, "f09999");
@@ -82,32 +80,15 @@ TEST_F(StoreDirTest, UnreadableSubdirectoryEndsTheScan) {
     fs::permissions(scratch.Path(), fs::perms::all);
     fs::permissions(store / "B", fs::perms::none);
     std::string user = geteuid() == 0 ? "setpriv --reuid 65534 --regid 65534 --clear-groups " : "";
-    bvtest::ProgramRun run = bvtest::RunProgram(user + Quote(fs::path(BV_TOOLS_DIR) / "bvhost") + " folders --source kerio:" +
-                                                    Quote(store) + " --log " + Quote(log),
-                                                scratch.Path());
+    std::string args = " folders --source kerio:" + Quote(store) + " --log " + Quote(log);
+    bvtest::ProgramRun run = bvtest::RunProgram(user + Quote(fs::path(BV_TOOLS_DIR) / "bvhost") + args, scratch.Path());
     fs::permissions(store / "B", fs::perms::owner_all);
+    if (!user.empty() && !fs::exists(log)) GTEST_SKIP() << "the scratch directory is out of reach of user 65534";
     EXPECT_EQ(run.out, "A {BV:0:FCLASS:0}\n") << run.err;  // B's own status.fld cannot be read either
     EXPECT_EQ(bvtest::CountOf(bvtest::ReadFileText(log),
                               "BV Error: unable to access folder " + store.string() + "/B, check file permissions"),
               1);
 }
-
-namespace {
-
-std::vector<std::string> gContacts;  // the JSON form of each contact handed over
-std::vector<int> gContactStatuses;
-
-int BV_CALL CollectContact(mdat *rec, const char *, const char *workDir, int) {
-    gContacts.push_back(bvhost::RecordToJson(rec, workDir).dump());
-    return 0;
-}
-
-int BV_CALL CollectContactStatus(mdat *, const char *, int status, int *, int *, int *) {
-    gContactStatuses.push_back(status);
-    return 0;
-}
-
-}  // namespace
 
 // Messages whose body or attachment is a vCard, and bare .vcf files, in
 // name order: 2.1 and 3.0, transfer encodings undone by the mail parser,
@@ -120,16 +101,12 @@ TEST_F(StoreDirTest, ContactFolderReadsVCards) {
     ASSERT_EQ(Scan(store_), 1);
     ASSERT_EQ(gFolderCount, 1);
     EXPECT_EQ(gFolderTable[0]->itemCount, 4u);  // the .eml files
-    gContacts.clear();
-    gContactStatuses.clear();
-    static mdat record;
-    int count = 0;
-    ReadStoreDirContacts(0, &record, CollectContact, work_.c_str(), &count, CollectContactStatus);
+    HostSide host;
+    EXPECT_EQ(ReadContacts(0, &host), 5);
     std::string got, want = bvtest::ReadFileText(BV_MAILSTORE_DATA "/store_contacts.expect");
-    for (const std::string &contact : gContacts) got += contact + "\n";
+    for (const ReceivedItem &contact : host.items) got += contact.json + "\n";
     EXPECT_EQ(got, want.substr(want.find("\n{") + 1));
-    EXPECT_EQ(gContactStatuses, (std::vector<int>{0, 0, 0, 0, BV_STATUS_EXCLUDED, 0}));
-    EXPECT_EQ(count, 5);
+    EXPECT_EQ(host.statuses, (std::vector<int>{0, 0, 0, 0, BV_STATUS_EXCLUDED, 0}));
     EXPECT_EQ(CountInLog("no vCard in"), 1);
 }
 
