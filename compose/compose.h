@@ -8,7 +8,8 @@
 extern "C" {
 #endif
 
-// Writes `record` as RFC 822 text to outFile. Returns 0.
+// Writes `record` as RFC 822 text to outFile. Returns 0, or 1 when no
+// boundary token could be drawn (logged; nothing written).
 int ComposeRfc822(mdat *record, FILE *outFile, const char *boundarySeed, const char *tempDir, const char *domain,
                   int topLevel);
 void CreateOEFolder(const char *folderPath);

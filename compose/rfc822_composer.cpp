@@ -8,7 +8,6 @@
 #include <stdlib.h>
 #include <string.h>
 #include <strings.h>
-#include <string_view>
 #include "compose/compose.h"
 #include "compose/compose_output.h"
 #include "module/session.h"
@@ -21,8 +20,6 @@ constexpr size_t kHeaderLineCap = 4096;  // header part lines read for copying: 
 constexpr size_t kEihLineCap = 500;      // /D68 /EIH header copy lines: 499 characters
 constexpr size_t kBoundaryCap = 160;
 constexpr size_t kBoundaryTokenLen = 16;  // hex digits drawn per message
-constexpr int kMaxTokenDraws = 64;
-constexpr int kMaxScanDepth = 64;  // embedded levels searched (the parser makes at most 31)        // draws before a token that the texts hold is kept anyway
 constexpr size_t kPathCap = 1024;
 constexpr size_t kZoneTextCap = 16;
 const char kEmbeddedPrefix[] = "ABCDEFG";
@@ -42,7 +39,7 @@ const char *const kImageExtensions[] = {".jpeg", ".jpg", ".gif", ".bmp", ".png"}
 // The boundaries of one message: every level of the message, embedded
 // messages included, takes the next number after a prefix and a token drawn
 // for this message, so that no level reuses another's boundary and no text
-// written before the token was drawn can hold one of them.
+// written before the token was drawn can hold one of them (see DrawToken).
 struct BoundarySeq {
     char prefix[kBoundaryCap];
     const char *token;
@@ -825,75 +822,17 @@ void ComposeMessage(ComposeJob *job) {
 
 // ---- boundary token --------------------------------------------------------------------
 
-uint64_t Mix(uint64_t x) {  // splitmix64's finaliser
-    x += 0x9E3779B97F4A7C15ull;
-    x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9ull;
-    x = (x ^ (x >> 27)) * 0x94D049BB133111EBull;
-    return x ^ (x >> 31);
-}
-
-void DrawToken(const mdat *rec, char *out, size_t cap) {
-    static uint64_t draws;
-    FILETIME now;
-    plat_GetSystemTimeAsFileTime(&now);
-    uint64_t digest = 0;
-    memcpy(&digest, rec->digest, sizeof digest);
-    uint64_t x = Mix(plat_FileTimeToU64(&now) ^ Mix(++draws) ^ Mix(static_cast<uint64_t>(rand())) ^
-                     Mix(static_cast<uint64_t>(reinterpret_cast<uintptr_t>(rec))) ^ Mix(digest));
-    bv_snprintf(out, cap, "%016llx", static_cast<unsigned long long>(x));
-}
-
-// Whether the file holds `needle` anywhere (streamed, so any size).
-bool FileHolds(const char *path, const char *needle) {
-    FILE *in = plat_fopen(path, "rb");
-    if (!in) return false;
-    size_t keep = strlen(needle) - 1;
-    static char buf[65536];
-    size_t have = 0, got;
-    bool found = false;
-    while (!found && (got = fread(buf + have, 1, sizeof buf - have, in)) > 0) {
-        have += got;
-        found = std::string_view(buf, have).find(needle) != std::string_view::npos;
-        if (got < sizeof buf - (have - got)) break;  // a short read is the end of the file
-        size_t tail = have < keep ? have : keep;
-        memmove(buf, buf + have - tail, tail);
-        have = tail;
-    }
-    fclose(in);
-    return found;
-}
-
-// The parts that go into the message as they are (not in base64): text
-// bodies, the stored header block, message/* attachments. Only they can hold
-// a line that looks like one of the message's delimiters.
-bool WrittenAsText(const mpart *p) {
-    bool isText = false;
-    char longType[BV_LONG_TYPE_LEN + 1];
-    return p->partType == BV_PART_TEXT || (p->partType == BV_PART_HEADER && gD68 && gEih) ||
-           (IsAttachment(p) && WrittenAsItIs(AttachmentType(p, &isText, longType)));
-}
-
-bool TreeHolds(const mdat *rec, const char *tempDir, const char *token, int depth) {
-    for (int i = 0; i < rec->partCount; i++) {
-        const mpart *p = rec->parts[i];
-        if (!p) continue;
-        if (p->partType == BV_PART_EMBEDDED && p->subMsg && depth < kMaxScanDepth) {
-            if (TreeHolds(p->subMsg, tempDir, token, depth + 1)) return true;
-        } else if (WrittenAsText(p)) {
-            char path[kPathCap];
-            com_PartFileName(tempDir, rec, i, path, kPathCap);
-            if (FileHolds(path, token)) return true;
-        }
-    }
-    return false;
-}
-
-// A token that no text of the message holds.
-void ChooseToken(const mdat *rec, const char *tempDir, char *token, size_t cap) {
-    for (int draw = 0; draw < kMaxTokenDraws; draw++) {
-        DrawToken(rec, token, cap);
-        if (!TreeHolds(rec, tempDir, token, 0)) return;
-    }
+// The token is 64 bits from the cryptographic generator, drawn after every
+// text of the message was written and never shown to anyone before. A
+// delimiter line must repeat prefix, token and number exactly, so a text
+// would have to guess the token to close a level early: a chance of 2^-64
+// for hostile mail, and less for text that is not trying. That is why the
+// part files need no search for it.
+bool DrawToken(char *out, size_t cap) {
+    unsigned char bytes[kBoundaryTokenLen / 2];
+    if (!plat_RandomBytes(bytes, sizeof bytes)) return false;
+    for (size_t i = 0; i < sizeof bytes; i++) bv_snprintf(out + 2 * i, cap - 2 * i, "%02x", bytes[i]);
+    return true;
 }
 
 }  // namespace
@@ -908,7 +847,10 @@ extern "C" int ComposeRfc822(mdat *record, FILE *outFile, const char *boundarySe
     job.seq.next = &next;
     job.seq.token = token;
     if (gD81 && CopyStoredRawMessage(&job)) return 0;
-    ChooseToken(record, job.tempDir, token, sizeof token);
+    if (!DrawToken(token, sizeof token)) {
+        com_Log("BV Warning: no random bytes for the message's boundaries, message not written");
+        return 1;
+    }
     ComposeMessage(&job);
     return 0;
 }

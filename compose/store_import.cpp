@@ -158,9 +158,10 @@ extern "C" int ImportOEMessage(const char *workDir, mdat *record, const char *fo
         folder->lpVtbl->Release(folder);
         return 1;
     }
-    ComposeRfc822(record, out, kTopBoundarySeed, workDir, folderName, 1);
     int64_t size = 0;
-    char *bytes = ReadComposedMessage(out, path, &size);
+    char *bytes = ComposeRfc822(record, out, kTopBoundarySeed, workDir, folderName, 1) == 0
+                      ? ReadComposedMessage(out, path, &size)
+                      : nullptr;
     plat_CloseScratch(out);
     bool stored = bytes && CreateStoreMessage(folder, bytes, size, record);
     free(bytes);

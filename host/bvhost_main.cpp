@@ -24,6 +24,7 @@
 #include "host/host_session.h"
 #include "host/module_instance.h"
 #include "host/store_search.h"
+#include "platform/platform.h"
 #include "record/com.h"
 
 namespace fs = std::filesystem;
@@ -188,6 +189,9 @@ int RunCommand(const std::string &command, const CommandLine &line) {
     }
     if (command == "migrate") ForgetRegisterOfFileTarget(line, target);
     ConfigureLibrary(line, work, command == "migrate" ? &target : nullptr);
+    // The dump names every part file by its SHA-256: kept while the module
+    // writes the file, so the file is not read again for it.
+    plat_KeepWrittenSha256(command == "dump");
     HostOptions options = OptionsFrom(line, work);
 
     int result = 0;

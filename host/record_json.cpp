@@ -8,6 +8,7 @@
 #include <memory>
 #include <vector>
 
+#include "platform/platform.h"
 #include "record/com.h"
 
 namespace bvhost {
@@ -24,6 +25,17 @@ template <size_t N>
 void AddText(json &out, const char *name, const char (&field)[N]) {
     size_t length = strnlen(field, N);
     if (length) out[name] = std::string(field, length);
+}
+
+// Lower-case hex digits of a digest.
+std::string HexText(const unsigned char *bytes, size_t count) {
+    static const char kDigits[] = "0123456789abcdef";
+    std::string hex(2 * count, '0');
+    for (size_t i = 0; i < count; i++) {
+        hex[2 * i] = kDigits[bytes[i] >> 4];
+        hex[2 * i + 1] = kDigits[bytes[i] & 15];
+    }
+    return hex;
 }
 
 void AddInt(json &out, const char *name, long long value) {
@@ -193,11 +205,7 @@ json RecordJson(mdat *rec, const std::string &workDir, int depth) {
     AddScalarFields(out, rec);
     bool digestSet = false;
     for (uint8_t byte : rec->digest) digestSet = digestSet || byte != 0;
-    if (digestSet) {
-        char hex[33];
-        for (int i = 0; i < 16; i++) snprintf(hex + 2 * i, 3, "%02x", rec->digest[i]);
-        out["digest"] = hex;
-    }
+    if (digestSet) out["digest"] = HexText(rec->digest, sizeof rec->digest);
     int parts = rec->partCount < BV_MAX_PARTS ? rec->partCount : BV_MAX_PARTS;
     if (parts > 0) {
         json list = json::array();
@@ -244,6 +252,8 @@ std::string FileTimeToIso(const FILETIME &time) {
 }
 
 std::string FileSha256(const std::string &path) {
+    unsigned char kept[32];
+    if (plat_WrittenFileSha256(path.c_str(), kept)) return HexText(kept, sizeof kept);
     FILE *file = fopen(path.c_str(), "rb");
     if (!file) return "";
     std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> ctx(EVP_MD_CTX_new(), EVP_MD_CTX_free);
@@ -258,13 +268,7 @@ std::string FileSha256(const std::string &path) {
     unsigned char md[EVP_MAX_MD_SIZE];
     unsigned int mdLength = 0;
     EVP_DigestFinal_ex(ctx.get(), md, &mdLength);
-    std::string hex;
-    char pair[3];
-    for (unsigned int i = 0; i < mdLength; i++) {
-        snprintf(pair, sizeof pair, "%02x", md[i]);
-        hex += pair;
-    }
-    return hex;
+    return HexText(md, mdLength);
 }
 
 json RecordToJson(mdat *rec, const std::string &workDir) { return RecordJson(rec, workDir, 0); }

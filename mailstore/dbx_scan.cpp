@@ -27,6 +27,36 @@ extern "C" uint32_t DbxLe32(const unsigned char *p) {
     return (uint32_t)p[0] | ((uint32_t)p[1] << 8) | ((uint32_t)p[2] << 16) | ((uint32_t)p[3] << 24);
 }
 
+extern "C" int DbxOpenSource(DbxSource *source, const char *path) {
+    *source = DbxSource{NULL, NULL, 0, NULL};
+    int64_t size = 0;
+    PlatFile *file = plat_OpenForReading(path, &size);
+    DbxWindow *window = (DbxWindow *)calloc(1, sizeof(DbxWindow));
+    unsigned char *data = (unsigned char *)malloc(DBX_WINDOW_LEN);
+    if (!file || !window || !data) {
+        plat_CloseFile(file);
+        free(window);
+        free(data);
+        return 0;
+    }
+    window->data = data;
+    *source = DbxSource{file, NULL, (uint64_t)size, window};
+    return 1;
+}
+
+extern "C" void DbxCloseSource(DbxSource *source) {
+    plat_CloseFile(source->file);
+    if (source->window) free(source->window->data);
+    free(source->window);
+    *source = DbxSource{NULL, NULL, 0, NULL};
+}
+
+// Bytes read at `offset`; 0 on error.
+static size_t ReadFileAt(const DbxSource *source, uint64_t offset, unsigned char *out, size_t len) {
+    int64_t got = plat_ReadAt(source->file, (int64_t)offset, out, len);
+    return got > 0 ? (size_t)got : 0;
+}
+
 extern "C" size_t DbxReadAt(const DbxSource *source, uint64_t offset, unsigned char *out, size_t len) {
     if (offset >= source->size) return 0;
     if (len > source->size - offset) len = (size_t)(source->size - offset);
@@ -34,9 +64,19 @@ extern "C" size_t DbxReadAt(const DbxSource *source, uint64_t offset, unsigned c
         memcpy(out, source->data + offset, len);
         return len;
     }
-    // DBX offsets are 32-bit and the format ends at 2 GB, within a long.
-    if (offset > 0x7FFFFFFF || fseek(source->file, (long)offset, SEEK_SET) != 0) return 0;
-    return fread(out, 1, len, source->file);
+    DbxWindow *w = source->window;
+    if (len > DBX_WINDOW_LEN / 2) return ReadFileAt(source, offset, out, len);  // larger than any block or node
+    if (!(offset >= w->start && offset + len <= w->start + w->len)) {
+        // A quarter of the window before the offset, for chains and index
+        // links that step back.
+        w->start = offset > DBX_WINDOW_LEN / 4 ? offset - DBX_WINDOW_LEN / 4 : 0;
+        w->len = ReadFileAt(source, w->start, w->data, DBX_WINDOW_LEN);
+    }
+    if (offset < w->start || offset >= w->start + w->len) return 0;
+    size_t avail = (size_t)(w->start + w->len - offset);
+    if (len > avail) len = avail;
+    memcpy(out, w->data + (offset - w->start), len);
+    return len;
 }
 
 extern "C" int DbxDataStartsMessage(const unsigned char *data) {
@@ -132,7 +172,7 @@ extern "C" int ParseDBXBuffer(const unsigned char *data, size_t size, int *count
     FreeSegmentTable();  // a new scan replaces the table of an earlier one
     DbxScan scan = {0};
     ScanWindows(&scan, data, size, size, 0);
-    DbxSource source = {NULL, data, size};
+    DbxSource source = {NULL, data, size, NULL};
     int starts = SettleTable(&source, countOnly);
     if (countOut) *countOut = starts;
     return 0;
@@ -141,8 +181,8 @@ extern "C" int ParseDBXBuffer(const unsigned char *data, size_t size, int *count
 extern "C" int ParseDBX(const char *path, int *countOut, int countOnly) {
     if (countOut) *countOut = 0;
     if (gDebug) com_Log("debug: starting ParseDBX of %s", path);
-    FILE *file = plat_fopen(path, "rb");
-    if (!file) {
+    DbxSource source;
+    if (!DbxOpenSource(&source, path)) {
         com_Log("BV Warning: Cannot open input file");
         return 1;
     }
@@ -156,14 +196,14 @@ extern "C" int ParseDBX(const char *path, int *countOut, int countOnly) {
     const size_t keep = DBX_BLOCK_LEN - 1;
     unsigned char *buf = (unsigned char *)malloc(DBX_READ_CHUNK + keep);
     if (!buf) {
-        fclose(file);
+        DbxCloseSource(&source);
         com_Log("BV Warning: out of memory in ParseDBX");
         return 0;
     }
     size_t kept = 0;
     uint64_t base = 0;  // file offset of buf[0]
     for (;;) {
-        size_t got = fread(buf + kept, 1, DBX_READ_CHUNK, file);
+        size_t got = ReadFileAt(&source, base + kept, buf + kept, DBX_READ_CHUNK);
         size_t len = kept + got;
         // Until the end of the file, windows in the kept tail wait for the next read.
         size_t scanEnd = got == 0 ? len : (len > keep ? len - keep : 0);
@@ -175,10 +215,8 @@ extern "C" int ParseDBX(const char *path, int *countOut, int countOnly) {
         base += drop;
     }
     free(buf);
-    int64_t size = plat_GetFileSize(path);
-    DbxSource source = {file, NULL, (uint64_t)(size > 0 ? size : 0)};
     int starts = SettleTable(&source, countOnly);
-    fclose(file);
+    DbxCloseSource(&source);
     if (countOut) *countOut = starts;
     return 0;
 }

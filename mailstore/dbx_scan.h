@@ -10,6 +10,7 @@
 #include <stdint.h>
 #include <stdio.h>
 #include "module/session.h"
+#include "platform/platform.h"
 
 #define DBX_BLOCK_HEADER_LEN 16
 #define DBX_BLOCK_DATA_LEN 512  // block size field of a body block
@@ -54,12 +55,28 @@ int ParseDBXBuffer(const unsigned char *data, size_t size, int *countOut, int co
 
 // ---- pieces shared by the scan, the index reader, the chains and the reader ----
 
-// Bytes of the DBX file, from an open file or from memory.
+#define DBX_WINDOW_LEN (64u * 1024u)  // bytes of the file kept around the last read
+
+// The part of the file read last. The blocks of a message and the nodes of
+// the index usually lie close together, so most reads land inside it and
+// cost no system call.
+typedef struct DbxWindow {
+    unsigned char *data;  // DBX_WINDOW_LEN bytes
+    uint64_t start;       // file offset of data[0]
+    size_t len;
+} DbxWindow;
+
+// Bytes of the DBX file, from memory or from a file opened by
+// DbxOpenSource (read at offsets: the window is its only buffer).
 typedef struct DbxSource {
-    FILE *file;
+    PlatFile *file;
     const unsigned char *data;
     uint64_t size;
+    DbxWindow *window;
 } DbxSource;
+// 1 when the file is open with its window; else 0 and nothing to close.
+int DbxOpenSource(DbxSource *source, const char *path);
+void DbxCloseSource(DbxSource *source);
 // Copies up to `len` bytes at `offset`; returns how many were there.
 size_t DbxReadAt(const DbxSource *source, uint64_t offset, unsigned char *out, size_t len);
 uint32_t DbxLe32(const unsigned char *p);

@@ -95,6 +95,18 @@ static void KeepPendingLine(char *pending) {
     pending[len] = 0;
 }
 
+// Writes the line (piece) in gLineBuf, with its line end when it is whole:
+// one call to stdio for both where the buffer has room for the LF.
+static void WriteLine(FILE *out, bool lineEnd) {
+    size_t len = (size_t)gLineLen;
+    if (lineEnd && len + 1 < sizeof(gLineBuf)) {
+        gLineBuf[len++] = '\n';
+        lineEnd = false;
+    }
+    fwrite(gLineBuf, 1, len, out);
+    if (lineEnd) fputc('\n', out);
+}
+
 extern "C" int ReadMbxFolder(MailHandOver *h, const FolderRecord *folder) {
     FILE *mbx = plat_fopen(folder->fileName, "rb");
     if (!mbx) return 1;
@@ -136,8 +148,7 @@ extern "C" int ReadMbxFolder(MailHandOver *h, const FolderRecord *folder) {
                 KeepPendingLine(pending);
                 break;
             }
-            fwrite(gLineBuf, 1, (size_t)gLineLen, out);
-            if (atLineStart) fputc('\n', out);
+            WriteLine(out, atLineStart);
             afterEmptyLine = lineStart && atLineStart && gLineLen == 0;
         }
         if (ParseAndHandOver(h, out)) break;

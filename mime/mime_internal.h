@@ -225,6 +225,8 @@ void CleanAddress(char *addr);
 void FixTextParts(mdat *record, const char *tempDir);
 // One line to UTF-8 from `codepage` (NUL bytes kept); returns the bytes written.
 size_t WriteConverted(char *line, size_t len, int codepage, FILE *out);
+// ISO-8859-1 text as UTF-8 into utf8 (room for 2 * len bytes); returns its length.
+size_t Latin1ToUtf8(const char *text, size_t len, char *utf8);
 void ExpandEmlAttachments(mdat *record, const char *tempDir);
 int KeepLongSubject(mdat *record, const char *tempDir, const char *subjectText);
 void ConvertStickyNote(mdat *record, const char *tempDir);

@@ -73,12 +73,32 @@ struct BodyOutput {
     Utf8Check raw;
     bool keepLineEnds;  // else every line ends in CR LF
     char lineEnd[4];
+    size_t gathered;  // bytes waiting in gBodyBlock
 };
+
+// Body bytes are gathered into blocks: one stdio call per block instead of
+// one or two per line.
+char gBodyBlock[kCopyBlock];
+
+void FlushBody(BodyOutput &o) {
+    if (o.gathered) fwrite(gBodyBlock, 1, o.gathered, o.out);
+    o.gathered = 0;
+}
+
+void EmitBody(BodyOutput &o, const void *bytes, size_t len) {
+    if (o.gathered + len > sizeof gBodyBlock) FlushBody(o);
+    if (len > sizeof gBodyBlock) {
+        fwrite(bytes, 1, len, o.out);
+        return;
+    }
+    memcpy(gBodyBlock + o.gathered, bytes, len);
+    o.gathered += len;
+}
 
 int WriteLineEnd(BodyOutput &o) {
     const char *eol = o.keepLineEnds ? o.lineEnd : MIME_TEXT_EOL;
     size_t len = strlen(eol);
-    fwrite(eol, 1, len, o.out);
+    EmitBody(o, eol, len);
     if (o.checkRaw) o.raw.Take(eol, len);
     return (int)len;
 }
@@ -102,7 +122,7 @@ int64_t WriteBodyPiece(BodyOutput &o, bool continues, int *carry) {
     if (o.base64) {  // line ends are no content
         static unsigned char decoded[BV_LINE_BUF_LEN / 4 * 3 + 8];
         size_t n = bvcom_Base64Decode(o.base64, gLineBuf, (size_t)len, decoded);
-        fwrite(decoded, 1, n, o.out);
+        EmitBody(o, decoded, n);
         written = (int64_t)n;
     } else {
         if (o.lineEndHeld) {
@@ -110,10 +130,16 @@ int64_t WriteBodyPiece(BodyOutput &o, bool continues, int *carry) {
             o.lineEndHeld = false;
         }
         if (o.checkRaw) o.raw.Take(gLineBuf, (size_t)len);
-        if (o.codepage) {
+        if (o.codepage == 28591 && 2 * (size_t)len <= sizeof gBodyBlock) {
+            if (o.gathered + 2 * (size_t)len > sizeof gBodyBlock) FlushBody(o);
+            size_t n = Latin1ToUtf8(gLineBuf, (size_t)len, gBodyBlock + o.gathered);
+            o.gathered += n;
+            written += (int64_t)n;
+        } else if (o.codepage) {
+            FlushBody(o);
             written += (int64_t)WriteConverted(gLineBuf, (size_t)len, o.codepage, o.out);
         } else {
-            fwrite(gLineBuf, 1, (size_t)len, o.out);
+            EmitBody(o, gLineBuf, (size_t)len);
             written += len;
         }
     }
@@ -203,7 +229,7 @@ extern "C" int CopyPartBody(FILE *stream, FILE *out, const char *boundary, const
     BodyOutput body = {out,      quotedPrintable != 0, attachment || keepLineEnds,
                        false,    base64,               codepage,
                        checkRaw, Utf8Check(),          keepLineEnds,
-                       ""};
+                       "",       0};
     int64_t written = 0;
     int result = COPY_AT_EOF;
     // A line longer than the buffer comes in pieces; only the first piece of
@@ -234,6 +260,7 @@ extern "C" int CopyPartBody(FILE *stream, FILE *out, const char *boundary, const
         written += WriteBodyPiece(body, continues, &carry);
     }
     if (body.lineEndHeld && result == COPY_AT_EOF) written += WriteLineEnd(body);
+    FlushBody(body);
     gLastCopyRawWasUtf8 = checkRaw && body.raw.IsUtf8Text();
     gLastCopyRawWasAscii = checkRaw && body.raw.IsAscii();
     *sizeOut = (int32_t)(written > INT32_MAX ? INT32_MAX : written);

@@ -67,6 +67,21 @@ void TakeMetaCharset(const char *path, mpart *part) {
 
 }  // namespace
 
+// ISO-8859-1 is the first 256 code points: two bytes for each high one.
+extern "C" size_t Latin1ToUtf8(const char *text, size_t len, char *utf8) {
+    size_t n = 0;
+    for (size_t i = 0; i < len; i++) {
+        unsigned char c = (unsigned char)text[i];
+        if (c < 0x80) {
+            utf8[n++] = (char)c;
+        } else {
+            utf8[n++] = (char)(0xC0 | (c >> 6));
+            utf8[n++] = (char)(0x80 | (c & 0x3F));
+        }
+    }
+    return n;
+}
+
 extern "C" size_t WriteConverted(char *line, size_t len, int codepage, FILE *out) {
     if (ConvertsAsAscii(codepage) && IsPlainAscii(line, len)) {
         fwrite(line, 1, len, out);
@@ -74,19 +89,9 @@ extern "C" size_t WriteConverted(char *line, size_t len, int codepage, FILE *out
     }
     size_t written = 0;
     if (codepage == 28591) {
-        // ISO-8859-1 is the first 256 code points: two bytes for each high one
         static char utf8[kConvertChunk * 2];
         for (size_t start = 0; start < len; start += kConvertChunk) {
-            size_t end = len - start > kConvertChunk ? start + kConvertChunk : len, n = 0;
-            for (size_t i = start; i < end; i++) {
-                unsigned char c = (unsigned char)line[i];
-                if (c < 0x80) {
-                    utf8[n++] = (char)c;
-                } else {
-                    utf8[n++] = (char)(0xC0 | (c >> 6));
-                    utf8[n++] = (char)(0x80 | (c & 0x3F));
-                }
-            }
+            size_t n = Latin1ToUtf8(line + start, len - start > kConvertChunk ? kConvertChunk : len - start, utf8);
             fwrite(utf8, 1, n, out);
             written += n;
         }

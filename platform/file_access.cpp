@@ -10,6 +10,59 @@
 
 #include "platform/platform.h"
 
+namespace {
+
+constexpr size_t kReadBuffer = 64 * 1024;  // bytes a read-only stream asks for at once
+
+// A read-only stream over a descriptor of its own: stdio's fdopen would ask
+// for the flags and the size again, and reading again at the end of the file
+// after a short read costs one more call for every file read.
+struct ReadStream {
+    int fd;
+    int64_t offset;  // where the descriptor stands
+    bool atEnd;      // a read came back short: for a regular file, the end
+    char *buffer;
+};
+
+ssize_t ReadStreamRead(void *cookie, char *buf, size_t size) {
+    ReadStream *r = static_cast<ReadStream *>(cookie);
+    if (r->atEnd || size == 0) return 0;
+    ssize_t got;
+    do {
+        got = read(r->fd, buf, size);
+    } while (got < 0 && errno == EINTR);
+    if (got < 0) return -1;
+    r->offset += got;
+    r->atEnd = (size_t)got < size;
+    return got;
+}
+
+int ReadStreamSeek(void *cookie, off64_t *offset, int whence) {
+    ReadStream *r = static_cast<ReadStream *>(cookie);
+    // Asking where the stream stands (ftell), or going where it stands
+    // already, costs no system call.
+    if ((whence == SEEK_CUR && *offset == 0) || (whence == SEEK_SET && *offset == (off64_t)r->offset)) {
+        *offset = (off64_t)r->offset;
+        return 0;
+    }
+    off_t to = lseek(r->fd, (off_t)*offset, whence);
+    if (to < 0) return -1;
+    r->offset = to;
+    r->atEnd = false;
+    *offset = (off64_t)to;
+    return 0;
+}
+
+int ReadStreamClose(void *cookie) {
+    ReadStream *r = static_cast<ReadStream *>(cookie);
+    int result = close(r->fd);
+    free(r->buffer);
+    free(r);
+    return result;
+}
+
+}  // namespace
+
 extern "C" {
 
 FILE *plat_OpenWithFaults(const char *path, const char *mode);          // file_faults.cpp
@@ -19,9 +72,11 @@ void plat_ForgetWrittenFile(const char *from, const char *to);
 // A read-only open takes regular files only (symbolic links followed): a
 // FIFO would block the open, and a device or /proc file reads without end.
 // The file is opened without blocking and checked before it is read.
-static FILE *OpenRegularForReading(const char *path, const char *mode) {
+// O_NONBLOCK stays: it changes nothing for a regular file, and clearing it
+// would cost two more system calls per open. -1 when it is not readable.
+static int OpenRegularFile(const char *path, int64_t *size) {
     int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return nullptr;
+    if (fd < 0) return -1;
     struct stat st;
     if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         close(fd);
@@ -29,18 +84,68 @@ static FILE *OpenRegularForReading(const char *path, const char *mode) {
         snprintf(line, sizeof line, "BV Warning: not a regular file, not read: %.500s", path);
         plat_LogLine(line);
         errno = EINVAL;
+        return -1;
+    }
+    if (size) *size = (int64_t)st.st_size;
+    return fd;
+}
+
+static FILE *OpenRegularForReading(const char *path) {
+    int fd = OpenRegularFile(path, nullptr);
+    if (fd < 0) return nullptr;
+    ReadStream *r = static_cast<ReadStream *>(malloc(sizeof(ReadStream)));
+    char *buffer = static_cast<char *>(malloc(kReadBuffer));
+    cookie_io_functions_t io = {ReadStreamRead, nullptr, ReadStreamSeek, ReadStreamClose};
+    FILE *file = nullptr;
+    if (r && buffer) {
+        *r = ReadStream{fd, 0, false, buffer};
+        file = fopencookie(r, "rb", io);
+    }
+    if (!file) {
+        free(buffer);
+        free(r);
+        close(fd);
         return nullptr;
     }
-    // O_NONBLOCK stays: it changes nothing for a regular file, and clearing
-    // it would cost two more system calls per open
-    FILE *file = fdopen(fd, mode);
-    if (!file) close(fd);
+    setvbuf(file, buffer, _IOFBF, kReadBuffer);
     return file;
+}
+
+struct PlatFile {
+    int fd;
+};
+
+PlatFile *plat_OpenForReading(const char *path, int64_t *size) {
+    if (!path || !*path || !size) return nullptr;
+    int fd = OpenRegularFile(path, size);
+    if (fd < 0) return nullptr;
+    PlatFile *file = static_cast<PlatFile *>(malloc(sizeof(PlatFile)));
+    if (!file) {
+        close(fd);
+        return nullptr;
+    }
+    file->fd = fd;
+    return file;
+}
+
+int64_t plat_ReadAt(PlatFile *file, int64_t offset, void *out, size_t len) {
+    if (!file || offset < 0) return -1;
+    ssize_t got;
+    do {
+        got = pread(file->fd, out, len, (off_t)offset);
+    } while (got < 0 && errno == EINTR);
+    return got;
+}
+
+void plat_CloseFile(PlatFile *file) {
+    if (!file) return;
+    close(file->fd);
+    free(file);
 }
 
 FILE *plat_fopen(const char *path, const char *mode) {
     if (!path || !mode || !*path) return nullptr;
-    if (mode[0] == 'r' && !strchr(mode, '+')) return OpenRegularForReading(path, mode);
+    if (mode[0] == 'r' && !strchr(mode, '+')) return OpenRegularForReading(path);
     int tracked = 0;
     FILE *file = plat_OpenTracked(path, mode, &tracked);
     if (tracked) return file;

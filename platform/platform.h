@@ -35,6 +35,15 @@ extern "C" {
 // FIFO, a device or a directory (also behind a link) gives NULL and a
 // "BV Warning: not a regular file" line in the log.
 FILE *plat_fopen(const char *path, const char *mode);
+// Reading at an offset (CreateFileA for reading, ReadFile with an offset):
+// each read is one system call, for readers that keep their own buffer.
+// The open takes regular files only, as a read-only plat_fopen; *size
+// receives the size. plat_ReadAt gives the bytes read (short or 0 only at
+// the end of the file), -1 on error.
+typedef struct PlatFile PlatFile;
+PlatFile *plat_OpenForReading(const char *path, int64_t *size);
+int64_t plat_ReadAt(PlatFile *file, int64_t offset, void *out, size_t len);
+void plat_CloseFile(PlatFile *file);
 // The absolute path of an existing file or directory with every symbolic
 // link, "." and ".." resolved (realpath / GetFinalPathNameByHandle); 0 when
 // it does not exist or does not fit.
@@ -71,6 +80,11 @@ int plat_FaultInjectionArmed(void);
 // layer keeps the digests right; NULL stops tracking.
 void plat_TrackWrittenFiles(const char *dir);
 int plat_WrittenFileDigest(const char *path, unsigned char md5[16]);
+// Also keeps the SHA-256 of the files tracked from now on (a host that
+// names every part file by it); plat_WrittenFileSha256 gives it as
+// plat_WrittenFileDigest gives the MD5.
+void plat_KeepWrittenSha256(int keep);
+int plat_WrittenFileSha256(const char *path, unsigned char sha256[32]);
 
 // ---- scratch streams ------------------------------------------------------
 // A read-write stream that holds one item after another (the message cut
@@ -197,6 +211,9 @@ typedef void (*PlatLogSink)(const char *line);
 void plat_SetLogSink(PlatLogSink sink);
 void plat_LogLine(const char *line);
 void plat_Sleep(uint32_t milliseconds);
+// Fills out with bytes from a cryptographically secure generator, which no
+// one can predict from what came before; non-zero on success.
+int plat_RandomBytes(void *out, size_t count);
 // CSIDL_COMMON_DOCUMENTS: $BV_SHARED_DOCUMENTS, else $HOME/Documents, else /tmp.
 int plat_GetSharedDocumentsFolder(char *out, size_t outCap);
 // MessageBoxExA stand-in: logs the text and returns the answer the host set

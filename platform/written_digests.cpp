@@ -2,7 +2,8 @@
 // identified later without reading it again (the duplicate register hashes
 // every part file of every message). A file created with mode "w"/"wb" under
 // a tracked directory is written through a cookie stream that feeds an MD5 of
-// its bytes and writes the file in blocks of kTrackedBuffer bytes; the digest
+// its bytes (and a SHA-256 when the host asked for it) and writes the file in
+// blocks of kTrackedBuffer bytes; the digest
 // is kept while the file holds exactly what was written: opening it for
 // writing again, seeking back into it or deleting it drops the digest, and
 // moving it moves the digest along. Win32: nothing is tracked (callers then
@@ -25,25 +26,37 @@ constexpr size_t kTrackedBuffer = 64 * 1024;  // bytes per write of a tracked fi
 
 struct Digest {
     unsigned char md5[16];
+    bool hasSha256;
+    unsigned char sha256[32];
 };
 
 std::mutex gTrackLock;
 std::string gTrackedDir;                    // files created under it are tracked
 std::map<std::string, Digest> gDigests;     // path -> digest of what it holds
+bool gKeepSha256;                           // files tracked from now on get a SHA-256 too
 
 struct TrackedFile {
     FILE *real;  // unbuffered: the outer stream's buffer is the only one
     EVP_MD_CTX *md5;
+    EVP_MD_CTX *sha256;  // null unless asked for
     uint64_t written;
     bool intact;  // written from start to end in order, every byte arrived
     std::string path;
     char *buffer;
 };
 
+void FreeTracked(TrackedFile *t) {
+    EVP_MD_CTX_free(t->md5);
+    EVP_MD_CTX_free(t->sha256);
+    free(t->buffer);
+    delete t;
+}
+
 ssize_t TrackedWrite(void *cookie, const char *buf, size_t size) {
     TrackedFile *t = static_cast<TrackedFile *>(cookie);
     size_t done = fwrite(buf, 1, size, t->real);
     if (t->intact) EVP_DigestUpdate(t->md5, buf, done);
+    if (t->intact && t->sha256) EVP_DigestUpdate(t->sha256, buf, done);
     t->written += done;
     if (done != size) t->intact = false;
     return (ssize_t)done;  // short (never -1): stdio marks the stream as failed
@@ -72,16 +85,16 @@ int TrackedSeek(void *cookie, off64_t *offset, int whence) {
 int TrackedClose(void *cookie) {
     TrackedFile *t = static_cast<TrackedFile *>(cookie);
     Digest digest;
-    unsigned int len = 0;
+    unsigned int len = 0, shaLen = 0;
     bool ok = EVP_DigestFinal_ex(t->md5, digest.md5, &len) == 1 && len == sizeof(digest.md5);
+    digest.hasSha256 = t->sha256 && EVP_DigestFinal_ex(t->sha256, digest.sha256, &shaLen) == 1 &&
+                       shaLen == sizeof(digest.sha256);
     int result = fclose(t->real);
     if (t->intact && ok && result == 0) {
         std::lock_guard<std::mutex> lock(gTrackLock);
         gDigests[t->path] = digest;
     }
-    EVP_MD_CTX_free(t->md5);
-    free(t->buffer);
-    delete t;
+    FreeTracked(t);
     return result;
 }
 
@@ -106,20 +119,24 @@ extern "C" FILE *plat_OpenTracked(const char *path, const char *mode, int *track
     FILE *real = plat_FaultInjectionArmed() ? plat_OpenWithFaults(path, mode) : fopen(path, mode);
     if (!real) return nullptr;
     setvbuf(real, nullptr, _IONBF, 0);
-    TrackedFile *t = new (std::nothrow) TrackedFile{real, EVP_MD_CTX_new(), 0, true, path, nullptr};
+    bool keepSha256;
+    {
+        std::lock_guard<std::mutex> lock(gTrackLock);
+        keepSha256 = gKeepSha256;
+    }
+    TrackedFile *t = new (std::nothrow) TrackedFile{real, EVP_MD_CTX_new(), nullptr, 0, true, path, nullptr};
     if (t) t->buffer = static_cast<char *>(malloc(kTrackedBuffer));
-    if (!t || !t->md5 || !t->buffer || EVP_DigestInit_ex(t->md5, EVP_md5(), nullptr) != 1) {
-        if (t) {
-            EVP_MD_CTX_free(t->md5);
-            free(t->buffer);
-            delete t;
-        }
+    if (t && keepSha256) t->sha256 = EVP_MD_CTX_new();
+    if (!t || !t->md5 || !t->buffer || EVP_DigestInit_ex(t->md5, EVP_md5(), nullptr) != 1 ||
+        (keepSha256 && (!t->sha256 || EVP_DigestInit_ex(t->sha256, EVP_sha256(), nullptr) != 1))) {
+        if (t) FreeTracked(t);
         return real;  // written as it is, without a digest
     }
     cookie_io_functions_t io = {TrackedRead, TrackedWrite, TrackedSeek, TrackedClose};
     FILE *outer = fopencookie(t, mode, io);
     if (!outer) {
-        TrackedClose(t);
+        fclose(real);  // no digest: none of the bytes go through the tracker
+        FreeTracked(t);
         return fopen(path, mode);
     }
     setvbuf(outer, t->buffer, _IOFBF, kTrackedBuffer);
@@ -150,6 +167,19 @@ extern "C" int plat_WrittenFileDigest(const char *path, unsigned char md5[16]) {
     return 1;
 }
 
+extern "C" void plat_KeepWrittenSha256(int keep) {
+    std::lock_guard<std::mutex> lock(gTrackLock);
+    gKeepSha256 = keep != 0;
+}
+
+extern "C" int plat_WrittenFileSha256(const char *path, unsigned char sha256[32]) {
+    std::lock_guard<std::mutex> lock(gTrackLock);
+    auto found = gDigests.find(path ? path : "");
+    if (found == gDigests.end() || !found->second.hasSha256) return 0;
+    memcpy(sha256, found->second.sha256, 32);
+    return 1;
+}
+
 #else
 
 extern "C" FILE *plat_OpenTracked(const char *, const char *, int *tracked) {
@@ -159,5 +189,7 @@ extern "C" FILE *plat_OpenTracked(const char *, const char *, int *tracked) {
 extern "C" void plat_ForgetWrittenFile(const char *, const char *) {}
 extern "C" void plat_TrackWrittenFiles(const char *) {}
 extern "C" int plat_WrittenFileDigest(const char *, unsigned char *) { return 0; }
+extern "C" void plat_KeepWrittenSha256(int) {}
+extern "C" int plat_WrittenFileSha256(const char *, unsigned char *) { return 0; }
 
 #endif

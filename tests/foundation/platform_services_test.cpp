@@ -99,6 +99,47 @@ TEST(FileAccess, BasicOperations) {
     EXPECT_EQ(temp[strlen(temp) - 1], '/');
 }
 
+// Sizes around the read-only stream's 64 KB buffer: each file reads back
+// whole through fread, again after a seek to its middle, by lines, and in
+// pieces at offsets through plat_ReadAt.
+TEST(FileAccess, ReadsGiveEveryByteAtAnySize) {
+    ScratchDir dir;
+    for (size_t size : {0, 1, 65535, 65536, 65537, 200003}) {
+        std::string text(size, 'x');
+        for (size_t i = 0; i < size; i++) text[i] = i % 61 == 60 ? '\n' : (char)('a' + i % 26);
+        std::string path = dir / "f.bin";
+        bvtest::WriteFileText(path, text);
+        FILE *in = plat_fopen(path.c_str(), "rb");
+        ASSERT_NE(in, nullptr) << size;
+        std::string got(size + 1, '\0');
+        EXPECT_EQ(fread(&got[0], 1, size + 1, in), size) << size;
+        EXPECT_EQ(got.substr(0, size), text) << size;
+        EXPECT_EQ(fseek(in, (long)(size / 2), SEEK_SET), 0);
+        EXPECT_EQ(ftell(in), (long)(size / 2));
+        EXPECT_EQ(fread(&got[0], 1, size, in), size - size / 2) << size;
+        EXPECT_EQ(got.substr(0, size - size / 2), text.substr(size / 2)) << size;
+        rewind(in);
+        std::string lines;
+        char line[100];
+        while (fgets(line, sizeof line, in)) lines += line;
+        EXPECT_EQ(lines, text) << size;
+        fclose(in);
+
+        int64_t length = -1;
+        PlatFile *file = plat_OpenForReading(path.c_str(), &length);
+        ASSERT_NE(file, nullptr) << size;
+        EXPECT_EQ(length, (int64_t)size);
+        std::string pieces;
+        char block[7000];
+        for (int64_t at = 0, n; (n = plat_ReadAt(file, at, block, sizeof block)) > 0; at += n) pieces.append(block, (size_t)n);
+        EXPECT_EQ(pieces, text) << size;
+        plat_CloseFile(file);
+    }
+    int64_t length = 0;
+    EXPECT_EQ(plat_OpenForReading(dir.path.c_str(), &length), nullptr) << "a directory is no file";
+    EXPECT_EQ(plat_OpenForReading((dir / "missing").c_str(), &length), nullptr);
+}
+
 TEST(HostServices, BstrAndSharedDocuments) {
     const WCHAR withNul[] = {u'a', 0, u'b'};
     BSTR s = plat_SysAllocStringLen(withNul, 3);
