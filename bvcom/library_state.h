@@ -12,8 +12,9 @@
 const char *bvcom_WorkDirectory(void);
 // Called by bvcom_SetWorkDir: state kept per work directory starts afresh.
 void bvcom_ForgetDuplicateRegister(void);
-// Notes of a record, dropped when the record is cleared or freed.
-void bvcom_DropNotes(const mdat *rec);
+// Notes and further reminders of a record, dropped when the record is
+// cleared or freed.
+void bvcom_DropItemExtras(const mdat *rec);
 // Case-insensitive '*' / '?' match of a whole text.
 int bvcom_WildcardMatch(const char *pattern, const char *text);
 // Frees part `index` with its file and everything embedded in it.

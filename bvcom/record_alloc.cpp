@@ -74,7 +74,7 @@ static void FreePart(mdat *rec, int index, const char *workDir) {
             std::lock_guard<std::mutex> lock(gEmbeddedLock);
             gEmbedded.erase(part->subMsg);
         }
-        bvcom_DropNotes(part->subMsg);
+        bvcom_DropItemExtras(part->subMsg);
         free(part->subMsg);
     }
     free(part);
@@ -218,7 +218,7 @@ BVCOM_API void com_ResetObject(mdat *rec) {
     if (!rec) return;
     const char *workDir = bvcom_WorkDirectory();
     FreeRecordContents(rec, *workDir ? workDir : nullptr);
-    bvcom_DropNotes(rec);
+    bvcom_DropItemExtras(rec);
     ClearItemFields(rec);
 }
 
@@ -227,14 +227,14 @@ BVCOM_API void com_Deallocate_All(mdat *rec, const char *workDir) {
     (void)workDir;
     if (!rec) return;
     FreeRecipsAndExceptions(rec);
-    bvcom_DropNotes(rec);
+    bvcom_DropItemExtras(rec);
 }
 
 // Parts with their files, embedded records included, then the item fields.
 BVCOM_API void com_Deallocate(mdat *rec, const char *workDir) {
     if (!rec) return;
     FreeRecordContents(rec, workDir);
-    bvcom_DropNotes(rec);
+    bvcom_DropItemExtras(rec);
     ClearItemFields(rec);
 }
 

@@ -117,26 +117,46 @@ BVCOM_API int com_TZDateIsDST(const FILETIME *time, const char *tzName, int *dst
     return dstMinutes != 0;
 }
 
-// The zone's rules in force now as a VTIMEZONE block, under the TZID written
-// to tzid: the name as given, or the canonical id when the given one cannot
-// stand in a TZID parameter (a display name).
+// The TZID for a zone: the name as given, or the canonical id when the given
+// one cannot stand in a TZID parameter (a display name). Zero when neither fits.
+static int TzidOf(const PlatZone *zone, const char *tzName, char id[BVCOM_TZID_LEN]) {
+    std::string given = Trimmed(tzName);
+    if (strpbrk(given.c_str(), ":;\"(,") || given.size() >= BVCOM_TZID_LEN)
+        return plat_ZoneId(zone, id, BVCOM_TZID_LEN);
+    memcpy(id, given.c_str(), given.size() + 1);
+    return 1;
+}
+
+// The zone's rules in force now as a VTIMEZONE block.
 BVCOM_API int com_GetVTimeZone(const char *tzName, char *vtimezoneText, char *tzid) {
     if (vtimezoneText) vtimezoneText[0] = 0;
     if (tzid) tzid[0] = 0;
     const PlatZone *zone = ZoneOf(tzName);
-    if (!zone || !vtimezoneText || !tzid) return 0;
     char id[BVCOM_TZID_LEN];
-    std::string given = Trimmed(tzName);
-    if (strpbrk(given.c_str(), ":;\"(,") || given.size() >= sizeof(id)) {
-        if (!plat_ZoneId(zone, id, sizeof(id))) return 0;
-    } else {
-        memcpy(id, given.c_str(), given.size() + 1);
-    }
+    if (!zone || !vtimezoneText || !tzid || !TzidOf(zone, tzName, id)) return 0;
     FILETIME now;
     plat_GetSystemTimeAsFileTime(&now);
     if (!plat_ZoneVTimeZoneText(zone, &now, id, vtimezoneText, BVCOM_VTZ_TEXT_LEN)) return 0;
     memcpy(tzid, id, strlen(id) + 1);
     return 1;
+}
+
+BVCOM_API int bvcom_GetVTimeZoneSince(const char *tzName, const FILETIME *since, char *text, size_t textCap,
+                                      char *tzid) {
+    if (text && textCap) text[0] = 0;
+    if (tzid) tzid[0] = 0;
+    const PlatZone *zone = ZoneOf(tzName);
+    char id[BVCOM_TZID_LEN];
+    if (!zone || !since || !text || !tzid || !TzidOf(zone, tzName, id)) return 0;
+    int written = plat_ZoneHistoryText(zone, since, id, text, textCap) ? 2 : 0;
+    if (!written) written = plat_ZoneVTimeZoneText(zone, since, id, text, textCap) ? 1 : 0;
+    if (written) memcpy(tzid, id, strlen(id) + 1);
+    return written;
+}
+
+BVCOM_API int bvcom_ZoneWallTime(const char *tzName, const FILETIME *utc, FILETIME *local) {
+    const PlatZone *zone = ZoneOf(tzName);
+    return zone && utc && local && bvcom_ZoneLocalTime(zone, utc, local);
 }
 
 }  // extern "C"

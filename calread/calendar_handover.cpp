@@ -42,12 +42,13 @@ static void SkipEntry(CalendarRun *run, int status, const char *warning) {
     FreeEntry(run);
 }
 
-void HandOverEntry(CalendarRun *run) {
+void HandOverEntry(CalendarRun *run, const VcsEntry *entry) {
     mdat *rec = run->record;
     WarnEntryCuts(run);
     rec->dataType = run->kind;
     com_AddrCharConvert(rec);
     com_WriteNotes(rec, gEntryNotes, run->workDir);
+    bvcom_SetExtraReminders(rec, -1, entry->earlierAlarms, entry->earlierAlarmCount);
     int status = BV_STATUS_HANDED_OVER;
     if (com_SearchMsg(rec, run->workDir, 0, 1, 0) == 0)
         status = BV_STATUS_EXCLUDED;
@@ -131,6 +132,10 @@ static int AddInstance(const CalendarRun *run, int seriesNumber, const VcsEntry 
     instance->recurrenceId = entry->recurrenceIdTime;
     com_strncpy(instance->title, rec->title, sizeof instance->title - 1);
     com_strncpy(instance->location, rec->location, sizeof instance->location - 1);
+    instance->reminderSet = rec->reminderSet;
+    instance->reminderMinutes = rec->reminderMinutes;
+    instance->earlierAlarmCount = entry->earlierAlarmCount;
+    memcpy(instance->earlierAlarms, entry->earlierAlarms, sizeof instance->earlierAlarms);
     if (!SaveInstanceNotes(run, seriesNumber, instance, series->instanceCount)) return 0;
     series->instanceCount++;
     return 1;
@@ -247,7 +252,7 @@ void HandleParsedEntry(CalendarRun *run, VcsFile *vf, VcsEntry *entry, int64_t e
     if (OwnerDeclined(rec)) return SkipEntry(run, BV_STATUS_EXCLUDED, "BV Warning: skipping owner declined event");
     if (gD288 && run->kind == CAL_KIND_EVENTS && entry->uid[0] && GroupIntoSeries(run, entry, entryPos)) return;
     if (DateFilters(run)) return;
-    HandOverEntry(run);
+    HandOverEntry(run, entry);
 }
 
 // ---- second pass ----------------------------------------------------------------------
@@ -270,6 +275,9 @@ static void AddBreakouts(CalendarRun *run, const SeriesRecord *series) {
         com_strncpy(exception->title, instance->title, sizeof exception->title - 1);
         com_strncpy(exception->location, instance->location, sizeof exception->location - 1);
         com_strncpy(exception->notesFile, instance->notesFile, sizeof exception->notesFile - 1);
+        exception->reminderSet = instance->reminderSet;
+        exception->reminderMinutes = instance->reminderMinutes;
+        bvcom_SetExtraReminders(rec, rec->exceptionCount, instance->earlierAlarms, instance->earlierAlarmCount);
         rec->exceptionCount++;
         run->breakouts++;
     }
@@ -290,9 +298,12 @@ void FinishSeries(CalendarRun *run, VcsFile *vf, VcsZoneIndex *zones) {
         }
         parse_vcs_entry(vf, run->record, run->workDir, &entry, 0, zones);
         com_Log("Recurring event: %s, UID=%s", run->record->title, series->uid);
+        if (!series->hasMaster)
+            com_Log("BV Warning: the series %s is not in the file: its changed occurrence \"%s\" is handed over as "
+                    "an event of its own", series->uid, run->record->title);
         AddBreakouts(run, series);
         if (DateFilters(run)) continue;
-        HandOverEntry(run);
+        HandOverEntry(run, &entry);
     }
     FreeSeries(run);
 }

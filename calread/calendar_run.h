@@ -13,6 +13,9 @@ typedef struct SeriesInstance {
     char title[BV_EXC_TEXT_LEN];      // the occurrence's own title
     char location[BV_EXC_TEXT_LEN];   // and location
     char notesFile[BV_EXC_TEXT_LEN];  // its description in the work directory; empty: none
+    int reminderSet, reminderMinutes;  // its last alarm
+    int earlierAlarms[BV_MAX_EXTRA_REMINDERS];
+    int earlierAlarmCount;
 } SeriesInstance;
 
 typedef struct SeriesRecord {
@@ -48,7 +51,7 @@ int ReportEntryStatus(CalendarRun *run, int status);
 // Filters and hands over the entry just parsed into run->record; frees it.
 void HandleParsedEntry(CalendarRun *run, VcsFile *vf, VcsEntry *entry, int64_t entryPos);
 // The hand-over steps; the record is freed afterwards.
-void HandOverEntry(CalendarRun *run);
+void HandOverEntry(CalendarRun *run, const VcsEntry *entry);
 // Second pass over the file for the series kept aside; frees the table.
 void FinishSeries(CalendarRun *run, VcsFile *vf, VcsZoneIndex *zones);
 void FreeSeries(CalendarRun *run);

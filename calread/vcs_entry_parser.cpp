@@ -26,6 +26,7 @@ typedef struct EntryState {
     VcsEntry *out;
     VcsZoneIndex *zones;
     int logTitle;
+    int alarmTriggered;  // the current VALARM had its TRIGGER
     int inEvent, inAlarm, mira, oracleClass, intendedStatus, busyStatusSeen, dtendSeen, recurrenceIdSeen;
     int quotedPrintable;
     int durationMinutes;
@@ -506,12 +507,25 @@ static void AttendeeRule(EntryState *st, const char *line) {
     if (value) OldStyleAttendee(st, line, value);
 }
 
+// Another alarm follows: the record's reminder becomes the new one, the one
+// it held goes to the entry's earlier alarms.
+static void KeepEarlierAlarm(EntryState *st) {
+    VcsEntry *out = st->out;
+    if (out->earlierAlarmCount < BV_MAX_EXTRA_REMINDERS)
+        out->earlierAlarms[out->earlierAlarmCount++] = st->rec->reminderMinutes;
+    else
+        out->droppedAlarms++;
+}
+
 // Rules 20-28: summary, RRULE, organizer, attachments, attendees, alarms, duration.
 // Returns 1 when the line is done.
 static int PeopleAndAlarmRules(EntryState *st, const char *line, const char *value) {
     mdat *rec = st->rec;
     if (IsEither(line, "Summary;", "Summary:") && value) SummaryRule(st, value);
-    if (IsEither(line, "RRULE:", "RRULE;") && value) CopyValue(st->rrule, SkipOneBlank(value), VCS_VALUE_MAX);
+    if (IsEither(line, "RRULE:", "RRULE;") && value) {
+        if (st->rrule[0]) st->out->droppedRules++;
+        CopyValue(st->rrule, SkipOneBlank(value), VCS_VALUE_MAX);
+    }
     if (Is(line, "ORGANIZER:") && value) PlainOrganizer(rec, value);
     if (Is(line, "ORGANIZER;")) ParamOrganizer(rec, line + 10);
     if (Is(line, "ATTACH")) {
@@ -524,10 +538,13 @@ static int PeopleAndAlarmRules(EntryState *st, const char *line, const char *val
     }
     if (Is(line, "BEGIN:VALARM")) {
         st->inAlarm = 1;
+        st->alarmTriggered = 0;
         if (!st->inEvent) st->out->taskAlarm = 1;
     }
     if (strcasecmp(line, "END:VALARM") == 0) st->inAlarm = 0;
     if (Is(line, "TRIGGER") && value) {
+        if (!st->alarmTriggered && rec->reminderSet) KeepEarlierAlarm(st);
+        st->alarmTriggered = 1;
         if (strchr(value, 'P')) {
             ParseVcsDuration(value - 1, &rec->reminderMinutes);
             // A relative alarm is an alarm too: without the flag the event
@@ -719,6 +736,12 @@ extern "C" int parse_vcs_entry(VcsFile *vf, mdat *rec, const char *workDir, VcsE
     if (out->droppedAttendees)
         com_Log("BV Warning: %d attendees of \"%s\" beyond the limit of %d were dropped", out->droppedAttendees,
                 rec->title, BV_MAX_RECIPS);
+    if (out->droppedRules)
+        com_Log("BV Warning: \"%s\" has %d RRULEs besides its last one; only the last one is kept", rec->title,
+                out->droppedRules);
+    if (out->droppedAlarms)
+        com_Log("BV Warning: %d alarms of \"%s\" beyond the limit of %d were dropped", out->droppedAlarms,
+                rec->title, BV_MAX_EXTRA_REMINDERS + 1);
     if (vf->longLines) {
         com_Log("BV Warning: %d calendar lines longer than %d characters were cut", vf->longLines,
                 VCS_LOGICAL_LINE_MAX - 1);

@@ -69,6 +69,11 @@ typedef struct VcsEntry {
     int sawBegin;  // a BEGIN:VEVENT or BEGIN:VTODO line was read
     int isTodo;    // BEGIN:VTODO came before any BEGIN:VEVENT (also when cancelled)
     int droppedAttendees;  // attendees beyond the record's limit
+    // The record holds the last alarm read; the earlier ones, in the order read.
+    int earlierAlarms[BV_MAX_EXTRA_REMINDERS];
+    int earlierAlarmCount;
+    int droppedAlarms;  // beyond BV_MAX_EXTRA_REMINDERS
+    int droppedRules;   // RRULEs before the last one: the record holds one rule
 } VcsEntry;
 
 enum VcsTaskFlag { VCS_EVENT = 0, VCS_TASK = 1, VCS_CANCELLED = 99 };

@@ -9,7 +9,7 @@
 
 namespace {
 
-#define BV_VTIMEZONE_LEN 2048
+#define BV_VTIMEZONE_LEN 8192   // the zone's changes from a year before the event on
 #define BV_TZID_LEN 256
 #define BV_RRULE_VALUE_LEN 512
 #define BV_OCCURRENCE_NOTES_MAX 32768   // bytes of an occurrence's notes file that are written
@@ -30,21 +30,28 @@ struct EventText {
 
 bool IsLater(const FILETIME &a, const FILETIME &b) { return plat_FileTimeToU64(&a) > plat_FileTimeToU64(&b); }
 
-// Moves a UTC time to the local time of the zone: by minus the zone's bias,
-// and by minus the daylight bias more when the time lies in daylight time.
+// Moves a UTC time to the wall-clock time of the zone, with the offset in
+// force at that instant: the VTIMEZONE written carries the zone's past
+// changes too, and a zone's standard offset may have been another one then.
 void ToZoneTime(FILETIME *time, const char *tzName) {
-    int bias = 0, dstBias = 0, stdBias = 0, known = 0;
-    com_GetTZInfo(tzName, &bias, &dstBias, &stdBias, 0);
-    int offset = -bias;
-    if (com_TZDateIsDST(time, tzName, &dstBias, &known)) offset -= dstBias;
-    com_OffsetFileTimeVal(time, offset);
+    FILETIME local;
+    if (bvcom_ZoneWallTime(tzName, time, &local)) *time = local;
 }
 
+// The zone's VTIMEZONE covers the event's times with the offsets they had:
+// every change from a year before the start on (a reader then also has the
+// observance in force at the start). A zone that changed too often for the
+// block gets the rules of that time only.
 void WriteZoneHeader(const mdat *rec, EventText *ev) {
     bv_fprintf(gOutFile, "BEGIN:VCALENDAR\nVERSION:2.0\nPRODID:-//Brevanto Migrator\n");
     if (!rec->tzName[0]) return;
     char vtimezone[BV_VTIMEZONE_LEN];
-    com_GetVTimeZone(rec->tzName, vtimezone, ev->tzid);
+    FILETIME since = rec->startTime;
+    com_OffsetFileTime(&since, -366, 0, 0);
+    int written = bvcom_GetVTimeZoneSince(rec->tzName, &since, vtimezone, sizeof vtimezone, ev->tzid);
+    if (written == 1 && rec->isRecurring)
+        com_Log("BV Warning: WriteEvent: the zone %s changed too often to write every change; occurrences in "
+                "years of other rules may be off: %s", rec->tzName, rec->title);
     if (vtimezone[0]) bv_fprintf(gOutFile, "%s", vtimezone);
     if (!ev->tzid[0]) return;
     ToZoneTime(&ev->start, rec->tzName);
@@ -203,15 +210,26 @@ void WriteRecurrence(mdat *rec, const EventText &ev) {
     }
 }
 
-void WriteAlarm(const mdat *rec, const EventText &ev) {
-    if (!rec->reminderSet) return;
+void WriteAlarm(int minutes, const char *subject, const FILETIME &start, const char *location) {
     char when[64];
-    com_FileTimeText(&ev.start, when, sizeof when);
-    bv_fprintf(gOutFile, "BEGIN:VALARM\nTRIGGER:-PT%dM\nACTION:DISPLAY\nDESCRIPTION:", rec->reminderMinutes);
-    WriteLineValue(ev.subject);
+    com_FileTimeText(&start, when, sizeof when);
+    bv_fprintf(gOutFile, "BEGIN:VALARM\nTRIGGER:-PT%dM\nACTION:DISPLAY\nDESCRIPTION:", minutes);
+    WriteLineValue(subject);
     bv_fprintf(gOutFile, " at %s, Location: ", when);
-    WriteLineValue(ev.location);
+    WriteLineValue(location);
     bv_fprintf(gOutFile, "\nEND:VALARM\n");
+}
+
+// The alarms of the event (occurrence -1) or of one changed occurrence: those
+// the library keeps beside the record, in the order read, then the one its
+// fields hold.
+void WriteAlarms(const mdat *rec, int occurrence, int reminderSet, int reminderMinutes, const char *subject,
+                 const FILETIME &start, const char *location) {
+    if (!reminderSet) return;
+    int earlier[BV_MAX_EXTRA_REMINDERS];
+    int count = bvcom_GetExtraReminders(rec, occurrence, earlier, BV_MAX_EXTRA_REMINDERS);
+    for (int i = 0; i < count; i++) WriteAlarm(earlier[i], subject, start, location);
+    WriteAlarm(reminderMinutes, subject, start, location);
 }
 
 void WriteOccurrenceNotes(const mdat *rec, const char *notesFile) {
@@ -246,7 +264,8 @@ bool WriteOccurrenceAttendees(const mdat *rec, const char *attendeeFile) {
     return true;
 }
 
-void WriteChangedOccurrence(const mdat *rec, const EventText &ev, const mexception *exc, int position) {
+void WriteChangedOccurrence(const mdat *rec, const EventText &ev, int index) {
+    const mexception *exc = rec->exceptions[index];
     bv_fprintf(gOutFile, "BEGIN:VEVENT\nUID:%s\n", ev.uid);
     char title[BV_NAME_LEN], location[BV_NAME_LEN];
     com_strncpy(title, exc->title[0] ? exc->title : rec->title, sizeof title - 1);
@@ -263,7 +282,12 @@ void WriteChangedOccurrence(const mdat *rec, const EventText &ev, const mexcepti
     WriteOccurrenceTime("RECURRENCE-ID", exc->originalStart, rec, ev);
     WriteOccurrenceTime("DTSTART", exc->newStart, rec, ev);
     WriteOccurrenceTime("DTEND", exc->newEnd, rec, ev);
-    bv_fprintf(gOutFile, "SEQUENCE:%d\nEND:VEVENT\n", position);
+    bv_fprintf(gOutFile, "SEQUENCE:%d\n", index + 1);
+    FILETIME start = exc->newStart;
+    if (ev.tzid[0]) ToZoneTime(&start, rec->tzName);
+    WriteAlarms(rec, index, exc->reminderSet, exc->reminderMinutes, title, start,
+                location[0] ? location : "My Location");
+    bv_fprintf(gOutFile, "END:VEVENT\n");
 }
 
 // The title is cut at its first line break in the record; the copies for
@@ -309,11 +333,11 @@ extern "C" int WriteEvent(mdat *rec, const char *workDir, int) {
     WriteDescription(rec, workDir);
     WriteRecurrence(rec, ev);
     bv_fprintf(gOutFile, "SEQUENCE:0\n");
-    WriteAlarm(rec, ev);
+    WriteAlarms(rec, -1, rec->reminderSet, rec->reminderMinutes, ev.subject, ev.start, ev.location);
     bv_fprintf(gOutFile, "END:VEVENT\n");
     for (int i = 0; i < rec->exceptionCount && i < BV_MAX_EXCEPTIONS; i++) {
         const mexception *exc = rec->exceptions[i];
-        if (exc && exc->kind == OCCURRENCE_CHANGED) WriteChangedOccurrence(rec, ev, exc, i + 1);
+        if (exc && exc->kind == OCCURRENCE_CHANGED) WriteChangedOccurrence(rec, ev, i);
     }
     if (gD301) bv_fprintf(gOutFile, "END:VCALENDAR\n\n");
     return 0;

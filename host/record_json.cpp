@@ -186,7 +186,16 @@ json RecipJson(const mrecip *recip) {
     return out;
 }
 
-json ExceptionJson(const mexception *exception) {
+// The reminders the library keeps beside the record for the item (-1) or one
+// of its changed occurrences.
+void AddExtraReminders(json &out, const mdat *rec, int occurrence) {
+    int minutes[BV_MAX_EXTRA_REMINDERS];
+    int count = bvcom_GetExtraReminders(rec, occurrence, minutes, BV_MAX_EXTRA_REMINDERS);
+    if (count > 0) out["extraReminders"] = std::vector<int>(minutes, minutes + count);
+}
+
+json ExceptionJson(const mdat *rec, int index) {
+    const mexception *exception = rec->exceptions[index];
     json out = json::object();
     out["kind"] = exception->kind;
     AddTime(out, "originalStart", exception->originalStart);
@@ -197,6 +206,11 @@ json ExceptionJson(const mexception *exception) {
     // The files live in the work directory; their names are stable, the directory is not.
     if (exception->notesFile[0]) out["notesFile"] = BaseName(exception->notesFile);
     if (exception->attendeeFile[0]) out["attendeeFile"] = BaseName(exception->attendeeFile);
+    if (exception->reminderSet) {
+        out["reminderSet"] = exception->reminderSet;
+        out["reminderMinutes"] = exception->reminderMinutes;
+    }
+    AddExtraReminders(out, rec, index);
     return out;
 }
 
@@ -224,9 +238,10 @@ json RecordJson(mdat *rec, const std::string &workDir, int depth) {
     if (exceptions > 0) {
         json list = json::array();
         for (int i = 0; i < exceptions; i++)
-            if (rec->exceptions[i]) list.push_back(ExceptionJson(rec->exceptions[i]));
+            if (rec->exceptions[i]) list.push_back(ExceptionJson(rec, i));
         out["exceptions"] = list;
     }
+    AddExtraReminders(out, rec, -1);
     if (depth == 0) {
         std::vector<char> notes(BV_NOTES_LEN, '\0');
         int length = com_ReadNotes(rec, notes.data(), workDir.c_str());

@@ -180,6 +180,10 @@ int plat_ZoneId(const PlatZone *zone, char *out, size_t outCap);
 // RFC 5545 VTIMEZONE block of the rules in force at `when`, "\n" line ends,
 // under the TZID `tzid`. Zero (out empty) when it does not fit.
 int plat_ZoneVTimeZoneText(const PlatZone *zone, const FILETIME *when, const char *tzid, char *out, size_t outCap);
+// The same block with every rule and change of the zone from `since` (UTC)
+// on: dates of other years then get the offsets they had. Zero (out empty)
+// when it does not fit.
+int plat_ZoneHistoryText(const PlatZone *zone, const FILETIME *since, const char *tzid, char *out, size_t outCap);
 // Daylight time at `utc` by yearly rules in the Windows form: the change to
 // daylight time on the weekday, week of month (the last when the day is in
 // the month's last seven) and wall-clock time of `dstStart` (read in standard

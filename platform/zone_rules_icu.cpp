@@ -160,10 +160,12 @@ static icu::RuleBasedTimeZone *CurrentRules(const icu::BasicTimeZone &tz, UDate 
 }
 
 // One line of ICU's VTIMEZONE text as written here: our TZID, offsets as
-// +hhmm when they have no seconds, ICU's own X- lines and broken lines left out.
+// +hhmm when they have no seconds; ICU's own X- lines, the names it makes up
+// for observances ("America/New_York(DST)", "(STD)") and broken lines left out.
 static bool TidyLine(std::string &line, const char *tzid) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
     if (line.empty() || line.find(':') == std::string::npos || line.compare(0, 2, "X-") == 0) return false;
+    if (line.compare(0, 7, "TZNAME:") == 0 && line.back() == ')') return false;
     if (line.compare(0, 5, "TZID:") == 0) line = std::string("TZID:") + tzid;
     bool offset = line.compare(0, 13, "TZOFFSETFROM:") == 0 || line.compare(0, 11, "TZOFFSETTO:") == 0;
     size_t colon = line.find(':');
@@ -171,16 +173,15 @@ static bool TidyLine(std::string &line, const char *tzid) {
     return true;
 }
 
-int plat_ZoneVTimeZoneText(const PlatZone *zone, const FILETIME *when, const char *tzid, char *out, size_t outCap) {
-    if (out && outCap) out[0] = 0;
-    if (!zone || !when || !tzid || !out || outCap == 0) return 0;
-    std::unique_ptr<icu::RuleBasedTimeZone> rules(CurrentRules(*zone->tz, ToUDate(when)));
-    if (!rules) return 0;
+// ICU's VTIMEZONE text of `vtz` (from `since` on when given), tidied line by
+// line into out. Zero (out empty) when it does not fit.
+static int TidiedText(icu::VTimeZone &vtz, const UDate *since, const char *tzid, char *out, size_t outCap) {
     UErrorCode status = U_ZERO_ERROR;
-    std::unique_ptr<icu::VTimeZone> vtz(icu::VTimeZone::createVTimeZoneFromBasicTimeZone(*rules, status));
-    if (!vtz || U_FAILURE(status)) return 0;
     icu::UnicodeString written;
-    vtz->write(written, status);
+    if (since)
+        vtz.write(*since, written, status);
+    else
+        vtz.write(written, status);
     if (U_FAILURE(status)) return 0;
     std::string raw, text;
     written.toUTF8String(raw);
@@ -194,6 +195,27 @@ int plat_ZoneVTimeZoneText(const PlatZone *zone, const FILETIME *when, const cha
     if (text.size() >= outCap) return 0;
     memcpy(out, text.c_str(), text.size() + 1);
     return 1;
+}
+
+int plat_ZoneVTimeZoneText(const PlatZone *zone, const FILETIME *when, const char *tzid, char *out, size_t outCap) {
+    if (out && outCap) out[0] = 0;
+    if (!zone || !when || !tzid || !out || outCap == 0) return 0;
+    std::unique_ptr<icu::RuleBasedTimeZone> rules(CurrentRules(*zone->tz, ToUDate(when)));
+    if (!rules) return 0;
+    UErrorCode status = U_ZERO_ERROR;
+    std::unique_ptr<icu::VTimeZone> vtz(icu::VTimeZone::createVTimeZoneFromBasicTimeZone(*rules, status));
+    if (!vtz || U_FAILURE(status)) return 0;
+    return TidiedText(*vtz, nullptr, tzid, out, outCap);
+}
+
+int plat_ZoneHistoryText(const PlatZone *zone, const FILETIME *since, const char *tzid, char *out, size_t outCap) {
+    if (out && outCap) out[0] = 0;
+    if (!zone || !since || !tzid || !out || outCap == 0) return 0;
+    UErrorCode status = U_ZERO_ERROR;
+    std::unique_ptr<icu::VTimeZone> vtz(icu::VTimeZone::createVTimeZoneFromBasicTimeZone(*zone->tz, status));
+    if (!vtz || U_FAILURE(status)) return 0;
+    UDate start = ToUDate(since);
+    return TidiedText(*vtz, &start, tzid, out, outCap);
 }
 
 }  // extern "C"

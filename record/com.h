@@ -140,6 +140,26 @@ BVCOM_API int com_GetTZInfo(const char *tzName, int *bias, int *dstBias, int *st
 // "\n" line ends; tzid: 256 bytes, its TZID (the name as given, or the Olson
 // name for a display name). Result 0 and empty texts for an unknown name.
 BVCOM_API int com_GetVTimeZone(const char *tzName, char *vtimezoneText, char *tzid);
+// The zone's rules and changes from `since` (UTC) on as a VTIMEZONE block,
+// so a date of a past year reads with the offset it had; when that does not
+// fit in textCap bytes, the rules in force at `since`. tzid as above.
+// 2: every change from `since`; 1: the rules of that time only; 0: unknown.
+BVCOM_API int bvcom_GetVTimeZoneSince(const char *tzName, const FILETIME *since, char *text, size_t textCap,
+                                      char *tzid);
+// Wall-clock time of the named zone at a UTC instant, with the offset in
+// force then. Zero for an unknown name.
+BVCOM_API int bvcom_ZoneWallTime(const char *tzName, const FILETIME *utc, FILETIME *local);
+// ---- further reminders ----------------------------------------------------------
+// The alarms of an item beyond the one its fields hold (`reminderSet`,
+// `reminderMinutes` of the record or of an exception record), kept in the
+// library under the record's address like its notes and cleared with it.
+// `occurrence`: -1 for the item itself, else the index of its exception record.
+#define BV_MAX_EXTRA_REMINDERS 16  // per item or occurrence
+// Replaces the list (at most BV_MAX_EXTRA_REMINDERS minutes are kept; the
+// number kept is returned); count 0 removes it.
+BVCOM_API int bvcom_SetExtraReminders(const mdat *rec, int occurrence, const int *minutes, int count);
+// Copies at most `max` minutes into `minutes`; returns the number copied.
+BVCOM_API int bvcom_GetExtraReminders(const mdat *rec, int occurrence, int *minutes, int max);
 // The EXDATE values of the entry that com_ExpandRecur is called for next:
 // exDates ";20240115T090000;20240122T090000Z;20240129" (";" or "," between
 // values; UTC with "Z", else local time of zone `tzid`, or of the machine

@@ -61,6 +61,8 @@ typedef struct mexception {
     char location[BV_EXC_TEXT_LEN];
     char notesFile[BV_EXC_TEXT_LEN];
     char attendeeFile[BV_EXC_TEXT_LEN];
+    int32_t reminderSet;      // the occurrence has an alarm of its own
+    int32_t reminderMinutes;  // minutes before its start
 } mexception;
 
 typedef struct mdat {

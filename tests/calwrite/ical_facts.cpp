@@ -19,13 +19,8 @@ const int kOccurrencesCompared = 25;
 // A floating time is the machine's local time (TZ), as the module reads it.
 std::string FloatingInstant(icaltimetype time) {
     struct tm local = {};
-    local.tm_year = time.year - 1900;
-    local.tm_mon = time.month - 1;
-    local.tm_mday = time.day;
-    local.tm_hour = time.hour;
-    local.tm_min = time.minute;
-    local.tm_sec = time.second;
-    local.tm_isdst = -1;
+    local.tm_year = time.year - 1900, local.tm_mon = time.month - 1, local.tm_mday = time.day;
+    local.tm_hour = time.hour, local.tm_min = time.minute, local.tm_sec = time.second, local.tm_isdst = -1;
     time_t instant = mktime(&local);
     struct tm utc;
     char text[32];
@@ -55,13 +50,10 @@ std::string TextValue(icalcomponent *item, icalproperty_kind kind) {
         return value;
     std::string out;
     for (size_t i = 0; i < value.size(); i++) {
-        if (value[i] == '=' && i + 2 < value.size() && isxdigit((unsigned char)value[i + 1]) &&
-            isxdigit((unsigned char)value[i + 2])) {
-            out += (char)std::stoi(value.substr(i + 1, 2), nullptr, 16);
-            i += 2;
-        } else {
-            out += value[i];
-        }
+        bool hex = value[i] == '=' && i + 2 < value.size() && isxdigit((unsigned char)value[i + 1]) &&
+                   isxdigit((unsigned char)value[i + 2]);
+        out += hex ? (char)std::stoi(value.substr(i + 1, 2), nullptr, 16) : value[i];
+        if (hex) i += 2;
     }
     size_t crlf;
     while ((crlf = out.find("\r\n")) != std::string::npos) out.erase(crlf, 1);  // a CR LF pair is one line break
@@ -86,17 +78,19 @@ std::string Occurrences(icalcomponent *item, icaltimetype start) {
     return out;
 }
 
-std::string ListOf(icalcomponent *item, icalproperty_kind kind) {
-    std::vector<std::string> values;
-    for (icalproperty *p = icalcomponent_get_first_property(item, kind); p;
-         p = icalcomponent_get_next_property(item, kind)) {
-        icaltimetype time = icalproperty_get_datetime_with_component(p, item);
-        values.push_back(InstantText(time));
-    }
+std::string SortedList(std::vector<std::string> values) {
     std::sort(values.begin(), values.end());
     std::string out;
     for (const std::string &value : values) out += value + ",";
     return out;
+}
+
+std::string ListOf(icalcomponent *item, icalproperty_kind kind) {
+    std::vector<std::string> values;
+    for (icalproperty *p = icalcomponent_get_first_property(item, kind); p;
+         p = icalcomponent_get_next_property(item, kind))
+        values.push_back(InstantText(icalproperty_get_datetime_with_component(p, item)));
+    return SortedList(values);
 }
 
 std::string Alarms(icalcomponent *item) {
@@ -104,14 +98,10 @@ std::string Alarms(icalcomponent *item) {
     for (icalcomponent *alarm = icalcomponent_get_first_component(item, ICAL_VALARM_COMPONENT); alarm;
          alarm = icalcomponent_get_next_component(item, ICAL_VALARM_COMPONENT)) {
         icalproperty *trigger = icalcomponent_get_first_property(alarm, ICAL_TRIGGER_PROPERTY);
-        if (!trigger) continue;
-        icaltriggertype value = icalproperty_get_trigger(trigger);
-        values.push_back(std::to_string(icaldurationtype_as_int(value.duration) / 60) + "m");
+        int seconds = trigger ? icaldurationtype_as_int(icalproperty_get_trigger(trigger).duration) : 0;
+        if (trigger) values.push_back(std::to_string(seconds / 60) + "m");
     }
-    std::sort(values.begin(), values.end());
-    std::string out;
-    for (const std::string &value : values) out += value + ",";
-    return out;
+    return SortedList(values);
 }
 
 std::string ItemLine(icalcomponent *item) {
@@ -122,19 +112,18 @@ std::string ItemLine(icalcomponent *item) {
     std::string line = todo ? "VTODO" : "VEVENT";
     line += " start=" + InstantText(start) + " end=" + InstantText(end);
     if (rid) line += " recurrence-id=" + InstantText(icalproperty_get_datetime_with_component(rid, item));
-    line += " summary=" + TextValue(item, ICAL_SUMMARY_PROPERTY);
-    line += " description=" + TextValue(item, ICAL_DESCRIPTION_PROPERTY);
+    line += " summary=" + TextValue(item, ICAL_SUMMARY_PROPERTY) + " description=" +
+            TextValue(item, ICAL_DESCRIPTION_PROPERTY);
     if (todo) return line;  // the task layout holds no location, recurrence or alarm
-    line += " location=" + TextValue(item, ICAL_LOCATION_PROPERTY);
-    line += " occurrences=" + Occurrences(item, start);
-    line += " exdate=" + ListOf(item, ICAL_EXDATE_PROPERTY);
-    line += " alarms=" + Alarms(item);
-    return line;
+    return line + " location=" + TextValue(item, ICAL_LOCATION_PROPERTY) + " occurrences=" +
+           Occurrences(item, start) + " exdate=" + ListOf(item, ICAL_EXDATE_PROPERTY) + " alarms=" + Alarms(item);
 }
 
-void Collect(icalcomponent *component, CalendarFacts *facts) {
+void Collect(icalcomponent *component, const char *only, CalendarFacts *facts) {
     icalcomponent_kind kind = icalcomponent_isa(component);
-    if (kind == ICAL_VEVENT_COMPONENT || kind == ICAL_VTODO_COMPONENT) facts->items.push_back(ItemLine(component));
+    bool wanted = !only || kind == icalcomponent_string_to_kind(only);
+    if ((kind == ICAL_VEVENT_COMPONENT || kind == ICAL_VTODO_COMPONENT) && wanted)
+        facts->items.push_back(ItemLine(component));
     for (icalproperty *p = icalcomponent_get_first_property(component, ICAL_XLICERROR_PROPERTY); p;
          p = icalcomponent_get_next_property(component, ICAL_XLICERROR_PROPERTY)) {
         std::string error = Text(icalproperty_get_xlicerror(p));
@@ -144,22 +133,18 @@ void Collect(icalcomponent *component, CalendarFacts *facts) {
     }
     for (icalcomponent *child = icalcomponent_get_first_component(component, ICAL_ANY_COMPONENT); child;
          child = icalcomponent_get_next_component(component, ICAL_ANY_COMPONENT))
-        Collect(child, facts);
+        Collect(child, only, facts);
 }
 
 }  // namespace
 
-CalendarFacts ReadCalendarFacts(const std::filesystem::path &file) {
+CalendarFacts ReadCalendarFacts(const std::filesystem::path &file, const char *component) {
     CalendarFacts facts;
     std::string text = ReadFileText(file);
     if (text.empty()) return facts;  // nothing written: no items
     icalcomponent *root = icalparser_parse_string(text.c_str());
-    if (!root) {
-        facts.parseErrors = 1;
-        facts.errorText = "libical found no calendar";
-        return facts;
-    }
-    Collect(root, &facts);
+    if (!root) return {1, {}, "libical found no calendar"};
+    Collect(root, component, &facts);
     icalcomponent_free(root);
     std::sort(facts.items.begin(), facts.items.end());
     return facts;

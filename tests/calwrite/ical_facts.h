@@ -15,7 +15,8 @@ struct CalendarFacts {
     std::string errorText;
 };
 
-CalendarFacts ReadCalendarFacts(const std::filesystem::path &file);
+// Every VEVENT and VTODO of the file, or those of one `component` only.
+CalendarFacts ReadCalendarFacts(const std::filesystem::path &file, const char *component = nullptr);
 
 // python3-icalendar's reading: empty when it parsed every file, else a line
 // per file that it did not parse.
