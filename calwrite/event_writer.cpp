@@ -9,7 +9,7 @@
 
 namespace {
 
-#define BV_VTIMEZONE_LEN 8192   // the zone's changes from a year before the event on
+#define BV_VTIMEZONE_LEN 8192   // the zone's changes from the year before the event on
 #define BV_TZID_LEN 256
 #define BV_RRULE_VALUE_LEN 512
 #define BV_OCCURRENCE_NOTES_MAX 32768   // bytes of an occurrence's notes file that are written
@@ -38,21 +38,47 @@ void ToZoneTime(FILETIME *time, const char *tzName) {
     if (bvcom_ZoneWallTime(tzName, time, &local)) *time = local;
 }
 
+// The VTIMEZONE of a zone from January 1 of a year on; the events of one
+// calendar mostly share zone and year, and the block takes ICU a while.
+struct ZoneBlock {
+    char tzName[BV_TZNAME_LEN];
+    int year;
+    int written;  // what bvcom_GetVTimeZoneSince returned
+    char tzid[BV_TZID_LEN];
+    char text[BV_VTIMEZONE_LEN];
+};
+
+#define BV_ZONE_BLOCKS_KEPT 4  // zone and year pairs kept, the oldest replaced
+
+const ZoneBlock &ZoneBlockFor(const char *tzName, int year) {
+    static ZoneBlock kept[BV_ZONE_BLOCKS_KEPT];
+    static int next;
+    for (const ZoneBlock &block : kept)
+        if (block.year == year && strcmp(block.tzName, tzName) == 0) return block;
+    ZoneBlock &block = kept[next];
+    next = (next + 1) % BV_ZONE_BLOCKS_KEPT;
+    com_strncpy(block.tzName, tzName, sizeof block.tzName - 1);
+    block.year = year;
+    FILETIME since = com_Create_FileTime(1, 1, year, 0, 0, 0);
+    block.written = bvcom_GetVTimeZoneSince(tzName, &since, block.text, sizeof block.text, block.tzid);
+    return block;
+}
+
 // The zone's VTIMEZONE covers the event's times with the offsets they had:
-// every change from a year before the start on (a reader then also has the
-// observance in force at the start). A zone that changed too often for the
-// block gets the rules of that time only.
+// every change from the year before the start on (a reader then also has
+// the observance in force at the start). A zone that changed too often for
+// the block gets the rules of that time only.
 void WriteZoneHeader(const mdat *rec, EventText *ev) {
     bv_fprintf(gOutFile, "BEGIN:VCALENDAR\nVERSION:2.0\nPRODID:-//Brevanto Migrator\n");
     if (!rec->tzName[0]) return;
-    char vtimezone[BV_VTIMEZONE_LEN];
-    FILETIME since = rec->startTime;
-    com_OffsetFileTime(&since, -366, 0, 0);
-    int written = bvcom_GetVTimeZoneSince(rec->tzName, &since, vtimezone, sizeof vtimezone, ev->tzid);
-    if (written == 1 && rec->isRecurring)
+    SYSTEMTIME st = {};
+    plat_FileTimeToSystemTime(&rec->startTime, &st);
+    const ZoneBlock &zone = ZoneBlockFor(rec->tzName, st.wYear - 1);
+    if (zone.written == 1 && rec->isRecurring)
         com_Log("BV Warning: WriteEvent: the zone %s changed too often to write every change; occurrences in "
                 "years of other rules may be off: %s", rec->tzName, rec->title);
-    if (vtimezone[0]) bv_fprintf(gOutFile, "%s", vtimezone);
+    if (zone.text[0]) bv_fprintf(gOutFile, "%s", zone.text);
+    com_strncpy(ev->tzid, zone.tzid, sizeof ev->tzid - 1);
     if (!ev->tzid[0]) return;
     ToZoneTime(&ev->start, rec->tzName);
     ToZoneTime(&ev->end, rec->tzName);
