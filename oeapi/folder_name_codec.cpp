@@ -2,6 +2,7 @@
 // list escape writes them.
 #include "oeapi/folder_name_codec.h"
 
+#include <stdio.h>
 #include <string.h>
 
 namespace oeapi {
@@ -99,6 +100,16 @@ std::string EncodeFolderLevel(const std::u16string &name) {
         }
     }
     return out;
+}
+
+std::string EncodeTopFolderLevel(const std::u16string &name) {
+    static const char16_t kInbox[] = u"inbox";
+    bool inbox = name.size() == 5;
+    for (size_t i = 0; inbox && i < 5; i++) inbox = (name[i] | 0x20) == kInbox[i];
+    if (!inbox) return EncodeFolderLevel(name);
+    char first[4];
+    snprintf(first, sizeof first, "%c%02x", kEscapeChar, (unsigned)name[0]);
+    return first + EncodeFolderLevel(name.substr(1));
 }
 
 std::u16string DecodeFolderLevel(const std::string &level) {

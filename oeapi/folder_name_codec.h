@@ -13,6 +13,10 @@
 namespace oeapi {
 
 std::string EncodeFolderLevel(const std::u16string &name);
+// A first level: as EncodeFolderLevel, but "inbox" in any case gets its first
+// letter escaped. Dovecot takes such a level for INBOX, the store's root, and
+// would look for its subfolders under ".INBOX.", where they are not.
+std::string EncodeTopFolderLevel(const std::u16string &name);
 // Decodes what EncodeFolderLevel wrote; malformed runs are kept as text.
 std::u16string DecodeFolderLevel(const std::string &level);
 

@@ -161,7 +161,7 @@ bool MaildirStore::CreateFolder(uint32_t parent, const std::u16string &name, uin
             return true;
         }
     }
-    std::string level = EncodeFolderLevel(name);
+    std::string level = nodes_[parent].key.empty() ? EncodeTopFolderLevel(name) : EncodeFolderLevel(name);
     std::string key = nodes_[parent].key.empty() ? level : nodes_[parent].key + "." + level;
     auto found = byKey_.find(key);
     uint32_t newId = found != byKey_.end() ? found->second : AddNode(parent, name, key);

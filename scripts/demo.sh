@@ -22,7 +22,7 @@ echo "== migrating into $OUT"
 echo
 echo "== checking the Maildir store with Python's mailbox module"
 python3 - "$HERE/samples" "$OUT" <<'PY'
-import email, email.policy, mailbox, os, sys, base64
+import email, email.policy, mailbox, os, re, sys, base64
 
 samples, root = sys.argv[1], sys.argv[2]
 
@@ -44,8 +44,11 @@ def imap_utf7(name):
             i += 1
     return out
 
+def folder_name(name):  # with Dovecot's list escape undone ("\2e" for '.')
+    return re.sub(r"\\([0-9a-fA-F]{2})", lambda m: chr(int(m.group(1), 16)), imap_utf7(name))
+
 store = mailbox.Maildir(root, create=False)
-arrived = {imap_utf7(f): f for f in store.list_folders()}
+arrived = {folder_name(f): f for f in store.list_folders()}
 failures = 0
 for line in open(os.path.join(samples, "folders.txt"), encoding="utf-8"):
     if not line.strip() or line.startswith("#"):

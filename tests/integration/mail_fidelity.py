@@ -10,7 +10,7 @@
     structure.
   mail_fidelity.py --migrated SOURCE_DIR MAILDIR
     compares every message of a migrated Maildir tree with the .eml file
-    below SOURCE_DIR that has its Message-ID.
+    below SOURCE_DIR that has its Message-ID, and has Dovecot serve each.
 
 Compared through Python's email package: From, To, Cc, Reply-To, Subject,
 the Date as an instant, Message-ID, and every leaf part (content type, file
@@ -275,7 +275,8 @@ def files_below(root, keep):
 
 
 def check_migrated(sources, maildir):
-    """Every message of the Maildir tree against its source by Message-ID."""
+    """Every message of the Maildir tree against its source by Message-ID,
+    and every one served by Dovecot."""
     wants = {}
     for path in files_below(sources, lambda base, f: f.endswith('.eml')):
         want = snapshot(open(path, 'rb').read())
@@ -287,6 +288,10 @@ def check_migrated(sources, maildir):
         diff = differences(want, got) if want else ['no source']
         failures += ['%s %s: %s' % (os.path.basename(path), got['Message-ID'], d) for d in diff]
     failures += ['did not arrive: ' + key for key in wants]
+    problems, fetched = check_dovecot(maildir)
+    failures += problems
+    if fetched != len(copies):
+        failures.append('dovecot fetched %d body structures of %d messages' % (fetched, len(copies)))
     print('%d messages compared; %d problems' % (len(copies), len(failures)))
     for f in failures:
         print(f)

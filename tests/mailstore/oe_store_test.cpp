@@ -78,7 +78,7 @@ class OeStoreTest : public MailStoreTest {
 TEST_F(OeStoreTest, WalkListsNestedFoldersWithTheirIdsAndCounts) {
     uint32_t inbox = NewFolder(0, u"Inbox");
     for (const char *file : {"1.a:2,S", "2.b:2,"})
-        bvtest::WriteFileText(root_ / "oe" / ".Inbox" / "cur" / file, "Subject: 1\r\n\r\nx\r\n");
+        bvtest::WriteFileText(root_ / "oe" / ".\\49nbox" / "cur" / file, "Subject: 1\r\n\r\nx\r\n");
     uint32_t deep = NewFolder(NewFolder(inbox, u"Sub"), u"Deep");
     NewFolder(inbox, u"A/B");
     NewFolder(0, u"\u00dcbersicht \u20ac");
