@@ -2,7 +2,6 @@
 // list escape writes them.
 #include "oeapi/folder_name_codec.h"
 
-#include <stdio.h>
 #include <string.h>
 
 namespace oeapi {
@@ -71,6 +70,14 @@ bool DecodeRun(const std::string &run, std::u16string &out) {
     return true;
 }
 
+// An ASCII character as the list escape writes it ("\2e" for '.').
+void AppendEscaped(char16_t c, std::string &out) {
+    static const char kHex[] = "0123456789abcdef";
+    out += kEscapeChar;
+    out += kHex[(c >> 4) & 7];
+    out += kHex[c & 15];
+}
+
 }  // namespace
 
 std::string EncodeFolderLevel(const std::u16string &name) {
@@ -82,10 +89,7 @@ std::string EncodeFolderLevel(const std::u16string &name) {
             out += "&-";
             i++;
         } else if (IsEscaped(c)) {
-            static const char kHex[] = "0123456789abcdef";
-            out += kEscapeChar;
-            out += kHex[c >> 4];
-            out += kHex[c & 15];
+            AppendEscaped(c, out);
             i++;
         } else if (IsLiteral(c)) {
             out += static_cast<char>(c);
@@ -107,9 +111,9 @@ std::string EncodeTopFolderLevel(const std::u16string &name) {
     bool inbox = name.size() == 5;
     for (size_t i = 0; inbox && i < 5; i++) inbox = (name[i] | 0x20) == kInbox[i];
     if (!inbox) return EncodeFolderLevel(name);
-    char first[4];
-    snprintf(first, sizeof first, "%c%02x", kEscapeChar, (unsigned)name[0]);
-    return first + EncodeFolderLevel(name.substr(1));
+    std::string out;
+    AppendEscaped(name[0], out);
+    return out + EncodeFolderLevel(name.substr(1));
 }
 
 std::u16string DecodeFolderLevel(const std::string &level) {
