@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <map>
 #include <regex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -154,6 +155,7 @@ bool Matches(const std::string &text, const std::string &expected) {
 TEST(ComposerCases, ComposedTextOfEveryRecord) {
     const fs::path dir = BV_COMPOSE_DATA "/compose";
     int cases = 0;
+    std::set<std::string> tokens;  // boundary tokens are random: no two messages share one
     for (const auto &entry : fs::directory_iterator(dir)) {
         if (entry.path().extension() != ".record") continue;
         SCOPED_TRACE(entry.path().filename().string());
@@ -165,7 +167,10 @@ TEST(ComposerCases, ComposedTextOfEveryRecord) {
         if (!run.skip) {
             cases++;
             static const std::regex kToken(R"(\.[0-9a-f]{16}/)");
-            std::string text = std::regex_replace(ComposeToText(rec, work.path, run.domain), kToken, "./");
+            std::string composed = ComposeToText(rec, work.path, run.domain);
+            std::set<std::string> mine(std::sregex_token_iterator(composed.begin(), composed.end(), kToken), {});
+            for (const std::string &token : mine) EXPECT_TRUE(tokens.insert(token).second) << "token again: " << token;
+            std::string text = std::regex_replace(composed, kToken, "./");
             fs::path expect = fs::path(entry.path()).replace_extension(".expect");
             EXPECT_TRUE(Matches(text, bvtest::ReadFileText(expect))) << "composed text differs: " << expect.filename();
             if (HasFailure()) bvtest::WriteFileText(fs::path(BV_BINARY_DIR) / expect.filename(), text);
