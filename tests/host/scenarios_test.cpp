@@ -76,7 +76,7 @@ protected:
         } else if (step == "dir") {
             fs::create_directories(path);
         } else if (step == "run") {
-            run_ = bvtest::RunProgram("(" + Expand(row[1]) + ")", scratch_.Path());
+            run_ = bvtest::RunProgram(Expand(row[1]), scratch_.Path());
         } else {
             Check(row);
         }

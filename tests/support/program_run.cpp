@@ -23,7 +23,7 @@ std::string BuildProgram(const std::string &name) { return std::string(BV_BINARY
 
 ProgramRun RunProgram(const std::string &commandLine, const std::filesystem::path &scratch) {
     std::filesystem::path outPath = scratch / "out.txt", errPath = scratch / "err.txt";
-    std::string command = commandLine;
+    std::string command = "(" + commandLine + "\n)";  // the redirections hold for a whole pipeline
     command += " >" + ShellQuote(outPath.string());
     command += " 2>" + ShellQuote(errPath.string());
     command += " </dev/null";

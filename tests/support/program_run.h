@@ -16,7 +16,7 @@ struct ProgramRun {
 std::string ShellQuote(const std::string &text);
 // A program of the build's bin directory.
 std::string BuildProgram(const std::string &name);
-// Runs the command line with stdin from /dev/null; stdout and stderr go
+// Runs the command line (a pipeline or list too) with stdin from /dev/null; stdout and stderr go
 // through files in scratch ("out.txt", "err.txt") and are returned.
 ProgramRun RunProgram(const std::string &commandLine, const std::filesystem::path &scratch);
 
