@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "gmime_leaf_file.h"
+
 namespace {
 
 struct Walk {
@@ -23,13 +25,7 @@ struct Walk {
 
 void WriteLeaf(Walk *w, const char *data, size_t len, GMimeDataWrapper *content) {
     std::string path = w->workDir + "/part" + std::to_string(w->written.size());
-    FILE *file = fopen(path.c_str(), "wb");
-    if (!file) return;
-    GMimeStream *out = g_mime_stream_file_new(file);
-    if (content) g_mime_data_wrapper_write_to_stream(content, out);
-    else g_mime_stream_write(out, data, len);
-    g_mime_stream_flush(out);
-    g_object_unref(out);
+    if (WriteGmimeLeafFile(path, data, len, content) < 0) return;
     w->written.push_back(path);
     w->parts++;
 }

@@ -16,6 +16,7 @@
 #include <filesystem>
 #include <string>
 #include <vector>
+#include "bench/gmime_leaf_file.h"
 #include "mime/mime.h"
 #include "module/session.h"
 #include "record/com.h"
@@ -79,15 +80,9 @@ struct GmimeWalk {
 
 void WriteGmimeFile(GmimeWalk *w, const char *data, size_t len, GMimeDataWrapper *content) {
     std::string path = w->workDir + "gm" + std::to_string(w->index++) + ".part";
-    // a stdio stream, buffered like the part files of the record
-    FILE *file = fopen(path.c_str(), "wb");
-    if (!file) return;
-    GMimeStream *out = g_mime_stream_file_new(file);
-    if (content) g_mime_data_wrapper_write_to_stream(content, out);
-    else g_mime_stream_write(out, data, len);
-    g_mime_stream_flush(out);
-    w->totals->outBytes += (uint64_t)g_mime_stream_tell(out);
-    g_object_unref(out);
+    long long written = WriteGmimeLeafFile(path, data, len, content);
+    if (written < 0) return;
+    w->totals->outBytes += (uint64_t)written;
     w->totals->parts++;
     w->written.push_back(path);
 }

@@ -61,12 +61,12 @@ TEST_F(MailReaderTest, BlockChainsOfTheTable) {
         SCOPED_TRACE(row.Where());
         std::vector<std::string> texts;
         for (size_t i = 4; i < row.fields.size(); i++) {
-            const std::string &spec = row[i];
-            size_t last = spec.rfind(' ');
-            if (spec.rfind("@data ", 0) == 0) texts.push_back(Data(spec.substr(6)));
-            else if (spec.rfind("@long ", 0) == 0)
-                texts.push_back(LongMessage(spec.substr(6, last - 6), std::stoul(spec.substr(last + 1))));
-            else texts.push_back(spec);
+            const std::string &cell = row[i];
+            size_t last = cell.rfind(' ');
+            if (cell.rfind("@data ", 0) == 0) texts.push_back(Data(cell.substr(6)));
+            else if (cell.rfind("@long ", 0) == 0)
+                texts.push_back(LongMessage(cell.substr(6, last - 6), std::stoul(cell.substr(last + 1))));
+            else texts.push_back(cell);
         }
         FreshWorkDir();
         fs::remove_all(store_);
