@@ -92,17 +92,17 @@ static void DigestAdd(EVP_MD_CTX *ctx, const FILETIME &time) {
 
 #define ADD_TEXT(field) DigestAdd(ctx, rec->field, sizeof(rec->field))
 
-// The MD5 of a file's bytes: the one the platform kept while the file was
-// written, else read from the file. False when the file cannot be read.
-static bool FileMd5(const char *path, unsigned char md5[16]) {
-    if (plat_WrittenFileDigest(path, md5)) return true;
+// The SHA-256 of a file's bytes: the one the platform kept while the file
+// was written, else read from the file. False when the file cannot be read.
+static bool FileSha256(const char *path, unsigned char sha256[32]) {
+    if (plat_WrittenFileSha256(path, sha256)) return true;
     FILE *in = plat_fopen(path, "rb");
     EVP_MD_CTX *ctx = in ? EVP_MD_CTX_new() : nullptr;
     if (!ctx) {
         if (in) fclose(in);
         return false;
     }
-    EVP_DigestInit_ex(ctx, EVP_md5(), nullptr);
+    EVP_DigestInit_ex(ctx, EVP_sha256(), nullptr);
     static char buffer[BVCOM_DUP_READ_CHUNK];  // under gDupLock
     setvbuf(in, nullptr, _IONBF, 0);           // read straight into the buffer
     size_t got;
@@ -112,16 +112,16 @@ static bool FileMd5(const char *path, unsigned char md5[16]) {
     }
     fclose(in);
     unsigned int len = 0;
-    bool ok = EVP_DigestFinal_ex(ctx, md5, &len) == 1 && len == 16;
+    bool ok = EVP_DigestFinal_ex(ctx, sha256, &len) == 1 && len == 32;
     EVP_MD_CTX_free(ctx);
     return ok;
 }
 
 // A part file's content; a missing file adds a marker of its own.
 static void DigestAddFile(EVP_MD_CTX *ctx, const char *path) {
-    unsigned char md5[16];
-    if (FileMd5(path, md5)) {
-        EVP_DigestUpdate(ctx, md5, sizeof(md5));
+    unsigned char sha256[32];
+    if (FileSha256(path, sha256)) {
+        EVP_DigestUpdate(ctx, sha256, sizeof(sha256));
     } else {
         EVP_DigestUpdate(ctx, "\x1e", 1);
     }

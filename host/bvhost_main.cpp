@@ -189,9 +189,6 @@ int RunCommand(const std::string &command, const CommandLine &line) {
     }
     if (command == "migrate") ForgetRegisterOfFileTarget(line, target);
     ConfigureLibrary(line, work, command == "migrate" ? &target : nullptr);
-    // The dump names every part file by its SHA-256: kept while the module
-    // writes the file, so the file is not read again for it.
-    plat_KeepWrittenSha256(command == "dump");
     HostOptions options = OptionsFrom(line, work);
 
     int result = 0;

@@ -74,16 +74,11 @@ int plat_CloseWritten(FILE *file);
 int plat_FaultInjectionArmed(void);
 
 // Digests of written files (written_digests.cpp): a file created with mode
-// "w"/"wb" under `dir` gets the MD5 of its bytes computed while it is written;
-// plat_WrittenFileDigest gives it (1) while the file still holds exactly
-// that, else 0 (then read the file). Deleting or moving a file through this
-// layer keeps the digests right; NULL stops tracking.
+// "w"/"wb" under `dir` gets the SHA-256 of its bytes computed while it is
+// written; plat_WrittenFileSha256 gives it (1) while the file still holds
+// exactly that, else 0 (then read the file). Deleting or moving a file
+// through this layer keeps the digests right; NULL stops tracking.
 void plat_TrackWrittenFiles(const char *dir);
-int plat_WrittenFileDigest(const char *path, unsigned char md5[16]);
-// Also keeps the SHA-256 of the files tracked from now on (a host that
-// names every part file by it); plat_WrittenFileSha256 gives it as
-// plat_WrittenFileDigest gives the MD5.
-void plat_KeepWrittenSha256(int keep);
 int plat_WrittenFileSha256(const char *path, unsigned char sha256[32]);
 
 // ---- scratch streams ------------------------------------------------------

@@ -1,9 +1,9 @@
 // Digests of the files this process wrote, so that a file's content can be
 // identified later without reading it again (the duplicate register hashes
-// every part file of every message). A file created with mode "w"/"wb" under
-// a tracked directory is written through a cookie stream that feeds an MD5 of
-// its bytes (and a SHA-256 when the host asked for it) and writes the file in
-// blocks of kTrackedBuffer bytes; the digest
+// every part file of every message, and the dump names each part file by it).
+// A file created with mode "w"/"wb" under a tracked directory is written
+// through a cookie stream that feeds a SHA-256 of its bytes and writes the
+// file in blocks of kTrackedBuffer bytes; the digest
 // is kept while the file holds exactly what was written: opening it for
 // writing again, seeking back into it or deleting it drops the digest, and
 // moving it moves the digest along. Win32: nothing is tracked (callers then
@@ -25,20 +25,16 @@ namespace {
 constexpr size_t kTrackedBuffer = 64 * 1024;  // bytes per write of a tracked file
 
 struct Digest {
-    unsigned char md5[16];
-    bool hasSha256;
     unsigned char sha256[32];
 };
 
 std::mutex gTrackLock;
 std::string gTrackedDir;                    // files created under it are tracked
 std::map<std::string, Digest> gDigests;     // path -> digest of what it holds
-bool gKeepSha256;                           // files tracked from now on get a SHA-256 too
 
 struct TrackedFile {
     FILE *real;  // unbuffered: the outer stream's buffer is the only one
-    EVP_MD_CTX *md5;
-    EVP_MD_CTX *sha256;  // null unless asked for
+    EVP_MD_CTX *sha256;
     uint64_t written;
     bool intact;  // written from start to end in order, every byte arrived
     std::string path;
@@ -46,7 +42,6 @@ struct TrackedFile {
 };
 
 void FreeTracked(TrackedFile *t) {
-    EVP_MD_CTX_free(t->md5);
     EVP_MD_CTX_free(t->sha256);
     free(t->buffer);
     delete t;
@@ -55,8 +50,7 @@ void FreeTracked(TrackedFile *t) {
 ssize_t TrackedWrite(void *cookie, const char *buf, size_t size) {
     TrackedFile *t = static_cast<TrackedFile *>(cookie);
     size_t done = fwrite(buf, 1, size, t->real);
-    if (t->intact) EVP_DigestUpdate(t->md5, buf, done);
-    if (t->intact && t->sha256) EVP_DigestUpdate(t->sha256, buf, done);
+    if (t->intact) EVP_DigestUpdate(t->sha256, buf, done);
     t->written += done;
     if (done != size) t->intact = false;
     return (ssize_t)done;  // short (never -1): stdio marks the stream as failed
@@ -85,10 +79,8 @@ int TrackedSeek(void *cookie, off64_t *offset, int whence) {
 int TrackedClose(void *cookie) {
     TrackedFile *t = static_cast<TrackedFile *>(cookie);
     Digest digest;
-    unsigned int len = 0, shaLen = 0;
-    bool ok = EVP_DigestFinal_ex(t->md5, digest.md5, &len) == 1 && len == sizeof(digest.md5);
-    digest.hasSha256 = t->sha256 && EVP_DigestFinal_ex(t->sha256, digest.sha256, &shaLen) == 1 &&
-                       shaLen == sizeof(digest.sha256);
+    unsigned int len = 0;
+    bool ok = EVP_DigestFinal_ex(t->sha256, digest.sha256, &len) == 1 && len == sizeof(digest.sha256);
     int result = fclose(t->real);
     if (t->intact && ok && result == 0) {
         std::lock_guard<std::mutex> lock(gTrackLock);
@@ -119,16 +111,9 @@ extern "C" FILE *plat_OpenTracked(const char *path, const char *mode, int *track
     FILE *real = plat_FaultInjectionArmed() ? plat_OpenWithFaults(path, mode) : fopen(path, mode);
     if (!real) return nullptr;
     setvbuf(real, nullptr, _IONBF, 0);
-    bool keepSha256;
-    {
-        std::lock_guard<std::mutex> lock(gTrackLock);
-        keepSha256 = gKeepSha256;
-    }
-    TrackedFile *t = new (std::nothrow) TrackedFile{real, EVP_MD_CTX_new(), nullptr, 0, true, path, nullptr};
+    TrackedFile *t = new (std::nothrow) TrackedFile{real, EVP_MD_CTX_new(), 0, true, path, nullptr};
     if (t) t->buffer = static_cast<char *>(malloc(kTrackedBuffer));
-    if (t && keepSha256) t->sha256 = EVP_MD_CTX_new();
-    if (!t || !t->md5 || !t->buffer || EVP_DigestInit_ex(t->md5, EVP_md5(), nullptr) != 1 ||
-        (keepSha256 && (!t->sha256 || EVP_DigestInit_ex(t->sha256, EVP_sha256(), nullptr) != 1))) {
+    if (!t || !t->sha256 || !t->buffer || EVP_DigestInit_ex(t->sha256, EVP_sha256(), nullptr) != 1) {
         if (t) FreeTracked(t);
         return real;  // written as it is, without a digest
     }
@@ -159,23 +144,10 @@ extern "C" void plat_TrackWrittenFiles(const char *dir) {
     gDigests.clear();
 }
 
-extern "C" int plat_WrittenFileDigest(const char *path, unsigned char md5[16]) {
-    std::lock_guard<std::mutex> lock(gTrackLock);
-    auto found = gDigests.find(path ? path : "");
-    if (found == gDigests.end()) return 0;
-    memcpy(md5, found->second.md5, 16);
-    return 1;
-}
-
-extern "C" void plat_KeepWrittenSha256(int keep) {
-    std::lock_guard<std::mutex> lock(gTrackLock);
-    gKeepSha256 = keep != 0;
-}
-
 extern "C" int plat_WrittenFileSha256(const char *path, unsigned char sha256[32]) {
     std::lock_guard<std::mutex> lock(gTrackLock);
     auto found = gDigests.find(path ? path : "");
-    if (found == gDigests.end() || !found->second.hasSha256) return 0;
+    if (found == gDigests.end()) return 0;
     memcpy(sha256, found->second.sha256, 32);
     return 1;
 }
@@ -188,8 +160,6 @@ extern "C" FILE *plat_OpenTracked(const char *, const char *, int *tracked) {
 }
 extern "C" void plat_ForgetWrittenFile(const char *, const char *) {}
 extern "C" void plat_TrackWrittenFiles(const char *) {}
-extern "C" int plat_WrittenFileDigest(const char *, unsigned char *) { return 0; }
-extern "C" void plat_KeepWrittenSha256(int) {}
 extern "C" int plat_WrittenFileSha256(const char *, unsigned char *) { return 0; }
 
 #endif

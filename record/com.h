@@ -70,7 +70,7 @@ BVCOM_API void com_PartFileName(const char *workDir, const mdat *rec, int partIn
 #define BV_DUP_CHECK 101
 #define BV_DUP_REGISTER 102
 // Every mode first fills `digest` with an MD5 over the identifying fields of
-// the item's kind (mail: messageId, fromAddr, subject and the bytes of every
+// the item's kind (mail: messageId, fromAddr, subject and the SHA-256 of every
 // part file, embedded messages included, never the date; contact: names,
 // company, title, addresses, phones; event and task: title, location, start,
 // end, rrule, organizerAddr); 102 on the record that 101 checked last takes
