@@ -65,6 +65,110 @@ extern "C" int SkipJmf6Header(FILE *file) {
     return 0;
 }
 
+namespace {
+
+constexpr size_t kTextBuffer = 64 * 1024;  // bytes of the file held at once
+constexpr size_t kSeparatorProbe = 4096;   // bytes of a line start tested for a separator
+
+// A text mail file read line by line in place, through one buffer. Only a
+// line that begins with 'F' or 'f' is looked at closely; the bytes taken go
+// to the output in runs, as they stand in the file (a binary part keeps its
+// own line ends), not line by line. Lines end at LF, CR LF, CR CR LF or a
+// lone CR, as for the message parser.
+class MailTextFile {
+  public:
+    explicit MailTextFile(FILE *file) : file_(file), buffer_(static_cast<char *>(malloc(kTextBuffer))) {}
+    ~MailTextFile() { free(buffer_); }
+    bool Usable() const { return buffer_ != nullptr; }
+    bool AtEnd() { return Fill(1) == 0; }
+    // Where taken bytes go from now on; NULL drops them.
+    void SetOutput(FILE *out) {
+        Flush();
+        out_ = out;
+    }
+    // Writes the bytes taken that are still in the buffer.
+    void Flush() {
+        if (out_ && pos_ > runStart_) fwrite(buffer_ + runStart_, 1, pos_ - runStart_, out_);
+        runStart_ = pos_;
+    }
+    // Takes the line at the read position, whole. *empty: it held nothing
+    // but its line end.
+    void TakeLine(bool *empty) {
+        size_t content = 0;
+        for (bool whole = false; !whole && Fill(3) > 0;) {
+            size_t contentHere = 0;
+            pos_ += LineSpan(&whole, &contentHere);
+            content += contentHere;
+        }
+        *empty = content == 0;
+    }
+    // Whether the line at the read position begins a message.
+    bool AtSeparator(bool afterEmptyLine) {
+        size_t available = Fill(1);
+        if (available == 0 || (buffer_[pos_] != 'F' && buffer_[pos_] != 'f')) return false;
+        available = Fill(kSeparatorProbe);
+        const char *line = buffer_ + pos_;
+        size_t len = available < kSeparatorProbe ? available : kSeparatorProbe;
+        const char *end = static_cast<const char *>(memchr(line, '\n', len));
+        if (end) len = (size_t)(end - line);
+        const char *cr = static_cast<const char *>(memchr(line, '\r', len));
+        if (cr) len = (size_t)(cr - line);
+        char probe[kSeparatorProbe + 1];
+        memcpy(probe, line, len);
+        probe[len] = 0;
+        return IsSeparatorLine(probe, afterEmptyLine);
+    }
+
+  private:
+    // Bytes available at the read position: at least `want` unless the file
+    // ends first. Refilling writes out the run taken so far.
+    size_t Fill(size_t want) {
+        if (end_ - pos_ >= want || atEof_) return end_ - pos_;
+        Flush();
+        memmove(buffer_, buffer_ + pos_, end_ - pos_);
+        end_ -= pos_;
+        pos_ = runStart_ = 0;
+        while (end_ < kTextBuffer && !atEof_) {
+            size_t got = fread(buffer_ + end_, 1, kTextBuffer - end_, file_);
+            end_ += got;
+            atEof_ = got == 0;
+        }
+        return end_ - pos_;
+    }
+    // Bytes of the line at the read position up to and with its line end,
+    // within the buffer; *whole is false when the buffer ends first.
+    // *content: the bytes before the line end.
+    size_t LineSpan(bool *whole, size_t *content) {
+        const char *p = buffer_ + pos_;
+        size_t n = end_ - pos_;
+        const char *lf = static_cast<const char *>(memchr(p, '\n', n));
+        size_t upTo = lf ? (size_t)(lf - p) : n;
+        const char *cr = static_cast<const char *>(memchr(p, '\r', upTo));
+        *whole = true;
+        if (!cr) {
+            *content = upTo;
+            *whole = lf != nullptr;
+            return lf ? upTo + 1 : n;
+        }
+        size_t at = (size_t)(cr - p);
+        *content = at;
+        if (at + 1 < n && p[at + 1] == '\n') return at + 2;
+        if (at + 2 < n && p[at + 1] == '\r' && p[at + 2] == '\n') return at + 3;
+        if ((at + 1 < n && p[at + 1] != '\r') || at + 2 < n || atEof_) return at + 1;  // a lone CR
+        *whole = false;  // what follows the CR is not read yet
+        return at;
+    }
+
+    FILE *file_;
+    char *buffer_;
+    size_t pos_ = 0, end_ = 0;
+    size_t runStart_ = 0;  // first byte taken but not yet written out
+    bool atEof_ = false;
+    FILE *out_ = nullptr;
+};
+
+}  // namespace
+
 extern "C" uint32_t CountMailFileMessages(const char *path) {
     if (gBvGui || gNoInventory) return 0;
     if (MailFileHasExtension(path, "DBX")) {
@@ -79,82 +183,40 @@ extern "C" uint32_t CountMailFileMessages(const char *path) {
     size_t got = fread(header, 1, JMF6_HEADER_LEN, file);
     if (!(got >= 4 && memcmp(header, "JMF6", 4) == 0)) fseek(file, 0, SEEK_SET);
     uint32_t count = 0;
-    int afterEmptyLine = 1;
-    while (ReadMimeLine(file, NULL, 0, 0) == 0) {
-        if (IsSeparatorLine(gLineBuf, afterEmptyLine)) count++;
-        afterEmptyLine = gLineBuf[0] == 0;
+    MailTextFile text(file);
+    bool afterEmptyLine = true;
+    while (text.Usable() && !text.AtEnd()) {
+        if (text.AtSeparator(afterEmptyLine)) count++;
+        text.TakeLine(&afterEmptyLine);
     }
     fclose(file);
     return count;
 }
 
-// Keeps the line in gLineBuf as the first line of the next message.
-static void KeepPendingLine(char *pending) {
-    size_t len = strnlen(gLineBuf, BV_LINE_BUF_LEN - 1);
-    memcpy(pending, gLineBuf, len);
-    pending[len] = 0;
-}
-
-// Writes the line (piece) in gLineBuf, with its line end when it is whole:
-// one call to stdio for both where the buffer has room for the LF.
-static void WriteLine(FILE *out, bool lineEnd) {
-    size_t len = (size_t)gLineLen;
-    if (lineEnd && len + 1 < sizeof(gLineBuf)) {
-        gLineBuf[len++] = '\n';
-        lineEnd = false;
-    }
-    fwrite(gLineBuf, 1, len, out);
-    if (lineEnd) fputc('\n', out);
-}
-
 extern "C" int ReadMbxFolder(MailHandOver *h, const FolderRecord *folder) {
     FILE *mbx = plat_fopen(folder->fileName, "rb");
     if (!mbx) return 1;
-    char *pending = (char *)malloc(BV_LINE_BUF_LEN);
-    if (!pending) {
+    MailTextFile text(mbx);
+    if (!text.Usable()) {
         fclose(mbx);
         com_Log("BV Warning: out of memory reading %s", folder->fileName);
         return 0;
     }
-    pending[0] = 0;
     // Without the header the first line is the first message's separator,
     // which is dropped; every later message keeps its "From -" line.
-    int atEnd;
-    if (SkipJmf6Header(mbx)) {
-        atEnd = ReadBodyLine(mbx, 0);
-    } else {
-        atEnd = ReadMimeLine(mbx, NULL, 0, 0);
-        if (!atEnd) atEnd = ReadBodyLine(mbx, 0);
-    }
-    if (!atEnd) KeepPendingLine(pending);
-
-    // Lines longer than the line buffer come in pieces and are copied whole;
-    // only the first piece of a line can be a separator.
-    bool atLineStart = !gLineContinues;
-    FILE *out = atEnd ? NULL : OpenMessageScratch(h, "temprfc.tmp");
-    while (!atEnd && out) {
+    bool afterEmptyLine;
+    if (!SkipJmf6Header(mbx)) text.TakeLine(&afterEmptyLine);
+    FILE *out = text.AtEnd() ? NULL : OpenMessageScratch(h, "temprfc.tmp");
+    while (out && !text.AtEnd()) {
         plat_ScratchRestart(out);
-        fputs(pending, out);
-        if (atLineStart) fputc('\n', out);
-        int afterEmptyLine = pending[0] == 0;
-        for (;;) {
-            if (ReadBodyLine(mbx, 0) != 0) {
-                atEnd = 1;
-                break;
-            }
-            bool lineStart = atLineStart;
-            atLineStart = !gLineContinues;
-            if (lineStart && IsSeparatorLine(gLineBuf, afterEmptyLine)) {
-                KeepPendingLine(pending);
-                break;
-            }
-            WriteLine(out, atLineStart);
-            afterEmptyLine = lineStart && atLineStart && gLineLen == 0;
-        }
+        text.SetOutput(out);
+        text.TakeLine(&afterEmptyLine);  // the separator, or the first line of the file
+        while (!text.AtEnd() && !text.AtSeparator(afterEmptyLine)) text.TakeLine(&afterEmptyLine);
+        text.SetOutput(NULL);
         if (ParseAndHandOver(h, out)) break;
     }
     plat_CloseScratch(out);
-    free(pending);
+    if (ferror(mbx)) com_Log("BV Warning: read error in %s; the folder ends there", folder->fileName);
     fclose(mbx);
     return 0;
 }

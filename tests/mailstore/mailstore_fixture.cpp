@@ -17,6 +17,7 @@ int BV_CALL CollectItem(mdat *rec, const char *, const char *workDir, int) {
     item.unread = rec->unread;
     item.json = bvhost::RecordToJson(rec, workDir).dump();
     item.bodyPart = bvtest::PartFileText(rec, workDir, 1);
+    for (int i = 2; i < rec->partCount; i++) item.laterParts += bvtest::PartFileText(rec, workDir, i);
     gHost->items.push_back(item);
     return 0;
 }

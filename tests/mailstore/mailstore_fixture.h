@@ -17,6 +17,7 @@ struct ReceivedItem {
     int unread = 0;
     std::string json;        // the record in the host's JSON form
     std::string bodyPart;    // part 1 when there is one
+    std::string laterParts;  // parts 2 and on, one after the other
 };
 
 struct HostSide {
