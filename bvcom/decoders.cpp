@@ -159,6 +159,18 @@ BVCOM_API int bvcom_HexValue(int c) {
     return -1;
 }
 
+BVCOM_API size_t bvcom_HexEncode(const unsigned char *in, size_t n, char *out, size_t cap) {
+    static const char kDigits[] = "0123456789abcdef";
+    if (cap == 0) return 0;
+    if (n > (cap - 1) / 2) n = (cap - 1) / 2;
+    for (size_t i = 0; i < n; i++) {
+        out[2 * i] = kDigits[in[i] >> 4];
+        out[2 * i + 1] = kDigits[in[i] & 15];
+    }
+    out[2 * n] = 0;
+    return 2 * n;
+}
+
 BVCOM_API size_t bvcom_DecodeHexEscapes(char *text, size_t len, char escape) {
     size_t w = 0;
     for (size_t r = 0; r < len; r++) {

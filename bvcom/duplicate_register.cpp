@@ -192,7 +192,7 @@ static void ComputeDigest(mdat *rec, const char *workDir) {
 
 static std::string RegisterKey(const mdat *rec, const char *folder) {
     char hex[33];
-    for (int i = 0; i < 16; ++i) snprintf(hex + 2 * i, 3, "%02x", rec->digest[i]);
+    bvcom_HexEncode(rec->digest, sizeof rec->digest, hex, sizeof hex);
     return std::string(hex) + "\t" + (folder ? folder : "");
 }
 

@@ -665,7 +665,7 @@ static void FinishUid(EntryState *st, const char *workDir) {
     com_strncpy(rec->uid, st->out->uid, sizeof rec->uid - 1);
     if (!rec->uid[0]) {
         com_MsgIsDuplicate(rec, workDir, BV_DUP_DIGEST, "");
-        for (int i = 0; i < 16; i++) bv_snprintf(rec->uid + 2 * i, 3, "%02x", rec->digest[i]);
+        bvcom_HexEncode(rec->digest, sizeof rec->digest, rec->uid, sizeof rec->uid);
     }
     FILETIME now;
     plat_GetSystemTimeAsFileTime(&now);

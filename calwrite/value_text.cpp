@@ -6,7 +6,7 @@
 
 void ItemUid(mdat *record, const char *workDir, char out[BV_UID_HEX_LEN]) {
     com_MsgIsDuplicate(record, workDir, BV_DUP_DIGEST, "");
-    for (int i = 0; i < 16; i++) bv_snprintf(out + 2 * i, BV_UID_HEX_LEN - 2 * i, "%02x", record->digest[i]);
+    bvcom_HexEncode(record->digest, sizeof record->digest, out, BV_UID_HEX_LEN);
 }
 
 void MinuteText(const FILETIME *time, char out[BV_CAL_TIME_LEN]) {

@@ -267,7 +267,7 @@ void WriteMessageId(const ComposeJob *job) {
     char id[BV_MSGID_LEN + 1];
     com_strncpy(id, rec->messageId, sizeof id - 1);
     if (!id[0] && gDedup) {
-        for (int i = 0; i < 16; i++) bv_snprintf(id + 2 * i, sizeof id - 2 * i, "%02x", rec->digest[i]);
+        bvcom_HexEncode(rec->digest, sizeof rec->digest, id, sizeof id);
     }
     if (!id[0]) return;
     bv_fprintf(job->out, strchr(id, '<') ? "Message-ID: %s\r\n" : "Message-ID: <%s>\r\n", id);
@@ -831,7 +831,7 @@ void ComposeMessage(ComposeJob *job) {
 bool DrawToken(char *out, size_t cap) {
     unsigned char bytes[kBoundaryTokenLen / 2];
     if (!plat_RandomBytes(bytes, sizeof bytes)) return false;
-    for (size_t i = 0; i < sizeof bytes; i++) bv_snprintf(out + 2 * i, cap - 2 * i, "%02x", bytes[i]);
+    bvcom_HexEncode(bytes, sizeof bytes, out, cap);
     return true;
 }
 

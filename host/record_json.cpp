@@ -29,12 +29,8 @@ void AddText(json &out, const char *name, const char (&field)[N]) {
 
 // Lower-case hex digits of a digest.
 std::string HexText(const unsigned char *bytes, size_t count) {
-    static const char kDigits[] = "0123456789abcdef";
-    std::string hex(2 * count, '0');
-    for (size_t i = 0; i < count; i++) {
-        hex[2 * i] = kDigits[bytes[i] >> 4];
-        hex[2 * i + 1] = kDigits[bytes[i] & 15];
-    }
+    std::string hex(2 * count + 1, '0');
+    hex.resize(bvcom_HexEncode(bytes, count, &hex[0], hex.size()));
     return hex;
 }
 

@@ -241,6 +241,9 @@ BVCOM_API size_t bvcom_Base64Decode(BvBase64State *state, const char *text, size
 BVCOM_API size_t bvcom_Base64Encode(const unsigned char *in, size_t n, char *out);
 // The value of a hexadecimal digit, -1 for any other byte.
 BVCOM_API int bvcom_HexValue(int c);
+// Lower-case hex digits of n bytes and a NUL into out (cap bytes): as many
+// bytes as fit; returns the digits written.
+BVCOM_API size_t bvcom_HexEncode(const unsigned char *in, size_t n, char *out, size_t cap);
 // Turns every `escape` followed by two hexadecimal digits ("=3D", "%20") in
 // text[0..len) into its byte, in place; anything else stays. Returns the new
 // length (no NUL is added).
