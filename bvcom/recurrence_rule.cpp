@@ -81,9 +81,22 @@ struct SeriesWalk {
     int count;
 };
 
-// False when the series' time on local date `date` lies past the last occurrence.
+// No zone is a day or more away from UTC, so a local time two days inside
+// both bounds is inside them in UTC too: only the occurrences near a bound
+// need the zone's rules (which cost most of a long walk).
+constexpr uint64_t kBeyondAnyZoneOffset = 2ULL * 24 * 3600 * 10000000;  // 100 ns units
+
+// False when the series' time on local date `date` lies past the last
+// occurrence. *at: its UTC time, or the local time when that lies well inside
+// both bounds.
 static bool WithinEnd(const SeriesWalk &w, const FILETIME &date, uint64_t *at) {
-    FILETIME local = plat_U64ToFileTime(plat_FileTimeToU64(&date) + w.timeOfDay), utc;
+    uint64_t localTime = plat_FileTimeToU64(&date) + w.timeOfDay;
+    if (localTime >= w.first + kBeyondAnyZoneOffset && w.last >= kBeyondAnyZoneOffset &&
+        localTime <= w.last - kBeyondAnyZoneOffset) {
+        *at = localTime;
+        return true;
+    }
+    FILETIME local = plat_U64ToFileTime(localTime), utc;
     if (!bvcom_ZoneUtcTime(w.zone, &local, &utc)) return false;
     *at = plat_FileTimeToU64(&utc);
     return *at <= w.last;
