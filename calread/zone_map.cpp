@@ -3,6 +3,7 @@
 #include <stdlib.h>
 #include <string.h>
 #include <strings.h>
+#include <string>
 
 #include "calread/cal_time.h"
 
@@ -253,9 +254,8 @@ int GmtOffsetMinutes(const char *rest) {
     return sign * (atoi(digits) * 60 + atoi(strchr(digits, '.') + 1));
 }
 
-}  // namespace
-
-int MapTimeZoneName(const char *text, int *position) {
+// A text through every key of the table.
+int LookUpZoneName(const char *text, int *position) {
     int offset = -1, pos = -1;
     bool known = false;
     bool inMinutes = false;  // offsets from the keys may be hours, see kHoursLimit
@@ -276,10 +276,39 @@ int MapTimeZoneName(const char *text, int *position) {
         known = true;
         inMinutes = false;
     }
-    if (position) *position = pos;
+    *position = pos;
     if (!known) return -1;
     if (!inMinutes && abs(offset) < kHoursLimit) offset *= 60;
     return offset;
+}
+
+// A calendar names the same few zones in every entry, and each lookup runs
+// through the whole table, so the names mapped last are remembered.
+struct MappedName {
+    bool filled;
+    std::string text;
+    int offset, position;
+};
+constexpr int kRememberedNames = 4;
+thread_local MappedName tMapped[kRememberedNames];
+thread_local int tNextMapped;
+
+}  // namespace
+
+int MapTimeZoneName(const char *text, int *position) {
+    if (!text) text = "";
+    for (const MappedName &m : tMapped) {
+        if (!m.filled || m.text != text) continue;
+        if (position) *position = m.position;
+        return m.offset;
+    }
+    MappedName &m = tMapped[tNextMapped];
+    tNextMapped = (tNextMapped + 1) % kRememberedNames;
+    m.filled = true;
+    m.text = text;
+    m.offset = LookUpZoneName(text, &m.position);
+    if (position) *position = m.position;
+    return m.offset;
 }
 
 int NormalizeZoneName(char *text, size_t capacity) {
