@@ -44,7 +44,7 @@ void FillEvent(mdat *rec, int n, const std::string &notes, const char *workDir) 
     com_WriteNotes(rec, notes.c_str(), workDir);
     if (n % 10 != 0) return;
     rec->isRecurring = 1;
-    rec->recurType = 5;
+    rec->recurType = BV_RECUR_WEEKLY;
     rec->recurDayMask = 2;
     rec->recurInterval = 1;
     rec->recurCount = 20;

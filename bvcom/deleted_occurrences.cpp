@@ -72,7 +72,7 @@ void bvcom_AddDeletedOccurrences(mdat *rec) {
         list.swap(gPendingExDates);
         tzid.swap(gPendingTzid);
     }
-    if (rec->recurType == 0 || rec->recurType > 7) return;  // no series, nothing to delete from
+    if (rec->recurType == BV_RECUR_NONE || rec->recurType > BV_RECUR_EVERY_WEEKDAY) return;  // no series
     const PlatZone *zone = bvcom_NamedZone(tzid.c_str());
     size_t from = 0;
     while (from < list.size()) {

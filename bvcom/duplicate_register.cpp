@@ -155,7 +155,7 @@ static void ComputeDigest(mdat *rec, const char *workDir) {
     unsigned char kind = (unsigned char)rec->dataType;
     EVP_DigestUpdate(ctx, &kind, 1);
     switch (rec->dataType) {
-        case 1:  // contact
+        case BV_DATA_CONTACT:
             ADD_TEXT(firstName);
             ADD_TEXT(middleName);
             ADD_TEXT(lastName);
@@ -169,8 +169,8 @@ static void ComputeDigest(mdat *rec, const char *workDir) {
             ADD_TEXT(homePhone);
             ADD_TEXT(mobilePhone);
             break;
-        case 2:  // event
-        case 3:  // task
+        case BV_DATA_EVENT:
+        case BV_DATA_TASK:
             ADD_TEXT(title);
             ADD_TEXT(location);
             DigestAdd(ctx, rec->startTime);

@@ -143,33 +143,35 @@ static int WalkSeries(SeriesWalk &w) {
     for (int64_t k = 0; w.count < BVCOM_RECUR_MAX; ++k) {
         bool more = true;
         switch (rec->recurType) {
-            case 6:  // daily
+            case BV_RECUR_DAILY:
                 more = Take(w, AddDays(w.startDate, k * interval));
                 break;
-            case 7: {  // every weekday
+            case BV_RECUR_EVERY_WEEKDAY: {
                 FILETIME day = AddDays(w.startDate, k);
                 uint64_t at;
                 bool weekend = WeekdayOf(day) == 0 || WeekdayOf(day) == 6;
                 more = weekend ? WithinEnd(w, day, &at) : Take(w, day);
                 break;
             }
-            case 5: {  // weekly: the days of the mask in every interval-th week
+            case BV_RECUR_WEEKLY: {  // the days of the mask in every interval-th week
                 FILETIME weekStart = AddDays(AddDays(w.startDate, k * 7 * interval), -WeekdayOf(w.startDate));
                 uint32_t days = mask ? mask : 1u << WeekdayOf(w.startDate);
                 for (int dow = 0; dow < 7 && more; ++dow)
                     if (days & (1u << dow)) more = Take(w, AddDays(weekStart, dow));
                 break;
             }
-            case 3:
-            case 4: {  // monthly by day or by position
+            case BV_RECUR_MONTHLY_BY_DATE:
+            case BV_RECUR_MONTHLY_BY_POSITION: {
                 int64_t months = (int64_t)(s.wMonth - 1) + k * interval;
-                more = TakeInMonth(w, s.wYear + (int)(months / 12), (int)(months % 12) + 1, s.wDay, rec->recurType == 4);
+                bool byPosition = rec->recurType == BV_RECUR_MONTHLY_BY_POSITION;
+                more = TakeInMonth(w, s.wYear + (int)(months / 12), (int)(months % 12) + 1, s.wDay, byPosition);
                 break;
             }
-            case 1:
-            case 2: {  // yearly by date or by position
+            case BV_RECUR_YEARLY_BY_DATE:
+            case BV_RECUR_YEARLY_BY_POSITION: {
                 int month = rec->recurMonth >= 1 && rec->recurMonth <= 12 ? (int)rec->recurMonth : s.wMonth;
-                more = TakeInMonth(w, s.wYear + (int)(k * interval), month, s.wDay, rec->recurType == 2);
+                bool byPosition = rec->recurType == BV_RECUR_YEARLY_BY_POSITION;
+                more = TakeInMonth(w, s.wYear + (int)(k * interval), month, s.wDay, byPosition);
                 break;
             }
             default:
@@ -200,45 +202,45 @@ extern "C" {
 BVCOM_API void com_Genrrule(mdat *rec, char *out) {
     if (!out) return;
     out[0] = 0;
-    if (!rec || rec->recurType == 0 || rec->recurType > 7) return;
+    if (!rec || rec->recurType == BV_RECUR_NONE || rec->recurType > BV_RECUR_EVERY_WEEKDAY) return;
     uint32_t interval = rec->recurInterval ? rec->recurInterval : 1;
     uint32_t mask = rec->recurDayMask & 127u;
     std::string rule;
     char num[32];
     snprintf(num, sizeof(num), ";INTERVAL=%u", interval);
     switch (rec->recurType) {
-        case 1:
+        case BV_RECUR_YEARLY_BY_DATE:
             rule = std::string("FREQ=YEARLY") + num;
             if (rec->recurMonth) rule += ";BYMONTH=" + std::to_string(rec->recurMonth);
             if (rec->recurDayOfMonth) rule += ";BYMONTHDAY=" + std::to_string(rec->recurDayOfMonth);
             break;
-        case 2:
+        case BV_RECUR_YEARLY_BY_POSITION:
             rule = std::string("FREQ=YEARLY") + num;
             if (mask) rule += PositionedDays(mask, rec->recurWeekOfMonth);
             if (rec->recurMonth) rule += ";BYMONTH=" + std::to_string(rec->recurMonth);
             break;
-        case 3:
+        case BV_RECUR_MONTHLY_BY_DATE:
             rule = std::string("FREQ=MONTHLY") + num;
             if (rec->recurDayOfMonth) rule += ";BYMONTHDAY=" + std::to_string(rec->recurDayOfMonth);
             break;
-        case 4:
+        case BV_RECUR_MONTHLY_BY_POSITION:
             rule = std::string("FREQ=MONTHLY") + num;
             if (mask) rule += PositionedDays(mask, rec->recurWeekOfMonth);
             break;
-        case 5:
+        case BV_RECUR_WEEKLY:
             rule = std::string("FREQ=WEEKLY") + num;
             if (mask) rule += ";BYDAY=" + DayList(mask, "");
             break;
-        case 6:
+        case BV_RECUR_DAILY:
             rule = std::string("FREQ=DAILY") + num;
             break;
-        case 7:
+        case BV_RECUR_EVERY_WEEKDAY:
             rule = "FREQ=DAILY;INTERVAL=1;BYDAY=MO,TU,WE,TH,FR";
             break;
     }
-    if (rec->recurEndType == 0 && rec->recurCount > 0) {
+    if (rec->recurEndType == BV_RECUR_END_COUNT && rec->recurCount > 0) {
         rule += ";COUNT=" + std::to_string(rec->recurCount);
-    } else if (rec->recurEndType == 1 && !com_DateIsNull(&rec->recurEnd)) {
+    } else if (rec->recurEndType == BV_RECUR_END_DATE && !com_DateIsNull(&rec->recurEnd)) {
         SYSTEMTIME st;
         if (plat_FileTimeToSystemTime(&rec->recurEnd, &st)) {
             char until[40];
@@ -258,7 +260,7 @@ BVCOM_API int com_ExpandRecur(mdat *rec, const char *workDir) {
     (void)workDir;
     if (!rec) return 0;
     bvcom_AddDeletedOccurrences(rec);  // consumes the EXDATE list in any case
-    if (rec->recurType == 0 || rec->recurType > 7) {
+    if (rec->recurType == BV_RECUR_NONE || rec->recurType > BV_RECUR_EVERY_WEEKDAY) {
         rec->isRecurring = 0;
         return 0;
     }
@@ -266,9 +268,11 @@ BVCOM_API int com_ExpandRecur(mdat *rec, const char *workDir) {
     if (rec->recurInterval == 0) rec->recurInterval = 1;
     if (rec->recurWeekOfMonth > 5) rec->recurWeekOfMonth = 5;
     rec->recurDayMask &= 127u;
-    if (rec->recurEndType > 2 || (rec->recurEndType == 0 && rec->recurCount == 0)) rec->recurEndType = 2;
-    if (rec->recurEndType == 2) return -1;
-    if (rec->recurEndType == 0) return rec->recurCount > BVCOM_RECUR_MAX ? BVCOM_RECUR_MAX : (int)rec->recurCount;
+    if (rec->recurEndType > BV_RECUR_END_NEVER || (rec->recurEndType == BV_RECUR_END_COUNT && rec->recurCount == 0))
+        rec->recurEndType = BV_RECUR_END_NEVER;
+    if (rec->recurEndType == BV_RECUR_END_NEVER) return -1;
+    if (rec->recurEndType == BV_RECUR_END_COUNT)
+        return rec->recurCount > BVCOM_RECUR_MAX ? BVCOM_RECUR_MAX : (int)rec->recurCount;
     return CountUntil(rec, rec->recurEnd);
 }
 

@@ -157,7 +157,7 @@ static int GroupIntoSeries(CalendarRun *run, const VcsEntry *entry, int64_t entr
             // The occurrences met so far were kept as instances already.
             series->hasMaster = 1;
             series->filePos = entryPos;
-            series->isRecurring = run->record->recurType != 0;
+            series->isRecurring = run->record->recurType != BV_RECUR_NONE;
         } else if (!AddInstance(run, found->second, entry)) {
             return 0;
         }
@@ -173,7 +173,7 @@ static int GroupIntoSeries(CalendarRun *run, const VcsEntry *entry, int64_t entr
     memset(series, 0, sizeof *series);
     series->filePos = entryPos;
     com_strncpy(series->uid, entry->uid, sizeof series->uid - 1);
-    series->isRecurring = run->record->recurType != 0;
+    series->isRecurring = run->record->recurType != BV_RECUR_NONE;
     series->hasMaster = !isOccurrence;
     if (isOccurrence && !AddInstance(run, run->seriesCount, entry)) {
         free(series->instances);  // the series is not kept: FreeSeries would not see it

@@ -9,17 +9,6 @@
 
 namespace {
 
-enum RecurType {
-    kNone = 0,
-    kYearlyByDate = 1,
-    kYearlyByPosition = 2,
-    kMonthlyByDate = 3,
-    kMonthlyByPosition = 4,
-    kWeekly = 5,
-    kDaily = 6,
-    kEveryWeekday = 7,
-};
-enum RecurEnd { kEndByCount = 0, kEndByDate = 1, kEndNever = 2 };
 const uint32_t kMondayToFriday = 62, kAllDays = 127;
 const int kLastWeek = 5;
 const int kMinutesPerDay = 1440;
@@ -91,14 +80,14 @@ int NumberAfterSpaces(const char *text, int missing) {
 
 void Align(mdat *rec) {
     AlignToWeekday(rec->recurDayMask, &rec->startTime, &rec->endTime,
-                   rec->recurEndType == kEndByDate ? &rec->recurEnd : nullptr);
+                   rec->recurEndType == BV_RECUR_END_DATE ? &rec->recurEnd : nullptr);
 }
 
 void MonthlyICal(mdat *rec, int weekOfMonth, int byMonthDay, const SYSTEMTIME &start) {
     if (weekOfMonth == 0) {
         rec->recurDayOfMonth = start.wDay;
     } else if (byMonthDay < 1) {
-        rec->recurType = kMonthlyByPosition;
+        rec->recurType = BV_RECUR_MONTHLY_BY_POSITION;
         if (rec->recurDayMask == 0 || rec->recurDayMask == kAllDays) rec->recurDayMask = WeekdayBit(start);
     } else {
         rec->recurWeekOfMonth = 0;
@@ -131,16 +120,16 @@ void ParseVCal(const char *text, mdat *rec) {
     const char *hash = strchr(text, '#');
     int count = hash ? atoi(hash + 1) : 0;
     rec->recurCount = count > 0 ? (uint32_t)count : 0;
-    rec->recurEndType = hasEnd ? kEndByDate : count >= 1 ? kEndByCount : kEndNever;
+    rec->recurEndType = hasEnd ? BV_RECUR_END_DATE : count >= 1 ? BV_RECUR_END_COUNT : BV_RECUR_END_NEVER;
     SYSTEMTIME start = LocalFields(rec->startTime);
     switch (text[0]) {
         case 'D':
-            rec->recurType = kDaily;
+            rec->recurType = BV_RECUR_DAILY;
             rec->recurInterval = (uint32_t)atoi(text + 1);
             rec->recurDayMask = 0;
             break;
         case 'W': {
-            rec->recurType = kWeekly;
+            rec->recurType = BV_RECUR_WEEKLY;
             int interval = atoi(text + 1);
             DayMaskFromNames(text, rec);
             if (interval == 0) {
@@ -155,21 +144,21 @@ void ParseVCal(const char *text, mdat *rec) {
         case 'M':
             rec->recurInterval = (uint32_t)atoi(text + 2);
             if (text[1] == 'D') {
-                rec->recurType = kMonthlyByDate;
+                rec->recurType = BV_RECUR_MONTHLY_BY_DATE;
                 rec->recurDayOfMonth = (uint32_t)NumberAfterSpaces(text, 1);
             } else if (text[1] == 'P') {
-                rec->recurType = kMonthlyByPosition;
+                rec->recurType = BV_RECUR_MONTHLY_BY_POSITION;
                 DayMaskFromNames(text, rec);
                 rec->recurWeekOfMonth = WeekFromPosition(text);
             }
             break;
         case 'Y':
-            rec->recurType = kYearlyByDate;
+            rec->recurType = BV_RECUR_YEARLY_BY_DATE;
             rec->recurInterval = (uint32_t)atoi(text + 2);
             rec->recurMonth = (uint32_t)NumberAfterSpaces(text, 1);
             rec->recurDayOfMonth = start.wDay;
             if (strstr(text, "BYM=")) {
-                rec->recurType = kYearlyByPosition;
+                rec->recurType = BV_RECUR_YEARLY_BY_POSITION;
                 rec->recurDayMask = MaskFromNames(text);
                 rec->recurWeekOfMonth = WeekFromPosition(text);
             }
@@ -178,13 +167,13 @@ void ParseVCal(const char *text, mdat *rec) {
 }
 
 void ClearRecurrence(mdat *rec) {
-    rec->recurType = kNone;
+    rec->recurType = BV_RECUR_NONE;
     rec->recurInterval = 0;
     rec->recurWeekOfMonth = 0;
     rec->recurDayMask = 0;
     rec->recurMonth = 0;
     rec->recurDayOfMonth = 0;
-    rec->recurEndType = 0;
+    rec->recurEndType = BV_RECUR_END_COUNT;
     rec->recurCount = 0;
     rec->recurEnd = FILETIME{0, 0};
 }
@@ -217,17 +206,18 @@ void ParseRRuleICal(const char *text, mdat *rec) {
     if (!freq) return;
     static const struct {
         char letter;
-        RecurType type;
-    } kFreqs[] = {{'D', kDaily}, {'W', kWeekly}, {'M', kMonthlyByDate}, {'Y', kYearlyByDate}};
+        BvRecurType type;
+    } kFreqs[] = {
+        {'D', BV_RECUR_DAILY}, {'W', BV_RECUR_WEEKLY}, {'M', BV_RECUR_MONTHLY_BY_DATE}, {'Y', BV_RECUR_YEARLY_BY_DATE}};
     for (const auto &f : kFreqs)
         if ((freq[5] & ~0x20) == f.letter) rec->recurType = f.type;
-    if (rec->recurType == kNone) return;
+    if (rec->recurType == BV_RECUR_NONE) return;
     SYSTEMTIME start = LocalFields(rec->startTime);
-    rec->recurEndType = kEndNever;
+    rec->recurEndType = BV_RECUR_END_NEVER;
     rec->recurInterval = (uint32_t)ParamNumber(text, "INTERVAL=", 1);
     if (const char *count = com_stristr(text, "COUNT=", 0)) {
         rec->recurCount = (uint32_t)atoi(count + 6);
-        rec->recurEndType = kEndByCount;
+        rec->recurEndType = BV_RECUR_END_COUNT;
     }
     int weekOfMonth = ParamNumber(text, "BYSETPOS=", 0);
     if (weekOfMonth < 0 || weekOfMonth > kLastWeek) weekOfMonth = kLastWeek;
@@ -236,30 +226,32 @@ void ParseRRuleICal(const char *text, mdat *rec) {
         size_t n = strcspn(until + 6, ";");
         com_strncpy(value + 1, until + 6, n < 62 ? n : 62);
         ParseVcsDateTime(value, &rec->recurEnd);
-        rec->recurEndType = kEndByDate;
+        rec->recurEndType = BV_RECUR_END_DATE;
     }
     int byMonth = ParamNumber(text, "BYMONTH=", 0), byMonthDay = ParamNumber(text, "BYMONTHDAY=", 0);
     if (const char *byDay = com_stristr(text, "BYDAY=", 0)) {
         int position = atoi(byDay + 6);
         if (position != 0) weekOfMonth = position;
         rec->recurDayMask = MaskFromList(byDay + 6);
-        if (rec->recurType == kDaily && rec->recurDayMask == kMondayToFriday) rec->recurType = kEveryWeekday;
+        if (rec->recurType == BV_RECUR_DAILY && rec->recurDayMask == kMondayToFriday)
+            rec->recurType = BV_RECUR_EVERY_WEEKDAY;
     }
     rec->recurWeekOfMonth = (uint32_t)weekOfMonth;
     switch (rec->recurType) {
-        case kWeekly:
+        case BV_RECUR_WEEKLY:
             if (rec->recurDayMask == 0) rec->recurDayMask = WeekdayBit(start);
             Align(rec);
             break;
-        case kMonthlyByDate:
+        case BV_RECUR_MONTHLY_BY_DATE:
             MonthlyICal(rec, weekOfMonth, byMonthDay, start);
             break;
-        case kYearlyByDate:
+        case BV_RECUR_YEARLY_BY_DATE:
             rec->recurDayOfMonth = byMonthDay > 0 ? (uint32_t)byMonthDay : start.wDay;
             rec->recurMonth = byMonth > 0 ? (uint32_t)byMonth : start.wMonth;
             // "the second Sunday of May" stays a rule by position: read as a
             // date it would lose every year after the first.
-            if (weekOfMonth != 0 && rec->recurDayMask != 0 && byMonthDay < 1) rec->recurType = kYearlyByPosition;
+            if (weekOfMonth != 0 && rec->recurDayMask != 0 && byMonthDay < 1)
+                rec->recurType = BV_RECUR_YEARLY_BY_POSITION;
             break;
         default:
             break;
@@ -283,7 +275,7 @@ void ParseRecurRule(const char *text, mdat *rec) {
 }
 
 void CheckRecurEnd(mdat *rec) {
-    if (!rec || rec->recurType == kNone || rec->recurEndType != kEndByDate) return;
+    if (!rec || rec->recurType == BV_RECUR_NONE || rec->recurEndType != BV_RECUR_END_DATE) return;
     if (plat_CompareFileTime(&rec->startTime, &rec->recurEnd) <= 0) return;
     rec->recurEnd = rec->startTime;
     com_OffsetFileTimeVal(&rec->recurEnd, kRecurEndFallbackMinutes);

@@ -694,7 +694,7 @@ static void AfterEntry(EntryState *st) {
     if (!rec->organizerName[0]) com_strncpy(rec->organizerName, rec->organizerAddr, sizeof rec->organizerName - 1);
     if (!rec->location[0]) com_strncpy(rec->location, st->room, sizeof rec->location - 1);
     FinishUid(st, st->workDir);
-    if (rec->recurType != 0 && rec->recurEndType == 1 &&
+    if (rec->recurType != BV_RECUR_NONE && rec->recurEndType == BV_RECUR_END_DATE &&
         plat_FileTimeToU64(&rec->startTime) > plat_FileTimeToU64(&rec->recurEnd)) {
         rec->recurEnd = rec->startTime;
         com_OffsetFileTimeVal(&rec->recurEnd, RECUR_END_FIX_MINUTES);

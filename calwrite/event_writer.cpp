@@ -215,12 +215,13 @@ void WriteRecurrence(mdat *rec, const EventText &ev) {
     char rule[BV_RRULE_VALUE_LEN] = "";
     const uint16_t type = rec->recurType;
     const uint32_t days = rec->recurDayMask, interval = rec->recurInterval;
-    bool weekdays = type == 5 || type == 7;
+    bool weekdays = type == BV_RECUR_WEEKLY || type == BV_RECUR_EVERY_WEEKDAY;
     int shift = weekdays && !ev.tzid[0] && rec->tzName[0] ? UtcDayShift(rec) : 0;
     if (shift) {
-        rec->recurDayMask = RotateWeekdays(type == 7 ? 62u : days & 127u, shift);  // 62: Monday to Friday
-        if (type == 7) {
-            rec->recurType = 5;
+        const uint32_t mondayToFriday = 62;
+        rec->recurDayMask = RotateWeekdays(type == BV_RECUR_EVERY_WEEKDAY ? mondayToFriday : days & 127u, shift);
+        if (type == BV_RECUR_EVERY_WEEKDAY) {
+            rec->recurType = BV_RECUR_WEEKLY;
             rec->recurInterval = 1;
         }
     }

@@ -144,13 +144,13 @@ typedef struct mdat {
     int16_t busyStatus;
     // Recurrence block.
     uint16_t isRecurring;
-    uint16_t recurType;  // 0 none .. 7 every weekday
+    uint16_t recurType;  // BvRecurType
     uint32_t recurInterval;
     uint32_t recurWeekOfMonth;
     uint32_t recurDayMask;
     uint32_t recurMonth;
     uint32_t recurDayOfMonth;
-    uint32_t recurEndType;  // 0 count, 1 end date, 2 never
+    uint32_t recurEndType;  // BvRecurEnd
     uint32_t recurCount;
     FILETIME recurEnd;
     int32_t rsvp;
@@ -179,6 +179,20 @@ typedef struct mdat {
 #ifdef __GNUC__
 #pragma GCC diagnostic pop
 #endif
+
+// How an event or task recurs (`recurType`).
+enum BvRecurType {
+    BV_RECUR_NONE = 0,
+    BV_RECUR_YEARLY_BY_DATE = 1,
+    BV_RECUR_YEARLY_BY_POSITION = 2,  // the nth weekday of a month
+    BV_RECUR_MONTHLY_BY_DATE = 3,
+    BV_RECUR_MONTHLY_BY_POSITION = 4,
+    BV_RECUR_WEEKLY = 5,
+    BV_RECUR_DAILY = 6,
+    BV_RECUR_EVERY_WEEKDAY = 7,  // daily, Monday to Friday
+};
+// How a series ends (`recurEndType`).
+enum BvRecurEnd { BV_RECUR_END_COUNT = 0, BV_RECUR_END_DATE = 1, BV_RECUR_END_NEVER = 2 };
 
 // What a record holds (`dataType`).
 enum BvDataType { BV_DATA_MAIL = 0, BV_DATA_CONTACT = 1, BV_DATA_EVENT = 2, BV_DATA_TASK = 3 };
