@@ -203,9 +203,16 @@ extern "C" int ReadMbxFolder(MailHandOver *h, const FolderRecord *folder) {
         return 0;
     }
     // Without the header the first line is the first message's separator,
-    // which is dropped; every later message keeps its "From -" line.
+    // which is dropped; every later message keeps its "From -" line. A file
+    // that begins with something else loses that line all the same, so the
+    // log says so.
     bool afterEmptyLine;
-    if (!SkipJmf6Header(mbx)) text.TakeLine(&afterEmptyLine);
+    if (!SkipJmf6Header(mbx)) {
+        if (!text.AtEnd() && !text.AtSeparator(true))
+            com_Log("BV Warning: %s does not begin with a separator line; its first line is dropped",
+                    folder->fileName);
+        text.TakeLine(&afterEmptyLine);
+    }
     FILE *out = text.AtEnd() ? NULL : OpenMessageScratch(h, "temprfc.tmp");
     while (out && !text.AtEnd()) {
         plat_ScratchRestart(out);
