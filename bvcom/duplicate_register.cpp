@@ -4,6 +4,9 @@
 // the same target skips what the first moved, whatever work directory each
 // used), else as BVCOM_DUP_REGISTER_NAME in the work directory. It is read
 // once, kept open, and each registration is appended and flushed at once.
+// A register starts with kRegisterHeader; one without it comes from a build
+// that hashed part files with MD5, so the mail it lists is not recognized
+// (contact and calendar digests did not change), and the log says so.
 //
 // A mail item's digest covers its content: the bytes of its part files (the
 // header block is part 0), embedded messages included. It never covers the
@@ -25,6 +28,7 @@
 #define BVCOM_DUP_REGISTER_NAME "bvdupreg.txt"
 #define BVCOM_DUP_LINE_LEN 2048
 #define BVCOM_DUP_READ_CHUNK (64 * 1024)  // bytes of a part file hashed at once
+static const char kRegisterHeader[] = "# bvole duplicate register 2: mail by the SHA-256 of its parts";
 
 // One registered item: its digest and its folder's number in gFolders. The
 // set holds one per item converted, so it is kept small (about 50 bytes an
@@ -46,6 +50,7 @@ static std::mutex gDupLock;
 static std::string gHostRegister;  // path the host chose; empty: the work directory's
 static std::string gLoadedPath;    // register whose lines are in gRegistered
 static bool gLoaded;
+static bool gHeaderWritten;  // the loaded register has kRegisterHeader
 static std::unordered_set<RegisteredItem, RegisteredItemHash> gRegistered;
 static std::vector<std::string> gFolders;                     // folder keys by number
 static std::unordered_map<std::string, uint32_t> gFolderIds;  // and back
@@ -59,6 +64,7 @@ static void CloseRegister(void) {
     if (gAppend) fclose(gAppend);
     gAppend = nullptr;
     gLoaded = false;
+    gHeaderWritten = false;
     gLoadedPath.clear();
     gRegistered.clear();
     gFolders.clear();
@@ -234,16 +240,26 @@ static void LoadRegister(const std::string &path) {
     char line[BVCOM_DUP_LINE_LEN];
     while (fgets(line, sizeof(line), in)) {
         com_StripLineEnd(line);
+        if (strcmp(line, kRegisterHeader) == 0) gHeaderWritten = true;
         if (strlen(line) > 33 && line[32] == '\t' && strspn(line, "0123456789abcdefABCDEF") == 32)
             gRegistered.insert(ItemOfLine(line));
     }
     fclose(in);
+    if (!gHeaderWritten && !gRegistered.empty())
+        com_Log("BV Warning: the duplicate register %s comes from an earlier version: the mail it lists is not "
+                "recognized and may arrive again",
+                path.c_str());
 }
 
 // Caller holds gDupLock.
 static bool WriteRegisterLine(const char *lead, const std::string &key) {
     if (!gAppend) gAppend = plat_fopen(gLoadedPath.c_str(), "a");
-    if (gAppend && fprintf(gAppend, "%s%s\n", lead, key.c_str()) > 0 && fflush(gAppend) == 0) return true;
+    const char *header = gHeaderWritten ? "" : kRegisterHeader;  // before the first line of a register
+    if (gAppend && fprintf(gAppend, "%s%s%s%s\n", lead, header, *header ? "\n" : "", key.c_str()) > 0 &&
+        fflush(gAppend) == 0) {
+        gHeaderWritten = true;
+        return true;
+    }
     if (gAppend) fclose(gAppend);
     gAppend = nullptr;
     return false;
