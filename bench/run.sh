@@ -22,3 +22,9 @@ if [ -x "$BUILD/bin/bench_http" ]; then
 fi
 echo "== calendar reading against libical (100,000 events)"
 bench/calendar_bench.sh "$BUILD" 100000
+echo "== mail at scale: DBX migration against undbx, mbox dump against GMime 3"
+BV_BENCH_NO_BUILD=1 bench/scale_bench.sh "$BUILD"
+if [ -d "${BV_CORPUS_DIR:-$ROOT/../shared/corpus}/eml" ]; then
+  echo "== real-world corpus messages through the dump against GMime 3"
+  bench/corpus_dump.sh "$BUILD"
+fi
