@@ -8,7 +8,7 @@ PACKAGES="cmake ninja-build g++ pkg-config make python3 \
   nlohmann-json3-dev libcli11-dev openssl undbx \
   python3-icalendar python3-dateutil dovecot-core"
 if [ "$1" = "--bench" ]; then
-  PACKAGES="$PACKAGES libbenchmark-dev libgmime-3.0-dev clang libclang-rt-14-dev time libical-dev"
+  PACKAGES="$PACKAGES libbenchmark-dev libgmime-3.0-dev clang libclang-rt-14-dev time libical-dev strace"
 fi
 missing=""
 for p in $PACKAGES; do
