@@ -3,7 +3,6 @@
 #include <stdlib.h>
 #include <string.h>
 #include <strings.h>
-#include <string>
 
 #include "calread/cal_time.h"
 
@@ -283,32 +282,39 @@ int LookUpZoneName(const char *text, int *position) {
 }
 
 // A calendar names the same few zones in every entry, and each lookup runs
-// through the whole table, so the names mapped last are remembered.
+// through the whole table, so the names mapped last are remembered (names
+// longer than kRememberedNameLen are looked up each time).
+constexpr size_t kRememberedNameLen = 64;
 struct MappedName {
-    bool filled;
-    std::string text;
+    char text[kRememberedNameLen];
     int offset, position;
 };
 constexpr int kRememberedNames = 4;
 thread_local MappedName tMapped[kRememberedNames];
-thread_local int tNextMapped;
+thread_local int tMappedCount, tNextMapped;
 
 }  // namespace
 
 int MapTimeZoneName(const char *text, int *position) {
     if (!text) text = "";
-    for (const MappedName &m : tMapped) {
-        if (!m.filled || m.text != text) continue;
-        if (position) *position = m.position;
-        return m.offset;
+    int unused;
+    if (!position) position = &unused;
+    size_t len = strnlen(text, kRememberedNameLen);
+    for (int i = 0; i < tMappedCount; i++) {
+        if (len == kRememberedNameLen || strcmp(tMapped[i].text, text) != 0) continue;
+        *position = tMapped[i].position;
+        return tMapped[i].offset;
     }
-    MappedName &m = tMapped[tNextMapped];
-    tNextMapped = (tNextMapped + 1) % kRememberedNames;
-    m.filled = true;
-    m.text = text;
-    m.offset = LookUpZoneName(text, &m.position);
-    if (position) *position = m.position;
-    return m.offset;
+    int offset = LookUpZoneName(text, position);
+    if (len < kRememberedNameLen) {
+        MappedName &m = tMapped[tNextMapped];
+        memcpy(m.text, text, len + 1);
+        m.offset = offset;
+        m.position = *position;
+        tNextMapped = (tNextMapped + 1) % kRememberedNames;
+        if (tMappedCount < kRememberedNames) tMappedCount++;
+    }
+    return offset;
 }
 
 int NormalizeZoneName(char *text, size_t capacity) {
