@@ -48,9 +48,6 @@ int ReadOeStoreFolder(MailHandOver *h, const FolderRecord *folder);
 
 // Message count of a DBX, MBX or mbox-style file for the folder list.
 uint32_t CountMailFileMessages(const char *path);
-// Skips the optional 100-byte "JMF6" header of a text mail file: 1 when it
-// was there.
-int SkipJmf6Header(FILE *file);
 
 #ifdef __cplusplus
 }

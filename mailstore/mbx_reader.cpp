@@ -11,7 +11,6 @@
 #include "mime/mime_internal.h"
 #include "platform/platform.h"
 
-#define JMF6_PROBE_LEN 92    // read first to look for the signature
 #define JMF6_HEADER_LEN 100  // the whole header that is skipped
 
 static int IsWordOf(const char *text, const char *const *words, int count) {
@@ -53,34 +52,43 @@ static int IsSeparatorLine(const char *line, int afterEmptyLine) {
     return MailTextEqualNoCase(line, "From -", 6) || (afterEmptyLine && IsMboxFromLine(line));
 }
 
-extern "C" int SkipJmf6Header(FILE *file) {
-    char header[JMF6_HEADER_LEN];
-    size_t got = fread(header, 1, JMF6_PROBE_LEN, file);
-    if (got >= 4 && memcmp(header, "JMF6", 4) == 0) {
-        size_t rest = fread(header, 1, JMF6_HEADER_LEN - JMF6_PROBE_LEN, file);
-        (void)rest;
-        return 1;
-    }
-    fseek(file, 0, SEEK_SET);
-    return 0;
-}
-
 namespace {
 
 constexpr size_t kTextBuffer = 64 * 1024;  // bytes of the file held at once
 constexpr size_t kSeparatorProbe = 4096;   // bytes of a line start tested for a separator
 
-// A text mail file read line by line in place, through one buffer. Only a
-// line that begins with 'F' or 'f' is looked at closely; the bytes taken go
-// to the output in runs, as they stand in the file (a binary part keeps its
-// own line ends), not line by line. Lines end at LF, CR LF, CR CR LF or a
-// lone CR, as for the message parser.
+// A text mail file read line by line in place, through one buffer that is
+// filled by reads at offsets (no stdio buffer between). Only a line that
+// begins with 'F' or 'f' is looked at closely; the bytes taken go to the
+// output in runs, as they stand in the file (a binary part keeps its own line
+// ends), not line by line. Lines end at LF, CR LF, CR CR LF or a lone CR, as
+// for the message parser.
 class MailTextFile {
   public:
-    explicit MailTextFile(FILE *file) : file_(file), buffer_(static_cast<char *>(malloc(kTextBuffer))) {}
-    ~MailTextFile() { free(buffer_); }
-    bool Usable() const { return buffer_ != nullptr; }
+    ~MailTextFile() {
+        plat_CloseFile(file_);
+        free(buffer_);
+    }
+    // False when the file cannot be read (logged by the platform) or there
+    // is no memory for the buffer.
+    bool Open(const char *path) {
+        int64_t size;
+        file_ = plat_OpenForReading(path, &size);
+        buffer_ = static_cast<char *>(malloc(kTextBuffer));
+        if (file_ && !buffer_) com_Log("BV Warning: out of memory reading %s", path);
+        return file_ && buffer_;
+    }
+    bool ReadFailed() const { return readFailed_; }
     bool AtEnd() { return Fill(1) == 0; }
+    // Skips the 100-byte "JMF6" header of an Outlook Express 4 file (what
+    // there is of it): true when it was there.
+    bool SkipJmf6Header() {
+        if (Fill(4) < 4 || memcmp(buffer_ + pos_, "JMF6", 4) != 0) return false;
+        size_t available = Fill(JMF6_HEADER_LEN);
+        pos_ += available < JMF6_HEADER_LEN ? available : JMF6_HEADER_LEN;
+        runStart_ = pos_;
+        return true;
+    }
     // Where taken bytes go from now on; NULL drops them.
     void SetOutput(FILE *out) {
         Flush();
@@ -129,9 +137,13 @@ class MailTextFile {
         end_ -= pos_;
         pos_ = runStart_ = 0;
         while (end_ < kTextBuffer && !atEof_) {
-            size_t got = fread(buffer_ + end_, 1, kTextBuffer - end_, file_);
-            end_ += got;
-            atEof_ = got == 0;
+            int64_t got = plat_ReadAt(file_, offset_, buffer_ + end_, kTextBuffer - end_);
+            readFailed_ = got < 0;
+            atEof_ = got <= 0;
+            if (got > 0) {
+                end_ += (size_t)got;
+                offset_ += got;
+            }
         }
         return end_ - pos_;
     }
@@ -159,11 +171,13 @@ class MailTextFile {
         return at;
     }
 
-    FILE *file_;
-    char *buffer_;
+    PlatFile *file_ = nullptr;
+    int64_t offset_ = 0;  // of the byte after the buffer's last
+    char *buffer_ = nullptr;
     size_t pos_ = 0, end_ = 0;
     size_t runStart_ = 0;  // first byte taken but not yet written out
     bool atEof_ = false;
+    bool readFailed_ = false;
     FILE *out_ = nullptr;
 };
 
@@ -176,38 +190,27 @@ extern "C" uint32_t CountMailFileMessages(const char *path) {
         ParseDBX(path, &count, 1);
         return (uint32_t)count;
     }
-    FILE *file = plat_fopen(path, "rb");
-    if (!file) return 0;
-    // Counting reads the whole 100 bytes before it tests the signature.
-    char header[JMF6_HEADER_LEN];
-    size_t got = fread(header, 1, JMF6_HEADER_LEN, file);
-    if (!(got >= 4 && memcmp(header, "JMF6", 4) == 0)) fseek(file, 0, SEEK_SET);
+    MailTextFile text;
+    if (!text.Open(path)) return 0;
+    text.SkipJmf6Header();
     uint32_t count = 0;
-    MailTextFile text(file);
     bool afterEmptyLine = true;
-    while (text.Usable() && !text.AtEnd()) {
+    while (!text.AtEnd()) {
         if (text.AtSeparator(afterEmptyLine)) count++;
         text.TakeLine(&afterEmptyLine);
     }
-    fclose(file);
     return count;
 }
 
 extern "C" int ReadMbxFolder(MailHandOver *h, const FolderRecord *folder) {
-    FILE *mbx = plat_fopen(folder->fileName, "rb");
-    if (!mbx) return 1;
-    MailTextFile text(mbx);
-    if (!text.Usable()) {
-        fclose(mbx);
-        com_Log("BV Warning: out of memory reading %s", folder->fileName);
-        return 0;
-    }
+    MailTextFile text;
+    if (!text.Open(folder->fileName)) return 1;
     // Without the header the first line is the first message's separator,
     // which is dropped; every later message keeps its "From -" line. A file
     // that begins with something else loses that line all the same, so the
     // log says so.
     bool afterEmptyLine;
-    if (!SkipJmf6Header(mbx)) {
+    if (!text.SkipJmf6Header()) {
         if (!text.AtEnd() && !text.AtSeparator(true))
             com_Log("BV Warning: %s does not begin with a separator line; its first line is dropped",
                     folder->fileName);
@@ -223,7 +226,6 @@ extern "C" int ReadMbxFolder(MailHandOver *h, const FolderRecord *folder) {
         if (ParseAndHandOver(h, out)) break;
     }
     plat_CloseScratch(out);
-    if (ferror(mbx)) com_Log("BV Warning: read error in %s; the folder ends there", folder->fileName);
-    fclose(mbx);
+    if (text.ReadFailed()) com_Log("BV Warning: read error in %s; the folder ends there", folder->fileName);
     return 0;
 }

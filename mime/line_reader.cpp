@@ -13,7 +13,7 @@ extern "C" {
 char gLineBuf[BV_LINE_BUF_LEN];
 int gLineLen;
 int gLineContinues;
-char gLineEnd[4];
+const char *gLineEnd = "";
 }
 
 namespace {
@@ -53,7 +53,7 @@ struct LineState {
     int echoLen;
     bool inPieces;  // a full buffer ends the piece; the rest stays in the stream
     bool cut;       // this piece ended because the buffer was full
-    char lineEnd[4];
+    const char *lineEnd;  // the line end consumed, one of the literals below
 };
 
 void Store(LineState *s, int c) {
@@ -127,7 +127,7 @@ void TakeBufferedRun(LineState *s) {
 }
 
 bool EndedBy(LineState *s, const char *lineEnd) {
-    memcpy(s->lineEnd, lineEnd, strlen(lineEnd) + 1);
+    s->lineEnd = lineEnd;
     return true;
 }
 
@@ -198,7 +198,7 @@ int ReadLogicalLine(FILE *stream, FILE *echoFile, int unfold, int startOffset, b
     s.echoLen = 0;
     s.inPieces = inPieces;
     s.cut = false;
-    s.lineEnd[0] = 0;
+    s.lineEnd = "";
     if (sCarriedBlank >= 0 && echoFile == sCarriedEcho) Echo(&s, sCarriedBlank);
     sCarriedBlank = -1;
     int semicolonJoins = 0;
@@ -232,7 +232,7 @@ int ReadLogicalLine(FILE *stream, FILE *echoFile, int unfold, int startOffset, b
     gLineBuf[s.pos] = 0;
     gLineLen = s.pos;
     gLineContinues = s.cut ? 1 : 0;
-    memcpy(gLineEnd, s.lineEnd, sizeof(gLineEnd));
+    gLineEnd = s.lineEnd;
     if (s.pos + 1 > sDirtyEnd) sDirtyEnd = s.pos + 1;
     return 0;
 }

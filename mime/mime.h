@@ -31,7 +31,7 @@ extern int gLineContinues;
 extern int gLineLen;
 // The line end the last line came with ("\r\n", "\n", "\r", "\r\r\n"; empty
 // at end of file or for a piece of a longer line).
-extern char gLineEnd[4];
+extern const char *gLineEnd;
 
 #ifdef __cplusplus
 }

@@ -72,7 +72,7 @@ struct BodyOutput {
     bool checkRaw;
     Utf8Check raw;
     bool keepLineEnds;  // else every line ends in CR LF
-    char lineEnd[4];
+    const char *lineEnd;  // the last line's own, when kept
     size_t gathered;  // bytes waiting in gBodyBlock
 };
 
@@ -145,7 +145,7 @@ int64_t WriteBodyPiece(BodyOutput &o, bool continues, int *carry) {
     }
     if (*carry) memmove(gLineBuf, gLineBuf + gLineLen - *carry, (size_t)*carry);
     if (o.base64 || continues || softBreak) return written;
-    if (o.keepLineEnds) memcpy(o.lineEnd, gLineEnd, sizeof(o.lineEnd));
+    if (o.keepLineEnds) o.lineEnd = gLineEnd;
     if (o.holdLineEnd) o.lineEndHeld = true;
     else written += WriteLineEnd(o);
     return written;
